@@ -1,0 +1,52 @@
+#pragma once
+// The clock seam: every wait in the core reads the millisecond tick count and
+// sleeps through here, so tests run fixed waits in virtual time.
+#include <cstdint>
+#include <functional>
+#include <map>
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Milliseconds since an arbitrary start; wraps like a 32-bit tick count.
+    virtual uint32_t tickCount() = 0;
+    virtual void sleepMs(uint32_t ms) = 0;
+};
+
+// CLOCK_MONOTONIC and nanosleep.
+class RealClock : public Clock {
+public:
+    uint32_t tickCount() override;
+    void sleepMs(uint32_t ms) override;
+};
+
+// Virtual time for tests: sleeping advances time at once. Listeners registered
+// with atTime() run when time reaches their moment (the in-memory wire uses this
+// to deliver frames at their virtual arrival time).
+class VirtualClock : public Clock {
+public:
+    explicit VirtualClock(uint64_t startMs = 1000) : now_(startMs) {}
+    uint32_t tickCount() override { return static_cast<uint32_t>(now_); }
+    void sleepMs(uint32_t ms) override { advance(ms); }
+    uint64_t now() const { return now_; }
+    void advance(uint64_t ms);
+    // Runs `fn` once virtual time reaches `atMs` (at once when it already has).
+    void atTime(uint64_t atMs, std::function<void()> fn);
+
+private:
+    uint64_t now_;
+    std::multimap<uint64_t, std::function<void()>> pending_;
+};
+
+// The process-wide clock; a RealClock unless a test installed another.
+Clock& systemClock();
+// Installs `clock` (not owned) as the process-wide clock; nullptr restores the real one.
+void setSystemClock(Clock* clock);
+
+// Shorthands used by every waiting loop.
+inline uint32_t tickCount() { return systemClock().tickCount(); }
+inline void sleepMs(uint32_t ms) { systemClock().sleepMs(ms); }
+// True once `deadline` (a tickCount value) has passed; safe across wrap-around.
+inline bool tickReached(uint32_t deadline) {
+    return static_cast<int32_t>(tickCount() - deadline) >= 0;
+}
