@@ -1,0 +1,73 @@
+#pragma once
+// HomePlug AV maintenance: finding the local AV device on each interface and
+// naming its chip model, refreshing the AV station list, factory reset,
+// reading the network membership key out of the local parameter block,
+// reading the configuration block, and upgrading the local device's firmware
+// and parameter block from a pair of files.
+//
+// Every exchange sends on `currentInterface` from `hostMac()` and waits for
+// the confirmation through the reply waits of the management library.
+#include <atomic>
+#include <cstdint>
+
+struct PlcReply;
+
+// Local management address: how the host reaches the AV device wired to the
+// interface before that device's own MAC is known.
+extern const uint8_t kLocalManagementMac[6];
+extern const uint8_t kBroadcastMac[6];
+// Load address of the parameter block in write-memory mode.
+constexpr uint32_t kParameterLoadAddress = 0x01F00000;
+// Maximum bytes of a parameter block read back from a device.
+constexpr size_t kMaxParameterBlock = 16384;
+
+// ---- Process-wide state -----------------------------------------------------
+// Chip model of the local AV device ("KARSA01", "KARSA02" or "KARSA03").
+extern char chipModel[8];
+// Firmware version text of the local AV device (at most 64 characters).
+extern char localFirmwareVersion[65];
+// Learned by readConfigurationBlock; selects how an upgrade ends (0 at start).
+extern int commitAfterWrite;
+// Set by the upgrade worker's owner to stop an upgrade at the next block.
+extern std::atomic<bool> upgradeCancelRequested;
+
+// Returns every value above to its start state.
+void resetAvMaintenance();
+
+// ---- Chip model text rules --------------------------------------------------
+// Chip model text of a version confirmation's device id (1..3), or null.
+const char* chipModelForId(uint8_t deviceId);
+// Overwrites the first "KARSA01" in the NUL-terminated `text` with `model`.
+// Returns the position of the marker, or -1 when the text has none.
+int replaceChipMarker(char* text, const char* model);
+
+// ---- Exchanges ----------------------------------------------------------------
+// Sends a firmware version (0xA000) or network information (0xA038) request to
+// `destination`. 0xA050 does nothing; other types print a diagnostic.
+void sendAvRequest(const uint8_t* destination, uint16_t mmtype);
+// True when the local management address answered a version request in 100 ms.
+bool probeLocalAv();
+// Probes every interface; true when an AV local device answered on any.
+// Leaves `currentInterface` as it found it.
+bool discoverLocalAv();
+// Asks `destination` (the local device) for its network information and
+// records the stations it lists. Always true.
+bool refreshStations(const uint8_t* destination);
+// Records every station of a network information reply and asks each one
+// for its version.
+void processStationList(const PlcReply& reply);
+// 4 when the device confirmed the factory-defaults request, else 0.
+int resetToFactoryDefaults(const uint8_t* deviceMac);
+// Reads the parameter block of `deviceMac` and copies its network membership
+// key into `out`. 1 on a completed read (`out` keeps its contents when the
+// block does not validate), -1 when the exchange failed or the block was
+// longer than kMaxParameterBlock.
+int readLocalNmk(const uint8_t* localMac, uint8_t out[16]);
+// Reads the local configuration block and learns `commitAfterWrite`.
+bool readConfigurationBlock();
+// Write options of the image write, by `chipModel` and `commitAfterWrite`.
+uint8_t upgradeOptions();
+// Upgrades the local device with the firmware (.NVM) and parameter (.PIB)
+// files. Reports every failure in a message box with caption "Error" and
+// returns false; true once the device confirmed the last frame.
+bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner = nullptr);
