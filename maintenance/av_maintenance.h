@@ -8,6 +8,7 @@
 // Every exchange sends on `currentInterface` from `hostMac()` and waits for
 // the confirmation through the reply waits of the management library.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct PlcReply;
@@ -58,11 +59,11 @@ bool refreshStations(const uint8_t* destination);
 void processStationList(const PlcReply& reply);
 // 4 when the device confirmed the factory-defaults request, else 0.
 int resetToFactoryDefaults(const uint8_t* deviceMac);
-// Reads the parameter block of `deviceMac` and copies its network membership
-// key into `out`. 1 on a completed read (`out` keeps its contents when the
-// block does not validate), -1 when the exchange failed or the block was
-// longer than kMaxParameterBlock.
-int readLocalNmk(const uint8_t* localMac, uint8_t out[16]);
+// Reads the parameter block of the device `localMac` and copies its network
+// membership key into `out`. True when the key was read; false when the
+// exchange failed, the block was longer than kMaxParameterBlock or did not
+// validate (then `out` keeps its contents).
+bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]);
 // Reads the local configuration block and learns `commitAfterWrite`.
 bool readConfigurationBlock();
 // Write options of the image write, by `chipModel` and `commitAfterWrite`.
