@@ -54,9 +54,9 @@ AvDigest deriveNMK(const char* password);
 Hp10Digest deriveHP10Key(const char* password);
 
 // Convenience forms that return only the key bytes.
-std::array<uint8_t, kAvKeyLength> avDeviceKey(const char* password);  // DAK
-std::array<uint8_t, kAvKeyLength> avNetworkKey(const char* password); // NMK
-std::array<uint8_t, kHp10KeyLength> hp10Key(const char* password);    // DEK or NEK
+std::array<uint8_t, kAvKeyLength> dakFromPassword(const char* password);       // DAK
+std::array<uint8_t, kAvKeyLength> nmkFromPassword(const char* password);       // NMK
+std::array<uint8_t, kHp10KeyLength> hp10KeyFromPassword(const char* password); // DEK or NEK
 
 // Key width of the local device's family: 16 when localIsAv, else 8.
 size_t keyWidth();
