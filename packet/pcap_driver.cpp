@@ -1,0 +1,201 @@
+#include "packet/pcap_driver.h"
+
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int kSnapshotLength = 65536;
+constexpr int kReadTimeoutMs = 1;
+constexpr size_t kMaxDescription = 255;
+
+struct PcapHandle {
+    pcap_t* pcap;
+    int selectableFd; // -1 when the library offers none
+};
+
+// Reads the interface's hardware address record; false when the interface
+// does not exist or the name does not fit.
+bool queryHardwareAddress(const std::string& name, struct ifreq& request) {
+    if (name.empty() || name.size() >= IFNAMSIZ)
+        return false;
+    std::memset(&request, 0, sizeof request);
+    std::memcpy(request.ifr_name, name.data(), name.size());
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    int rc = ioctl(fd, SIOCGIFHWADDR, &request);
+    ::close(fd);
+    return rc == 0;
+}
+
+// The HomePlug filter in the library's program format.
+bool installHomePlugFilter(pcap_t* pcap) {
+    struct bpf_insn instructions[7];
+    for (size_t i = 0; i < 7; ++i) {
+        instructions[i].code = kHomePlugFilter[i].code;
+        instructions[i].jt = kHomePlugFilter[i].jt;
+        instructions[i].jf = kHomePlugFilter[i].jf;
+        instructions[i].k = kHomePlugFilter[i].k;
+    }
+    struct bpf_program program;
+    program.bf_len = 7;
+    program.bf_insns = instructions;
+    return pcap_setfilter(pcap, &program) == 0;
+}
+
+bool isPermissionFailure(int status) {
+    return status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED;
+}
+
+void copyFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
+    auto* frame = reinterpret_cast<std::vector<uint8_t>*>(user);
+    // Only the bytes that were captured exist, whatever length the header claims.
+    frame->assign(bytes, bytes + header->caplen);
+}
+
+// One pcap_dispatch of at most one frame: 1 frame, 0 none, -1 fault.
+int dispatchOne(pcap_t* pcap, std::vector<uint8_t>& frame) {
+    int n = pcap_dispatch(pcap, 1, copyFrame, reinterpret_cast<u_char*>(&frame));
+    if (n > 0)
+        return 1;
+    if (n == 0 || n == PCAP_ERROR_BREAK)
+        return 0;
+    return -1;
+}
+
+} // namespace
+
+std::string deriveInterfaceDescription(const std::string& libraryDescription,
+                                       const std::string& interfaceName) {
+    std::string text = interfaceName;
+    size_t open = libraryDescription.find('\'');
+    if (open != std::string::npos) {
+        size_t start = open + 1;
+        size_t end = libraryDescription.find('(', start);
+        if (end == std::string::npos)
+            end = libraryDescription.find('\'', start);
+        if (end != std::string::npos && end > start)
+            text = libraryDescription.substr(start, end - start);
+    }
+    if (text.size() > kMaxDescription)
+        text.resize(kMaxDescription);
+    return text;
+}
+
+bool isEthernetInterface(const std::string& name) {
+    struct ifreq request;
+    return queryHardwareAddress(name, request) && request.ifr_hwaddr.sa_family == ARPHRD_ETHER;
+}
+
+bool PcapDriver::enumerate(std::vector<DriverInterface>& out) {
+    out.clear();
+    char errorText[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t* list = nullptr;
+    if (pcap_findalldevs(&list, errorText) != 0)
+        return false;
+    for (pcap_if_t* entry = list; entry != nullptr; entry = entry->next) {
+        if (entry->name == nullptr || (entry->flags & PCAP_IF_LOOPBACK) != 0)
+            continue;
+        if (!isEthernetInterface(entry->name))
+            continue;
+        std::string description = entry->description ? entry->description : "";
+        out.push_back({entry->name, deriveInterfaceDescription(description, entry->name)});
+    }
+    pcap_freealldevs(list);
+    return true;
+}
+
+bool PcapDriver::readMac(const std::string& name, uint8_t mac[6]) {
+    struct ifreq request;
+    if (!queryHardwareAddress(name, request) || request.ifr_hwaddr.sa_family != ARPHRD_ETHER)
+        return false;
+    std::memcpy(mac, request.ifr_hwaddr.sa_data, 6);
+    return true;
+}
+
+void* PcapDriver::open(const std::string& name, std::string& error, bool& permissionDenied) {
+    permissionDenied = false;
+    char errorText[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* pcap = pcap_create(name.c_str(), errorText);
+    if (pcap == nullptr) {
+        error = errorText;
+        permissionDenied = errno == EPERM || errno == EACCES;
+        return nullptr;
+    }
+    pcap_set_snaplen(pcap, kSnapshotLength);
+    pcap_set_promisc(pcap, 1);
+    pcap_set_timeout(pcap, kReadTimeoutMs);
+    pcap_set_immediate_mode(pcap, 1);
+    int status = pcap_activate(pcap);
+    if (status < 0) {
+        error = pcap_statustostr(status);
+        const char* detail = pcap_geterr(pcap);
+        if (detail != nullptr && *detail != '\0')
+            error += std::string(": ") + detail;
+        permissionDenied = isPermissionFailure(status);
+        pcap_close(pcap);
+        return nullptr;
+    }
+    // Frames this computer sends are not frames a device sent: without this a
+    // request addressed to the computer's own MAC would come back as if the
+    // local device had answered.
+    pcap_setdirection(pcap, PCAP_D_IN);
+    if (!installHomePlugFilter(pcap)) {
+        error = std::string("cannot install the frame filter: ") + pcap_geterr(pcap);
+        pcap_close(pcap);
+        return nullptr;
+    }
+    // Non-blocking reads; takeOne waits on the descriptor for at most the read time-out.
+    if (pcap_setnonblock(pcap, 1, errorText) != 0) {
+        error = errorText;
+        pcap_close(pcap);
+        return nullptr;
+    }
+    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap)};
+}
+
+void PcapDriver::close(void* handle) {
+    auto* h = static_cast<PcapHandle*>(handle);
+    if (h == nullptr)
+        return;
+    pcap_close(h->pcap);
+    delete h;
+}
+
+bool PcapDriver::send(void* handle, const uint8_t* bytes, size_t length) {
+    auto* h = static_cast<PcapHandle*>(handle);
+    if (h == nullptr || bytes == nullptr || length > static_cast<size_t>(kSnapshotLength))
+        return false;
+    return pcap_sendpacket(h->pcap, bytes, static_cast<int>(length)) == 0;
+}
+
+TakeResult PcapDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {
+    auto* h = static_cast<PcapHandle*>(handle);
+    if (h == nullptr)
+        return TakeResult::None;
+    frame.clear();
+    int got = dispatchOne(h->pcap, frame);
+    if (got == 0) {
+        // Nothing pending: wait up to the read time-out for a frame.
+        if (h->selectableFd >= 0) {
+            struct pollfd waitFor = {h->selectableFd, POLLIN, 0};
+            if (poll(&waitFor, 1, kReadTimeoutMs) <= 0)
+                return TakeResult::None;
+        } else {
+            usleep(kReadTimeoutMs * 1000);
+        }
+        got = dispatchOne(h->pcap, frame);
+    }
+    if (got < 0)
+        return TakeResult::Fault;
+    return got > 0 ? TakeResult::Frame : TakeResult::None;
+}
