@@ -1,0 +1,92 @@
+#include "storage/preferences.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "network/model.h"
+#include "storage/vendor_list.h"
+
+PrefsRecord preferences;
+
+namespace {
+
+template <size_t N> std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+void setDefaults() {
+    preferences.scanInterval = 30;
+    preferences.qualityType = 0;
+    preferences.color = 0;
+    preferences.iconSize = 24;
+    preferences.diagnosticsLevel = 1;
+    preferences.showOnlyActive = 1;
+    preferences.autoScan = 1;
+    preferences.smLogoLeft = 10;
+    preferences.smLogoTop = 310;
+    preferences.lgLogoLeft = 80;
+    preferences.lgLogoTop = 25;
+    preferences.showRate = 1;
+    preferences.showQuality = 1;
+    preferences.ampm = 1;
+    preferences.upgradeCapability = 0;
+    copyText(preferences.webAddress, kDefaultWebAddress);
+    copyText(preferences.appName, kDefaultAppName);
+    copyText(preferences.copyright, kDefaultCopyright);
+}
+
+// Reads the record in file order; whatever the file does not hold stays zero.
+bool readRecord(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "a+b");
+    if (!f)
+        return false;
+    std::rewind(f);
+    size_t got = std::fread(&preferences, 1, sizeof preferences, f);
+    (void)got; // a short file keeps its zeros
+    std::fclose(f);
+    return true;
+}
+
+} // namespace
+
+bool readPreferencesFile(const std::string& path) {
+    std::memset(&preferences, 0, sizeof preferences);
+    bool read = readRecord(path);
+    if (!read)
+        setDefaults();
+    if (preferences.scanInterval < 1)
+        preferences.scanInterval = 1;
+    busyFlag = preferences.autoScan == 0 ? 1 : 0;
+    return read;
+}
+
+void readPreferences() {
+    readPreferencesFile(kPrefsFileName);
+}
+
+int preferenceIntervalTicks() {
+    int32_t seconds = preferences.scanInterval < 1 ? 1 : preferences.scanInterval;
+    if (seconds > INT_MAX / 20)
+        return INT_MAX / 20 * 20;
+    return seconds * 20;
+}
+
+std::string prefAppName() {
+    return fieldText(preferences.appName);
+}
+std::string prefWebAddress() {
+    return fieldText(preferences.webAddress);
+}
+std::string prefCopyright() {
+    return fieldText(preferences.copyright);
+}
+std::string prefVendorName() {
+    return fieldText(preferences.vendorName);
+}
+
+void resetPreferences() {
+    std::memset(&preferences, 0, sizeof preferences);
+    vendorTable.clear();
+    vendorTable.shrink_to_fit();
+}

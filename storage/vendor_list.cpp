@@ -1,0 +1,106 @@
+#include "storage/vendor_list.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+
+#include "storage/preferences.h"
+
+std::vector<VendorEntry> vendorTable;
+
+namespace {
+
+uint32_t ouiKey(const uint8_t* oui) {
+    return (uint32_t(oui[0]) << 16) | (uint32_t(oui[1]) << 8) | oui[2];
+}
+
+bool isSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// One or two hexadecimal digits after optional blanks, like "%2X".
+bool readHexByte(const std::string& s, size_t& pos, uint8_t& out) {
+    while (pos < s.size() && isSpace(s[pos]))
+        ++pos;
+    int value = 0;
+    int digits = 0;
+    while (digits < 2 && pos < s.size() && hexValue(s[pos]) >= 0) {
+        value = value * 16 + hexValue(s[pos]);
+        ++pos;
+        ++digits;
+    }
+    out = static_cast<uint8_t>(value);
+    return digits > 0;
+}
+
+bool isBlank(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), isSpace);
+}
+
+} // namespace
+
+bool parseVendorLine(const std::string& line, VendorEntry& out) {
+    VendorEntry entry{};
+    size_t pos = 0;
+    for (uint8_t& b : entry.oui)
+        if (!readHexByte(line, pos, b))
+            return false;
+    while (pos < line.size() && isSpace(line[pos]))
+        ++pos;
+    size_t end = pos;
+    while (end < line.size() && !isSpace(line[end]))
+        ++end;
+    if (end == pos)
+        return false;
+    size_t length = std::min(end - pos, sizeof entry.name - 1);
+    std::memcpy(entry.name, line.data() + pos, length);
+    std::replace(entry.name, entry.name + length, '_', ' ');
+    out = entry;
+    return true;
+}
+
+size_t loadVendorListFile(const std::string& path) {
+    vendorTable.clear();
+    std::ifstream in(path);
+    if (!in)
+        return 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (isBlank(line))
+            continue;
+        VendorEntry entry;
+        if (!parseVendorLine(line, entry))
+            break;
+        vendorTable.push_back(entry);
+    }
+    std::stable_sort(
+        vendorTable.begin(), vendorTable.end(),
+        [](const VendorEntry& a, const VendorEntry& b) { return ouiKey(a.oui) < ouiKey(b.oui); });
+    return vendorTable.size();
+}
+
+void loadVendorList() {
+    loadVendorListFile(kVendorListFileName);
+}
+
+std::string vendorName(const uint8_t* mac) {
+    if (std::memcmp(mac, preferences.oui, sizeof preferences.oui) == 0)
+        return prefVendorName();
+    uint32_t key = ouiKey(mac);
+    auto it = std::lower_bound(vendorTable.begin(), vendorTable.end(), key,
+                               [](const VendorEntry& e, uint32_t k) { return ouiKey(e.oui) < k; });
+    if (it == vendorTable.end() || ouiKey(it->oui) != key)
+        return kFallbackVendor;
+    return std::string(it->name, strnlen(it->name, sizeof it->name));
+}
