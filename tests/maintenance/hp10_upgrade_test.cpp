@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "packet/memory_wire.h"
 #include "packet/packet.h"
 #include "platform/messages.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ class Hp10UpgradeTest : public ::testing::Test {
     RecordingMessages messages;
     ScriptedLoader loader{};
     bool answering = true;
-    std::filesystem::path dir;
+    TempDir dir;
 
     void SetUp() override {
         resetDeviceModel();
@@ -117,10 +117,6 @@ class Hp10UpgradeTest : public ::testing::Test {
             if (answering && loader.handle(f, r))
                 wire.deliver(port, r, clock.now() + 1);
         });
-        dir = std::filesystem::temp_directory_path() /
-              ("hp10_unit_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
     }
     void TearDown() override {
         closeAllInterfaces();
@@ -129,13 +125,12 @@ class Hp10UpgradeTest : public ::testing::Test {
         setSystemClock(nullptr);
         resetDeviceModel();
         resetHp10Upgrade();
-        std::filesystem::remove_all(dir);
     }
     std::string writeFile(const char* name, size_t size, uint8_t seed) {
         std::vector<uint8_t> bytes(size);
         for (size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-        std::string path = (dir / name).string();
+        std::string path = dir.file(name);
         std::FILE* f = std::fopen(path.c_str(), "wb");
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
@@ -234,8 +229,8 @@ TEST_F(Hp10UpgradeTest, MissingFilesAreRefusedBeforeAnythingIsSent) {
 
 TEST_F(Hp10UpgradeTest, UnopenableFilesStopTheWrite) {
     std::string image = writeFile("a.img", 100, 3);
-    EXPECT_EQ(0, upgradeHp10((dir / "absent.img").c_str(), nullptr));
-    EXPECT_EQ(0, upgradeHp10(image.c_str(), (dir / "absent.cfg").c_str()));
+    EXPECT_EQ(0, upgradeHp10(dir.file("absent.img").c_str(), nullptr));
+    EXPECT_EQ(0, upgradeHp10(image.c_str(), dir.file("absent.cfg").c_str()));
     EXPECT_EQ((std::vector<std::string>{"Can not open Image file", "MAC Image Sending Failed",
                                         "Can not open Config file", "MAC Image Sending Failed"}),
               texts());
