@@ -205,9 +205,9 @@ const char* className(int interfaceIndex);
 const char* deviceClassName(int32_t deviceClass);
 
 RemoteDevice* findRemote(const uint8_t* mac);
-int findDeviceEntry(const uint8_t* mac);           // 1-based, 0 when absent
-int findDeviceEntryByName(const char* name);       // 1-based, 0 when absent
-int findDeviceEntryByAvKey(const uint8_t* key16);  // 1-based; copies keyLabel to matchedKeyLabel
+int findDeviceEntry(const uint8_t* mac);          // 1-based, 0 when absent
+int findDeviceEntryByName(const char* name);      // 1-based, 0 when absent
+int findDeviceEntryByAvKey(const uint8_t* key16); // 1-based; copies keyLabel to matchedKeyLabel
 // Appends an entry for `mac` with `name`; returns its 1-based index, or 0 when
 // the table already holds 100 entries (nothing is written then).
 int appendDeviceEntry(const uint8_t* mac, const char* name);
@@ -229,4 +229,6 @@ double convertRate(uint16_t raw, int kind);
 
 // Copies `src` into a fixed text field, cutting it so the field stays NUL-terminated.
 void copyText(char* dst, size_t size, const char* src);
-template <size_t N> void copyText(char (&dst)[N], const char* src) { copyText(dst, N, src); }
+template <size_t N> void copyText(char (&dst)[N], const char* src) {
+    copyText(dst, N, src);
+}

@@ -16,7 +16,7 @@ struct DriverInterface {
 enum class TakeResult { Frame, None, Fault };
 
 class PacketDriver {
-public:
+  public:
     virtual ~PacketDriver() = default;
     // Lists the usable interfaces in list order; false when enumeration fails.
     virtual bool enumerate(std::vector<DriverInterface>& out) = 0;

@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 
 class MemoryWire : public PacketDriver {
-public:
+  public:
     struct Port {
         std::string name;
         std::string description;
@@ -52,7 +52,7 @@ public:
 
     VirtualClock& clock() { return clock_; }
 
-private:
+  private:
     struct Queued {
         uint64_t atMs;
         std::vector<uint8_t> frame;

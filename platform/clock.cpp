@@ -42,5 +42,9 @@ RealClock realClock;
 Clock* installed = nullptr;
 } // namespace
 
-Clock& systemClock() { return installed ? *installed : realClock; }
-void setSystemClock(Clock* clock) { installed = clock; }
+Clock& systemClock() {
+    return installed ? *installed : realClock;
+}
+void setSystemClock(Clock* clock) {
+    installed = clock;
+}

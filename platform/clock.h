@@ -6,7 +6,7 @@
 #include <map>
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary start; wraps like a 32-bit tick count.
     virtual uint32_t tickCount() = 0;
@@ -15,7 +15,7 @@ public:
 
 // CLOCK_MONOTONIC and nanosleep.
 class RealClock : public Clock {
-public:
+  public:
     uint32_t tickCount() override;
     void sleepMs(uint32_t ms) override;
 };
@@ -24,7 +24,7 @@ public:
 // with atTime() run when time reaches their moment (the in-memory wire uses this
 // to deliver frames at their virtual arrival time).
 class VirtualClock : public Clock {
-public:
+  public:
     explicit VirtualClock(uint64_t startMs = 1000) : now_(startMs) {}
     uint32_t tickCount() override { return static_cast<uint32_t>(now_); }
     void sleepMs(uint32_t ms) override { advance(ms); }
@@ -33,7 +33,7 @@ public:
     // Runs `fn` once virtual time reaches `atMs` (at once when it already has).
     void atTime(uint64_t atMs, std::function<void()> fn);
 
-private:
+  private:
     uint64_t now_;
     std::multimap<uint64_t, std::function<void()>> pending_;
 };
@@ -44,8 +44,12 @@ Clock& systemClock();
 void setSystemClock(Clock* clock);
 
 // Shorthands used by every waiting loop.
-inline uint32_t tickCount() { return systemClock().tickCount(); }
-inline void sleepMs(uint32_t ms) { systemClock().sleepMs(ms); }
+inline uint32_t tickCount() {
+    return systemClock().tickCount();
+}
+inline void sleepMs(uint32_t ms) {
+    systemClock().sleepMs(ms);
+}
 // True once `deadline` (a tickCount value) has passed; safe across wrap-around.
 inline bool tickReached(uint32_t deadline) {
     return static_cast<int32_t>(tickCount() - deadline) >= 0;

@@ -36,8 +36,12 @@ MessageResult ConsoleMessages::show(void*, const std::string& text, const std::s
     return affirmative(buttons);
 }
 
-MessageSink& messageSink() { return installed ? *installed : consoleSink; }
-void setMessageSink(MessageSink* sink) { installed = sink; }
+MessageSink& messageSink() {
+    return installed ? *installed : consoleSink;
+}
+void setMessageSink(MessageSink* sink) {
+    installed = sink;
+}
 
 MessageResult showMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                           MessageButtons buttons, void* owner) {

@@ -11,7 +11,7 @@ enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class MessageResult { Ok, Cancel, Yes, No, Retry };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // `owner` is the window the box belongs to (opaque to the core, may be null).
     virtual MessageResult show(void* owner, const std::string& text, const std::string& caption,
@@ -30,7 +30,7 @@ struct RecordedMessage {
 // Records every box and answers from a script; with the script empty it
 // answers Ok, Yes or Retry (the affirmative button of the box).
 class RecordingMessages : public MessageSink {
-public:
+  public:
     MessageResult show(void* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
     void answerNext(MessageResult r) { script.push_back(r); }
@@ -41,7 +41,7 @@ public:
 // Prints the box to standard error and answers affirmatively; the default
 // until the user interface installs its own sink.
 class ConsoleMessages : public MessageSink {
-public:
+  public:
     MessageResult show(void* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
 };

@@ -1,0 +1,321 @@
+#include "network/model.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+InterfaceEntry interfaceTable[kMaxInterfaces];
+int interfaceCount = 0;
+ReceivedFrameBuffer ReceivedFrame{0, nullptr};
+ScanState scanStates[kMaxInterfaces];
+NetworkRecord networkRecords[kMaxInterfaces];
+DeviceEntry deviceTable[kMaxDeviceEntries];
+int32_t deviceCount = 0;
+
+int currentInterface = 0;
+int localIsAv = 0;
+int localIsTurbo = 0;
+uint8_t avNetworkKey[16];
+char avKeyLabel[40];
+uint8_t hp10NetworkKey[8];
+char hp10KeyLabel[46];
+char matchedKeyLabel[52];
+uint8_t localParamsBlock[50];
+uint8_t localParamsCaptured = 0;
+char turboVendor[80];
+char turboProduct[80];
+char turboVersion[65];
+char turboFirmware[65];
+uint8_t oldFirmware = 0;
+uint8_t turboLocalAnswered = 0;
+uint8_t dropAfterMisses = 3;
+uint8_t keyChangedMark = 0;
+uint8_t keepLabelOnceMark = 0;
+int busyFlag = 0;
+int lastRxInterface = 0;
+
+namespace {
+const char* const kClassNames[] = {"Adapter", "USB", "HomePlug Turbo Device", "HomePlug 1.0 Device",
+                                   "HomePlug AV Device"};
+char classNameBuffer[80];
+} // namespace
+
+void resetDeviceModel() {
+    std::free(ReceivedFrame.data);
+    ReceivedFrame = {0, nullptr};
+    std::memset(interfaceTable, 0, sizeof interfaceTable);
+    interfaceCount = 0;
+    std::memset(scanStates, 0, sizeof scanStates);
+    std::memset(networkRecords, 0, sizeof networkRecords);
+    std::memset(deviceTable, 0, sizeof deviceTable);
+    deviceCount = 0;
+    currentInterface = 0;
+    localIsAv = 0;
+    localIsTurbo = 0;
+    std::memset(avNetworkKey, 0, sizeof avNetworkKey);
+    std::memset(avKeyLabel, 0, sizeof avKeyLabel);
+    std::memset(hp10NetworkKey, 0, sizeof hp10NetworkKey);
+    std::memset(hp10KeyLabel, 0, sizeof hp10KeyLabel);
+    std::memset(matchedKeyLabel, 0, sizeof matchedKeyLabel);
+    std::memset(localParamsBlock, 0, sizeof localParamsBlock);
+    localParamsCaptured = 0;
+    std::memset(turboVendor, 0, sizeof turboVendor);
+    std::memset(turboProduct, 0, sizeof turboProduct);
+    std::memset(turboVersion, 0, sizeof turboVersion);
+    std::memset(turboFirmware, 0, sizeof turboFirmware);
+    oldFirmware = 0;
+    turboLocalAnswered = 0;
+    dropAfterMisses = 3;
+    keyChangedMark = 0;
+    keepLabelOnceMark = 0;
+    busyFlag = 0;
+    lastRxInterface = 0;
+    std::memset(classNameBuffer, 0, sizeof classNameBuffer);
+}
+
+double nominalRateForType(int32_t deviceType) {
+    switch (deviceType) {
+    case kTypeTurbo:
+        return 85.0;
+    case kTypeAv:
+        return 200.0;
+    default:
+        return 14.0;
+    }
+}
+
+double nominalRateForClass(int32_t deviceClass) {
+    switch (deviceClass) {
+    case kClassTurbo:
+        return 85.0;
+    case kClassAv:
+        return 200.0;
+    default:
+        return 14.0;
+    }
+}
+
+bool macEqual(const uint8_t* a, const uint8_t* b) {
+    return std::memcmp(a, b, kMacLength) == 0;
+}
+
+bool macIsSet(const uint8_t* mac) {
+    for (int i = 0; i < kMacLength; ++i)
+        if (mac[i] != 0)
+            return true;
+    return false;
+}
+
+std::string formatMac(const uint8_t* mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+namespace {
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+} // namespace
+
+bool parseMac(const char* text, uint8_t out[6]) {
+    std::memset(out, 0, kMacLength);
+    if (text == nullptr)
+        return false;
+    const char* p = text;
+    for (int n = 0; n < kMacLength; ++n) {
+        int hi = hexDigit(p[0]);
+        int lo = hi < 0 ? -1 : hexDigit(p[1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out[n] = static_cast<uint8_t>(hi * 16 + lo);
+        p += 2;
+        if (n < kMacLength - 1) {
+            if (*p != ':')
+                return false;
+            ++p;
+        }
+    }
+    return true;
+}
+
+const uint8_t* hostMac() {
+    return interfaceTable[currentInterface].mac;
+}
+const uint8_t* localDeviceMac() {
+    return scanStates[currentInterface].localMac;
+}
+ScanState& currentScanState() {
+    return scanStates[currentInterface];
+}
+
+const char* deviceClassName(int32_t deviceClass) {
+    if (deviceClass < 0 || deviceClass > kClassAv)
+        return kClassNames[0];
+    return kClassNames[deviceClass];
+}
+
+const char* className(int interfaceIndex) {
+    int32_t cls = (interfaceIndex >= 0 && interfaceIndex < kMaxInterfaces)
+                      ? scanStates[interfaceIndex].deviceClass
+                      : 0;
+    copyText(classNameBuffer, deviceClassName(cls));
+    return classNameBuffer;
+}
+
+RemoteDevice* findRemote(const uint8_t* mac) {
+    if (!macIsSet(mac))
+        return nullptr;
+    for (RemoteDevice& slot : networkRecords[currentInterface].remotes)
+        if (macEqual(slot.mac, mac))
+            return &slot;
+    return nullptr;
+}
+
+int findDeviceEntry(const uint8_t* mac) {
+    for (int i = 0; i < deviceCount && i < kMaxDeviceEntries; ++i)
+        if (macEqual(deviceTable[i].mac, mac))
+            return i + 1;
+    return 0;
+}
+
+int findDeviceEntryByName(const char* name) {
+    for (int i = 0; i < deviceCount && i < kMaxDeviceEntries; ++i)
+        if (std::strncmp(deviceTable[i].name, name, sizeof deviceTable[i].name) == 0)
+            return i + 1;
+    return 0;
+}
+
+int findDeviceEntryByAvKey(const uint8_t* key16) {
+    for (int i = 0; i < deviceCount && i < kMaxDeviceEntries; ++i) {
+        if (std::memcmp(deviceTable[i].networkKey, key16, 8) == 0) {
+            copyText(matchedKeyLabel, deviceTable[i].keyLabel);
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+int appendDeviceEntry(const uint8_t* mac, const char* name) {
+    if (deviceCount < 0 || deviceCount >= kMaxDeviceEntries)
+        return 0;
+    DeviceEntry& entry = deviceTable[deviceCount];
+    std::memset(&entry, 0, sizeof entry);
+    std::memcpy(entry.mac, mac, kMacLength);
+    copyText(entry.name, name);
+    ++deviceCount;
+    return deviceCount;
+}
+
+void removeRemoteSlot(const uint8_t* mac) {
+    RemoteDevice* slot = findRemote(mac);
+    if (slot == nullptr)
+        return;
+    RemoteDevice* remotes = networkRecords[currentInterface].remotes;
+    int index = static_cast<int>(slot - remotes);
+    std::memmove(&remotes[index], &remotes[index + 1],
+                 sizeof(RemoteDevice) * (kRemoteSlots - 1 - index));
+    std::memset(&remotes[kRemoteSlots - 1], 0, sizeof(RemoteDevice));
+}
+
+void deleteDeviceEntry(int index1) {
+    if (index1 < 1 || index1 > deviceCount || index1 > kMaxDeviceEntries)
+        return;
+    int k = index1 - 1;
+    removeRemoteSlot(deviceTable[k].mac);
+    std::memmove(&deviceTable[k], &deviceTable[k + 1],
+                 sizeof(DeviceEntry) * (kMaxDeviceEntries - 1 - k));
+    std::memset(&deviceTable[kMaxDeviceEntries - 1], 0, sizeof(DeviceEntry));
+    --deviceCount;
+}
+
+IoCounters ioCounters(int interfaceIndex) {
+    if (interfaceIndex < 0 || interfaceIndex >= kMaxInterfaces)
+        return {0, 0, 0, 0};
+    const ScanState& s = scanStates[interfaceIndex];
+    return {s.bytesRead, s.reads, s.bytesWritten, s.writes};
+}
+
+namespace {
+// Stamps the slot with the key and label the local device uses right now.
+void stampCurrentKey(RemoteDevice& slot) {
+    if (localIsAv) {
+        std::memcpy(slot.networkKey, avNetworkKey, 16);
+        copyText(slot.keyLabel, avKeyLabel);
+    } else {
+        std::memcpy(slot.networkKey, hp10NetworkKey, 8);
+        copyText(slot.keyLabel, hp10KeyLabel);
+    }
+}
+} // namespace
+
+void recordRemote(const uint8_t* mac) {
+    if (macEqual(mac, scanStates[currentInterface].localMac))
+        return;
+    RemoteDevice* slot = findRemote(mac);
+    if (slot == nullptr) {
+        RemoteDevice* remotes = networkRecords[currentInterface].remotes;
+        slot = &remotes[kRemoteSlots - 1];
+        for (int i = 0; i < kRemoteSlots; ++i) {
+            if (!macIsSet(remotes[i].mac)) {
+                slot = &remotes[i];
+                break;
+            }
+        }
+        std::memcpy(slot->mac, mac, kMacLength);
+        slot->deviceType = localIsAv ? kTypeAv : kTypeHp10;
+    }
+    slot->missesTillDrop = static_cast<int8_t>(dropAfterMisses);
+    stampCurrentKey(*slot);
+    slot->active = 1;
+    ++slot->seenCount;
+}
+
+double convertRate(uint16_t raw, int kind) {
+    switch (kind) {
+    case kRateHp10:
+        return raw / 42.0 * 1.1434511434511434 - 0.12978912978912938;
+    case kRateTurbo: {
+        double x = raw * 8.0 / 336.0;
+        if (x <= 6.0)
+            return x;
+        if (x <= 12.357142857142858)
+            return 6.0 + (x - 6.0) / 6.357142857142858 * 8.0;
+        return 14.0 + (x - 12.357142857142858) / 54.59523809523809 * 71.0;
+    }
+    case kRateAv:
+        return static_cast<double>(static_cast<int>(raw) * 200 / 151);
+    default:
+        return 0.0;
+    }
+}
+
+void updateLinkStats(LinkStats& stats, const uint16_t raw[3], int kind) {
+    double r = convertRate(raw[0], kind);
+    if (std::fabs(stats.rate - r) > 0.02)
+        stats.changed = 1;
+    stats.rate = std::trunc(r);
+    if (stats.lowest > stats.rate || stats.lowest < 1.0)
+        stats.lowest = stats.rate;
+    if (stats.highest < stats.rate)
+        stats.highest = stats.rate;
+    stats.fails = raw[1];
+    stats.drops = raw[2];
+}
+
+void copyText(char* dst, size_t size, const char* src) {
+    if (size == 0)
+        return;
+    size_t n = src ? strnlen(src, size - 1) : 0;
+    if (n)
+        std::memcpy(dst, src, n);
+    std::memset(dst + n, 0, size - n);
+}
