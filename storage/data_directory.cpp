@@ -1,0 +1,110 @@
+// Choice of the data directory and the database file name.
+#include "storage/data_directory.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/messages.h"
+#include "storage/preferences.h"
+
+namespace {
+
+std::string chosenDirectory;
+
+bool isUsableDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Creates `path` and every missing parent; the last level gets `mode`.
+bool makeDirectories(const std::string& path, mode_t mode) {
+    if (path.empty() || isUsableDirectory(path)) {
+        return isUsableDirectory(path);
+    }
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        std::string parent = path.substr(0, slash);
+        if (!exists(parent) && !makeDirectories(parent, 0755)) {
+            return false;
+        }
+    }
+    if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
+        return false;
+    }
+    return isUsableDirectory(path);
+}
+
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        return home;
+    }
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) {
+        return pw->pw_dir;
+    }
+    return ".";
+}
+
+std::string userDataHome() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    // Relative values are invalid by the base directory rules and are ignored.
+    if (xdg && xdg[0] == '/') {
+        return xdg;
+    }
+    return homeDirectory() + "/.local/share";
+}
+
+} // namespace
+
+DataDirectoryPlaces defaultDataDirectoryPlaces() {
+    return {"/var/lib/tollbeam", userDataHome() + "/tollbeam"};
+}
+
+bool prepareDataDirectory(void* owner) {
+    return prepareDataDirectory(owner, defaultDataDirectoryPlaces());
+}
+
+bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places) {
+    const std::string& machine = places.machineDirectory;
+    if (isUsableDirectory(machine) ||
+        (!exists(machine) && mkdir(machine.c_str(), 0755) == 0 && isUsableDirectory(machine))) {
+        chosenDirectory = machine;
+        return true;
+    }
+    showMessage("Unable to create Tollbeam.data file at location: " + machine +
+                    ", Creating Tollbeam.data file at location: " + places.fallbackDirectory,
+                "Information", MessageIcon::Information, MessageButtons::Ok, owner);
+    chosenDirectory = places.fallbackDirectory;
+    // The fallback is per user and will hold device passwords: only its owner may enter.
+    return makeDirectories(places.fallbackDirectory, 0700);
+}
+
+const std::string& dataDirectory() {
+    return chosenDirectory;
+}
+
+std::string deviceDatabasePath() {
+    if (chosenDirectory.empty()) {
+        return {};
+    }
+    std::string name = prefAppName();
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    return chosenDirectory + "/" + name + ".data";
+}
+
+void resetDataDirectory() {
+    chosenDirectory.clear();
+}

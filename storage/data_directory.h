@@ -1,0 +1,34 @@
+#pragma once
+// The per-machine data directory that holds the device database. The machine
+// directory is tried first; when it can be neither used nor created the user
+// is told, and a per-user directory is used instead.
+#include <string>
+
+struct DataDirectoryPlaces {
+    std::string machineDirectory;  // "/var/lib/tollbeam"
+    std::string fallbackDirectory; // "${XDG_DATA_HOME:-$HOME/.local/share}/tollbeam"
+};
+
+// The places of this machine and user, from the environment.
+DataDirectoryPlaces defaultDataDirectoryPlaces();
+
+// Chooses the data directory among the default places.
+bool prepareDataDirectory(void* owner);
+// Chooses the data directory: the machine directory when it exists and is
+// writable, or can be created (one level); otherwise shows the fallback
+// message (owned by `owner`), creates the fallback directory with its parents
+// and uses it. Returns false when the fallback could not be created either;
+// saves then fail until a later preparation succeeds.
+bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places);
+
+// The chosen data directory; empty before prepareDataDirectory.
+const std::string& dataDirectory();
+
+// The database file: the data directory, "/", the application name from the
+// preferences and ".data". Built anew on every call, so it follows the
+// preferences. A "/" in the name is replaced by "_" so the file always lies in
+// the data directory. Empty while no data directory is chosen.
+std::string deviceDatabasePath();
+
+// Forgets the chosen data directory (part of resetDeviceDatabaseState).
+void resetDataDirectory();

@@ -1,0 +1,102 @@
+// Choice of the data directory and its fallback.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/messages.h"
+#include "storage/data_directory.h"
+#include "storage/device_database.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class DataDirectoryTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    RecordingMessages messages;
+    void SetUp() override {
+        resetDeviceDatabaseState();
+        setMessageSink(&messages);
+    }
+    void TearDown() override {
+        setMessageSink(nullptr);
+        resetDeviceDatabaseState();
+    }
+};
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+TEST_F(DataDirectoryTest, MachineDirectoryIsCreatedAndUsed) {
+    std::string machine = dir.file("tollbeam");
+    EXPECT_TRUE(prepareDataDirectory(nullptr, {machine, dir.file("fallback")}));
+    EXPECT_EQ(machine, dataDirectory());
+    EXPECT_NE(0u, modeOf(machine));
+    EXPECT_TRUE(messages.shown.empty());
+    // Existing: used as it is.
+    EXPECT_TRUE(prepareDataDirectory(nullptr, {machine, dir.file("fallback")}));
+    EXPECT_EQ(machine, dataDirectory());
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(0u, modeOf(dir.file("fallback")));
+}
+
+TEST_F(DataDirectoryTest, UncreatableMachineDirectoryFallsBackWithMessage) {
+    std::string machine = dir.file("no/such/parent/tollbeam"); // one level only is created
+    std::string fallback = dir.file("home/.local/share/tollbeam");
+    int owner = 0;
+    EXPECT_TRUE(prepareDataDirectory(&owner, {machine, fallback}));
+    EXPECT_EQ(fallback, dataDirectory());
+    EXPECT_EQ(0u, modeOf(machine));
+    EXPECT_EQ(0700u, modeOf(fallback));
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_EQ("Unable to create Tollbeam.data file at location: " + machine +
+                  ", Creating Tollbeam.data file at location: " + fallback,
+              messages.shown[0].text);
+    EXPECT_EQ("Information", messages.shown[0].caption);
+    EXPECT_EQ(MessageIcon::Information, messages.shown[0].icon);
+}
+
+TEST_F(DataDirectoryTest, MachinePathThatIsNoDirectoryFallsBack) {
+    std::string machine = dir.file("tollbeam");
+    writeFileText(machine, "not a directory");
+    EXPECT_TRUE(prepareDataDirectory(nullptr, {machine, dir.file("fb")}));
+    EXPECT_EQ(dir.file("fb"), dataDirectory());
+    EXPECT_EQ(1u, messages.shown.size());
+}
+
+TEST_F(DataDirectoryTest, UncreatableFallbackIsReported) {
+    writeFileText(dir.file("file"), "x");
+    EXPECT_FALSE(prepareDataDirectory(nullptr, {dir.file("file"), dir.file("file/tollbeam")}));
+    EXPECT_EQ(1u, messages.shown.size());
+}
+
+TEST_F(DataDirectoryTest, DefaultPlacesFollowTheEnvironment) {
+    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char* oldXdg = std::getenv("XDG_DATA_HOME");
+    std::string savedXdg = oldXdg ? oldXdg : "";
+
+    setenv("HOME", "/home/someone", 1);
+    unsetenv("XDG_DATA_HOME");
+    DataDirectoryPlaces places = defaultDataDirectoryPlaces();
+    EXPECT_EQ("/var/lib/tollbeam", places.machineDirectory);
+    EXPECT_EQ("/home/someone/.local/share/tollbeam", places.fallbackDirectory);
+
+    setenv("XDG_DATA_HOME", "/data/xdg", 1);
+    EXPECT_EQ("/data/xdg/tollbeam", defaultDataDirectoryPlaces().fallbackDirectory);
+    setenv("XDG_DATA_HOME", "relative/path", 1); // not absolute: ignored
+    EXPECT_EQ("/home/someone/.local/share/tollbeam",
+              defaultDataDirectoryPlaces().fallbackDirectory);
+
+    setenv("HOME", oldHome.c_str(), 1);
+    if (oldXdg) {
+        setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+    } else {
+        unsetenv("XDG_DATA_HOME");
+    }
+}
+
+} // namespace
