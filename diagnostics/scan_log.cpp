@@ -1,0 +1,118 @@
+#include "diagnostics/scan_log.h"
+
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <fstream>
+
+#include "network/model.h"
+#include "storage/preferences.h"
+
+namespace {
+std::FILE* scanLog = nullptr;
+std::string logDirectory;
+
+std::string inLogDirectory(const std::string& name) {
+    if (logDirectory.empty())
+        return name;
+    return logDirectory + "/" + name;
+}
+
+// The standard 24-character date text of the current local time, with its newline.
+std::string dateText() {
+    std::time_t now = std::time(nullptr);
+    char text[64] = {};
+    std::tm local{};
+    if (localtime_r(&now, &local) == nullptr || asctime_r(&local, text) == nullptr)
+        return "\n";
+    return text;
+}
+
+const char* parametersTag(int kind) {
+    switch (kind) {
+    case 0:
+        return "**EEPROM**";
+    case 1:
+        return "** RAM  **";
+    default:
+        return "**SETNEK**";
+    }
+}
+
+void writeInterfacePicture(int i) {
+    const NetworkRecord& record = networkRecords[i];
+    std::fprintf(scanLog, "NIC #%d:\t%s\tPresent=%d\n", i, formatMac(record.hostMac).c_str(),
+                 record.localPresent);
+    if (!record.localPresent)
+        return;
+    for (const RemoteDevice& slot : record.remotes)
+        if (macIsSet(slot.mac))
+            std::fprintf(scanLog, "\t%s\t%d\t%d\n", formatMac(slot.mac).c_str(), slot.active,
+                         slot.missesTillDrop);
+    std::fprintf(scanLog, "\n");
+}
+} // namespace
+
+void appendScanLog(bool keepOpen) {
+    if (scanLog == nullptr) {
+        scanLog = std::fopen(inLogDirectory(kScanLogName).c_str(), "w");
+        if (scanLog != nullptr)
+            std::fprintf(scanLog, "%s\tdevice\t\t\tpresent\tmissesTillDrop\n\n",
+                         dateText().c_str());
+    }
+    if (scanLog == nullptr)
+        return;
+    for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
+        writeInterfacePicture(i);
+    std::fflush(scanLog);
+    if (!keepOpen) {
+        std::fclose(scanLog);
+        scanLog = nullptr;
+    }
+}
+
+std::string parametersLogPath() {
+    return inLogDirectory(prefAppName() + ".log");
+}
+
+void appendParametersLog(int kind, const uint8_t block[50]) {
+    const std::string path = parametersLogPath();
+    // Keep the newest old lines that leave room for the three of the new entry.
+    std::deque<std::string> lines;
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::string line;
+        while (in && std::getline(in, line)) {
+            if (line.size() > kParametersLogLineMax)
+                line.resize(kParametersLogLineMax);
+            lines.push_back(line);
+            if (lines.size() > kParametersLogMaxLines - 3)
+                lines.pop_front();
+        }
+    }
+    std::string entry = parametersTag(kind);
+    char byte[8];
+    for (int n = 0; n < 50; ++n) {
+        std::snprintf(byte, sizeof byte, " %.2x", block[n]);
+        entry += byte;
+    }
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr)
+        return;
+    for (const std::string& line : lines)
+        std::fprintf(out, "%s\n", line.c_str());
+    std::fprintf(out, "Time %s\n", dateText().c_str());
+    std::fprintf(out, "%s\n", entry.c_str());
+    std::fclose(out);
+}
+
+void setLogDirectory(const std::string& dir) {
+    logDirectory = dir;
+}
+
+void resetScanLog() {
+    if (scanLog != nullptr)
+        std::fclose(scanLog);
+    scanLog = nullptr;
+    logDirectory.clear();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The two logs of the automatic scan and the HomePlug 1.0 frame handling:
+// "scan.log", one picture of every interface's remote slots per scan, and the
+// parameters log "<appName>.log", a short rolling log of raw local
+// parameters blocks. Both live in the current directory unless a test sets
+// another folder.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+inline constexpr const char* kScanLogName = "scan.log";
+// The parameters log keeps at most this many lines (seven entries of three lines).
+constexpr size_t kParametersLogMaxLines = 21;
+constexpr size_t kParametersLogLineMax = 199;
+
+// Appends the current scan picture to scan.log (opened and truncated at the
+// first write of the run). Without `keepOpen` the log is closed afterwards.
+void appendScanLog(bool keepOpen);
+
+// Adds one entry to the parameters log: kind 0 stored copy ("**EEPROM**"),
+// 1 running copy ("** RAM  **"), 2 key setting ("**SETNEK**"), then the 50
+// bytes. The log keeps the newest entries; the new one is always written.
+void appendParametersLog(int kind, const uint8_t block[50]);
+
+// Path of the parameters log: "%s.log" with the application name.
+std::string parametersLogPath();
+
+// Folder both logs are written into ("" = the current directory).
+void setLogDirectory(const std::string& dir);
+
+// Closes scan.log and forgets the folder.
+void resetScanLog();

@@ -1,0 +1,253 @@
+#include "network/auto_scan.h"
+
+#include "diagnostics/scan_log.h"
+#include "network/hp10_frames.h"
+#include "network/model.h"
+#include "network/scan.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+
+unsigned timerId = 0;
+int scanTickCount = 0;
+int cycleStep = kCycleIdle;
+int waitTicks = 0;
+int intervalTicks = 0;
+
+namespace {
+constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr int kScanLogLevel = 20;
+constexpr int kStep6Ticks = 2;
+
+ManualScanTimer defaultTimer;
+ScanTimer* installedTimer = nullptr;
+DeviceListHooks hooks;
+
+// The local parameters request of the cycle, to the selected interface's local device.
+void requestLocalParametersOfLocal(uint8_t selector) {
+    const ScanState& state = currentScanState();
+    if (localIsTurbo || !state.localPresent || state.deviceClass == kClassAdapter)
+        return;
+    if (!macIsSet(hostMac()))
+        return;
+    requestLocalParameters(currentInterface, hostMac(), kBroadcast, selector);
+}
+
+void stepQueryLocal() {
+    setActionButtonsEnabled(false);
+    if (!localIsTurbo)
+        requestLocalParametersOfLocal(currentScanState().paramsValid ? 0 : 16);
+    requestParameters(currentInterface, hostMac(), kBroadcast);
+    refreshDeviceList(1);
+}
+
+void stepQueryRemotes() {
+    for (const RemoteDevice& slot : networkRecords[currentInterface].remotes)
+        if (macIsSet(slot.mac))
+            requestParameters(currentInterface, hostMac(), slot.mac);
+}
+
+void stepNetworkStats() {
+    if (macIsSet(hostMac()))
+        requestNetworkStats(currentInterface, hostMac(), kBroadcast);
+}
+
+void stepTurboVersion() {
+    requestTurboVersion();
+    if (!localIsTurbo && currentScanState().paramsValid)
+        requestLocalParametersOfLocal(0);
+}
+
+void stepFinish() {
+    ageRemotes();
+    scanNetwork();
+    refreshDeviceList(7);
+    setActionButtonsEnabled(true);
+}
+
+// Removes every device entry whose MAC is all zero; the remote slots stay.
+void dropEntriesWithoutMac() {
+    for (int k = deviceCount - 1; k >= 0; --k) {
+        if (macIsSet(deviceTable[k].mac))
+            continue;
+        for (int j = k; j < deviceCount - 1 && j + 1 < kMaxDeviceEntries; ++j)
+            deviceTable[j] = deviceTable[j + 1];
+        deviceTable[deviceCount - 1] = DeviceEntry{};
+        --deviceCount;
+    }
+}
+} // namespace
+
+// ---- Seams -----------------------------------------------------------------------
+
+unsigned ManualScanTimer::start(unsigned period, std::function<void()> fn) {
+    periodMs = period;
+    routine = std::move(fn);
+    ++starts;
+    running = static_cast<unsigned>(starts);
+    return running;
+}
+
+void ManualScanTimer::stop(unsigned id) {
+    if (id == running) {
+        running = 0;
+        routine = nullptr;
+    }
+}
+
+void setScanTimer(ScanTimer* timer) {
+    installedTimer = timer;
+}
+ScanTimer& scanTimer() {
+    return installedTimer ? *installedTimer : defaultTimer;
+}
+
+void setDeviceListHooks(DeviceListHooks h) {
+    hooks = std::move(h);
+}
+
+void refreshDeviceList(int stage) {
+    if (hooks.refresh)
+        hooks.refresh(stage);
+}
+
+void setActionButtonsEnabled(bool enabled) {
+    if (hooks.setActions)
+        hooks.setActions(enabled);
+}
+
+// ---- Operations --------------------------------------------------------------------
+
+bool startAutoScan(uint16_t interval, uint16_t misses, bool enabled) {
+    bool found = scanNetwork();
+    intervalTicks = interval;
+    dropAfterMisses = static_cast<uint8_t>(misses < 2 ? 1 : misses > 10 ? 10 : misses);
+    busyFlag = enabled ? 0 : 1;
+    if (found)
+        startTimer();
+    return found;
+}
+
+unsigned startTimer() {
+    scanTickCount = 0;
+    waitTicks = 0;
+    // An interval of 0 means no automatic cycles at all; the timer then only
+    // handles the answers that arrive.
+    cycleStep = intervalTicks > 0 ? 1 : kCycleIdle;
+    stopTimer();
+    timerId = scanTimer().start(kTimerPeriodMs, timerTick);
+    return timerId;
+}
+
+void stopTimer() {
+    if (timerId != 0)
+        scanTimer().stop(timerId);
+    timerId = 0;
+}
+
+void timerTick() {
+    if (busyFlag)
+        return;
+    drainResponses();
+    ++scanTickCount;
+    if (intervalTicks > 0 && scanTickCount >= intervalTicks) {
+        clearRemotes();
+        scanTickCount = 0;
+        cycleStep = 1;
+    }
+    runCycleStep();
+}
+
+void runCycleStep() {
+    if (currentInterface < 0 || currentInterface >= kMaxInterfaces ||
+        !currentScanState().localPresent)
+        return;
+    switch (cycleStep) {
+    case 1:
+        stepQueryLocal();
+        break;
+    case 2:
+        stepQueryRemotes();
+        break;
+    case 3:
+        stepNetworkStats();
+        break;
+    case 4:
+        stepTurboVersion();
+        break;
+    case 5:
+        requestLocalParametersOfLocal(16);
+        break;
+    case 6:
+        if (++waitTicks < kStep6Ticks)
+            return;
+        waitTicks = 0;
+        break;
+    case 7:
+        stepFinish();
+        break;
+    default:
+        return;
+    }
+    ++cycleStep;
+}
+
+int suspendAutoScan(int flag) {
+    int previous = busyFlag;
+    busyFlag = flag ? 0 : 1;
+    return previous ? 0 : 1;
+}
+
+void clearRemotes() {
+    NetworkRecord& record = networkRecords[currentInterface];
+    record.activeRemoteCount = 0;
+    for (RemoteDevice& slot : record.remotes) {
+        slot.active = 0;
+        slot.stats.rate = 0;
+        slot.missesTillDrop = 0;
+    }
+    dropEntriesWithoutMac();
+    saveDeviceDatabase();
+    if (hooks.deleteRows)
+        hooks.deleteRows();
+}
+
+void ageRemotes() {
+    if (preferences.diagnosticsLevel >= kScanLogLevel)
+        appendScanLog(true);
+    NetworkRecord& record = networkRecords[currentInterface];
+    int active = 0;
+    for (RemoteDevice& slot : record.remotes) {
+        if (!slot.active)
+            continue;
+        ++active;
+        if (slot.missesTillDrop > 0)
+            --slot.missesTillDrop;
+        if (slot.missesTillDrop == 0) {
+            slot.active = 0;
+            slot.stats.rate = 0;
+            slot.missTotal += dropAfterMisses;
+            if (active > 0)
+                --active;
+        }
+    }
+    record.activeRemoteCount = active;
+}
+
+void resetAutoScan() {
+    stopTimer();
+    timerId = 0;
+    scanTickCount = 0;
+    cycleStep = kCycleIdle;
+    waitTicks = 0;
+    intervalTicks = 0;
+    hooks = DeviceListHooks{};
+    installedTimer = nullptr;
+    defaultTimer = ManualScanTimer{};
+}
+
+BusyScope::BusyScope() : previous_(busyFlag) {
+    busyFlag = 1;
+}
+BusyScope::~BusyScope() {
+    busyFlag = previous_;
+}
