@@ -17,8 +17,6 @@ struct PlcReply;
 // interface before that device's own MAC is known.
 extern const uint8_t kLocalManagementMac[6];
 extern const uint8_t kBroadcastMac[6];
-// Load address of the parameter block in write-memory mode.
-constexpr uint32_t kParameterLoadAddress = 0x01F00000;
 // Maximum bytes of a parameter block read back from a device.
 constexpr size_t kMaxParameterBlock = 16384;
 
@@ -69,6 +67,9 @@ bool readConfigurationBlock();
 // Write options of the image write, by `chipModel` and `commitAfterWrite`.
 uint8_t upgradeOptions();
 // Upgrades the local device with the firmware (.NVM) and parameter (.PIB)
-// files. Reports every failure in a message box with caption "Error" and
-// returns false; true once the device confirmed the last frame.
+// files. Reports every failure in a message box with caption "Error" (owned
+// by `owner`, the main window when null) and returns false; true once the
+// device confirmed the last frame. Setting upgradeCancelRequested stops the
+// transfer before its next block (false, no message); the caller clears it
+// before starting.
 bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner = nullptr);

@@ -1,0 +1,510 @@
+// HomePlug AV maintenance exchanges: discovery of the local AV device, the
+// station list, factory reset, the network membership key read, the
+// configuration block read and the local firmware upgrade.
+#include "maintenance/av_maintenance.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "network/model.h"
+#include "packet/packet.h"
+#include "platform/clock.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "plcapi/plcapi.h"
+
+const uint8_t kLocalManagementMac[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x01};
+const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+char chipModel[8] = "";
+char localFirmwareVersion[65] = "";
+int commitAfterWrite = 0;
+std::atomic<bool> upgradeCancelRequested{false};
+
+namespace {
+
+constexpr char kChipMarker[] = "KARSA01";
+constexpr size_t kChipMarkerLength = sizeof kChipMarker - 1;
+constexpr size_t kMaxVersionText = 64;
+constexpr size_t kNvmHeaderSize = sizeof(NvmBlockHeader);
+
+// Offsets into a decoded reply's data.
+constexpr size_t kVersionId = 0;
+constexpr size_t kVersionLength = 1;
+constexpr size_t kVersionText = 2;
+// Network information: data[k] holds frame byte k + 20.
+constexpr size_t kStationCount = 38 - 20;
+constexpr size_t kStationEntries = 39 - 20;
+constexpr size_t kStationEntrySize = 15;
+constexpr size_t kStationRate = 13;
+// Module read chunk.
+constexpr size_t kChunkLast = 4;
+constexpr size_t kChunkLength = 5;
+constexpr size_t kChunkData = 9;
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+void showUpgradeError(const char* text, void* owner) {
+    showMessage(text, "Error", MessageIcon::Error, MessageButtons::Ok, owner);
+}
+
+// Copies the version text of a version confirmation (at most 64 characters,
+// bounded by what was decoded) into `out`, NUL-terminated.
+void versionTextOf(const PlcReply& reply, char (&out)[kMaxVersionText + 1]) {
+    size_t n = reply.data[kVersionLength];
+    if (n > kMaxVersionText) {
+        n = kMaxVersionText;
+    }
+    if (reply.dataLength < kVersionText) {
+        n = 0;
+    } else if (n > reply.dataLength - kVersionText) {
+        n = reply.dataLength - kVersionText;
+    }
+    std::memcpy(out, reply.data + kVersionText, n);
+    out[n] = '\0';
+}
+
+bool isVersionReply(const PlcReply& reply) {
+    return reply.mmtype == (kMmtypeVersion | 1) && reply.valid == 1;
+}
+
+enum class Confirmation { Accepted, Resend, None };
+
+// Waits up to the reply time-out for the confirmation of `requestType`. A
+// confirmation with a failure status that made the transfer queue a resend
+// ends the wait early with Resend.
+Confirmation awaitConfirmation(uint16_t requestType, PlcReply& reply) {
+    const uint32_t deadline = tickCount() + kReplyTimeoutMs;
+    for (;;) {
+        if (ReceiveReply(requestType, &reply)) {
+            return Confirmation::Accepted;
+        }
+        if (plcSequence.pending.pending) {
+            return Confirmation::Resend;
+        }
+        if (tickReached(deadline)) {
+            return Confirmation::None;
+        }
+        sleepMs(1);
+    }
+}
+
+// Emits the transfer's pending frame and sends it; returns its MMTYPE, or 0
+// when nothing could be emitted.
+uint16_t sendPendingFrame() {
+    uint8_t frame[kMmeFrameCapacity] = {};
+    uint32_t length = plcapi_NextFrame(sizeof frame, frame);
+    if (length == 0) {
+        return 0;
+    }
+    sendFrame(currentInterface, frame, length);
+    return static_cast<uint16_t>(frame[15] | (frame[16] << 8));
+}
+
+bool readWholeFile(const char* path, std::vector<uint8_t>& out) {
+    std::FILE* f = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    long size = ok ? std::ftell(f) : -1;
+    ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        out.assign(static_cast<size_t>(size), 0);
+        ok = out.empty() || std::fread(out.data(), 1, out.size(), f) == out.size();
+    }
+    std::fclose(f);
+    return ok;
+}
+
+// A firmware image can be written when its header chain is intact, ends in a
+// block whose image lies inside the file, and the file fits a transfer.
+bool firmwareImageUsable(const std::vector<uint8_t>& firmware) {
+    if (firmware.size() < kNvmHeaderSize || firmware.size() > UINT32_MAX) {
+        return false;
+    }
+    const uint8_t* last =
+        plcapi_WalkNvmHeaders(firmware.data(), static_cast<uint32_t>(firmware.size()));
+    if (last == nullptr) {
+        return false;
+    }
+    size_t headerAt = static_cast<size_t>(last - firmware.data());
+    if (headerAt + kNvmHeaderSize > firmware.size()) {
+        return false;
+    }
+    uint32_t imageLength = le32(last + offsetof(NvmBlockHeader, imageLength));
+    size_t imageAt = headerAt + kNvmHeaderSize;
+    return imageLength > 0 && imageLength <= firmware.size() - imageAt;
+}
+
+// Drives a running image write to its end. Every message is the abort text.
+bool runImageWrite(void* owner) {
+    for (;;) {
+        if (upgradeCancelRequested.load()) {
+            return false;
+        }
+        uint16_t type = sendPendingFrame();
+        if (type == 0) {
+            showUpgradeError("Upgrade failed. Operation aborted.", owner);
+            return false;
+        }
+        PlcReply reply{};
+        Confirmation c = awaitConfirmation(type, reply);
+        if (c == Confirmation::Resend) {
+            continue;
+        }
+        if (c == Confirmation::None) {
+            showUpgradeError("Upgrade failed. Operation aborted.", owner);
+            return false;
+        }
+        sleepMs(1);
+        if (reply.state == kReplyStateComplete) {
+            return true;
+        }
+    }
+}
+
+struct UpgradeImages {
+    std::vector<uint8_t> firmware;
+    std::vector<uint8_t> parameters;
+};
+
+// Steps before the transfer: read and check both files and personalise the
+// parameter block for the local device. Shows its own message on failure.
+bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const uint8_t* localMac,
+                    UpgradeImages& images, void* owner) {
+    if (!readWholeFile(firmwarePath, images.firmware)) {
+        showUpgradeError("Unable to open firmware file", owner);
+        return false;
+    }
+    if (!firmwareImageUsable(images.firmware)) {
+        showUpgradeError("Wrong NVM Block Header", owner);
+        return false;
+    }
+    if (!readWholeFile(parameterPath, images.parameters)) {
+        showUpgradeError("Error in PIB file opening...", owner);
+        return false;
+    }
+    if (images.parameters.size() > kMaxParameterBlock) {
+        showUpgradeError("Error in PIB file Operation", owner);
+        return false;
+    }
+    PibImage pib;
+    uint32_t size = static_cast<uint32_t>(images.parameters.size());
+    int r = pib.attach(images.parameters.data(), size);
+    if (r != kPibOk && r != kPibNotVersion33) {
+        showUpgradeError("Error in PIB file Operation", owner);
+        return false;
+    }
+    if (!macIsSet(localMac)) {
+        showUpgradeError("Upgrade failed. Operation aborted", owner);
+        return false;
+    }
+    // A block that cannot carry the device's MAC would take the device's identity away.
+    if (pib.setMac(localMac) != kPibOk) {
+        showUpgradeError("Error in PIB file Operation", owner);
+        return false;
+    }
+    r = pib.rechecksum(images.parameters.data(), size);
+    if (r != kPibOk && r != kPibNotVersion33) {
+        showUpgradeError("Error in PIB file checksum. Operation aborted", owner);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void resetAvMaintenance() {
+    chipModel[0] = '\0';
+    localFirmwareVersion[0] = '\0';
+    commitAfterWrite = 0;
+    upgradeCancelRequested.store(false);
+}
+
+const char* chipModelForId(uint8_t deviceId) {
+    switch (deviceId) {
+    case 1:
+        return "KARSA01";
+    case 2:
+        return "KARSA02";
+    case 3:
+        return "KARSA03";
+    default:
+        return nullptr;
+    }
+}
+
+int replaceChipMarker(char* text, const char* model) {
+    char* at = std::strstr(text, kChipMarker);
+    if (at == nullptr) {
+        return -1;
+    }
+    if (model != nullptr && std::strlen(model) == kChipMarkerLength) {
+        std::memcpy(at, model, kChipMarkerLength);
+    }
+    return static_cast<int>(at - text);
+}
+
+void sendAvRequest(const uint8_t* destination, uint16_t mmtype) {
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host)) {
+        return;
+    }
+    if (mmtype == kMmtypeSetKey) {
+        return;
+    }
+    uint8_t frame[kMmeFrameCapacity] = {};
+    uint32_t length = 0;
+    if (mmtype == kMmtypeVersion) {
+        length = plcapi_RequestVersion(host, destination, sizeof frame, frame);
+    } else if (mmtype == kMmtypeNetworkInfo) {
+        length = plcapi_RequestNetworkInfo(host, destination, sizeof frame, frame);
+    }
+    if (length == 0) {
+        std::printf("something wrong in PLCAPI_GETVERSION \n");
+        return;
+    }
+    sendFrame(currentInterface, frame, length);
+}
+
+bool probeLocalAv() {
+    replyReceived = false;
+    sendAvRequest(kLocalManagementMac, kMmtypeVersion);
+    PlcReply reply{};
+    AwaitReply(kMmtypeVersion, &reply);
+    return replyReceived;
+}
+
+namespace {
+
+// Learns the local device's MAC, chip model and version text from a second
+// version exchange with the local management address.
+void learnLocalAv() {
+    sendAvRequest(kLocalManagementMac, kMmtypeVersion);
+    PlcReply reply{};
+    if (!AwaitReply(kMmtypeVersion, &reply) || !isVersionReply(reply)) {
+        return;
+    }
+    if (lastRxInterface >= 0 && lastRxInterface < kMaxInterfaces) {
+        std::memcpy(scanStates[lastRxInterface].localMac, reply.source, kMacLength);
+    }
+    if (const char* model = chipModelForId(reply.data[kVersionId])) {
+        copyText(chipModel, model);
+    }
+    char text[kMaxVersionText + 1];
+    versionTextOf(reply, text);
+    replaceChipMarker(text, chipModel);
+    copyText(localFirmwareVersion, text);
+}
+
+} // namespace
+
+bool discoverLocalAv() {
+    const int start = currentInterface;
+    bool found = false;
+    for (int i = 0; i < interfaceCount; ++i) {
+        currentInterface = i;
+        if (!probeLocalAv()) {
+            continue;
+        }
+        found = true;
+        if (i == start) {
+            localIsAv = 1;
+        }
+        learnLocalAv();
+        scanStates[i].paramsValid = 1;
+        scanStates[i].localPresent = 1;
+        scanStates[i].deviceClass = kClassAv;
+    }
+    currentInterface = start;
+    return found;
+}
+
+bool refreshStations(const uint8_t* destination) {
+    sendAvRequest(destination, kMmtypeNetworkInfo);
+    PlcReply reply{};
+    if (AwaitReply(kMmtypeNetworkInfo, &reply)) {
+        processStationList(reply);
+    }
+    return true;
+}
+
+namespace {
+
+// Asks one station for its version and stores the text in its slot.
+void refreshStationVersion(RemoteDevice& slot) {
+    sendAvRequest(slot.mac, kMmtypeVersion);
+    PlcReply reply{};
+    if (!AwaitReply(kMmtypeVersion, &reply) || !isVersionReply(reply) ||
+        !macEqual(reply.source, slot.mac)) {
+        return;
+    }
+    char text[kMaxVersionText + 1];
+    versionTextOf(reply, text);
+    const char* model = chipModelForId(reply.data[kVersionId]);
+    int at = replaceChipMarker(text, model != nullptr ? model : kChipMarker);
+    const char* stored = at >= 0 ? text + at : text;
+    copyText(slot.version, stored);
+}
+
+} // namespace
+
+void processStationList(const PlcReply& reply) {
+    if (reply.valid != 1 || reply.mmtype != (kMmtypeNetworkInfo | 1) ||
+        reply.dataLength <= kStationCount) {
+        return;
+    }
+    const size_t available =
+        reply.dataLength < sizeof reply.data ? reply.dataLength : sizeof reply.data;
+    const size_t count = reply.data[kStationCount];
+    for (size_t j = 0; j < count; ++j) {
+        const size_t at = kStationEntries + j * kStationEntrySize;
+        if (at + kStationEntrySize > available) {
+            break;
+        }
+        const uint8_t* entry = reply.data + at;
+        if (macEqual(entry, scanStates[currentInterface].localMac) ||
+            macEqual(entry, kBroadcastMac)) {
+            continue;
+        }
+        recordRemote(entry);
+        RemoteDevice* slot = findRemote(entry);
+        if (slot == nullptr) {
+            continue;
+        }
+        refreshStationVersion(*slot);
+        const uint16_t raw[3] = {entry[kStationRate], 0, 0};
+        updateLinkStats(slot->stats, raw, kRateAv);
+    }
+}
+
+int resetToFactoryDefaults(const uint8_t* deviceMac) {
+    uint8_t frame[kMmeFrameCapacity] = {};
+    uint32_t length = plcapi_RequestFactoryDefaults(hostMac(), deviceMac, sizeof frame, frame);
+    if (length == 0) {
+        std::printf("Something wrong in PLCAPI_RESETTOFACTORYDEFAULT\n");
+    } else {
+        sendFrame(currentInterface, frame, length);
+    }
+    PlcReply reply{};
+    return AwaitReply(kMmtypeFactoryDefaults, &reply) ? 4 : 0;
+}
+
+bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host) || plcapi_StartModuleRead(host, localMac, 2) != 0) {
+        return false;
+    }
+    std::vector<uint8_t> block;
+    block.reserve(kPibLength33);
+    for (;;) {
+        uint8_t frame[kMmeFrameCapacity] = {};
+        uint32_t length = plcapi_NextFrame(sizeof frame, frame);
+        if (length == 0) {
+            std::printf("something wrong in PLCAPI_GETVERSION \n");
+        } else {
+            sendFrame(currentInterface, frame, length);
+        }
+        PlcReply reply{};
+        Confirmation c = awaitConfirmation(kMmtypeReadModule, reply);
+        if (c == Confirmation::Resend) {
+            continue;
+        }
+        if (c == Confirmation::None || reply.valid != 1 ||
+            reply.mmtype != (kMmtypeReadModule | 1) || reply.dataLength < kChunkData) {
+            return false;
+        }
+        uint32_t chunk = le32(reply.data + kChunkLength);
+        if (chunk > reply.dataLength - kChunkData || chunk > sizeof reply.data - kChunkData ||
+            block.size() + chunk > kMaxParameterBlock) {
+            resetPlcapi();
+            return false;
+        }
+        block.insert(block.end(), reply.data + kChunkData, reply.data + kChunkData + chunk);
+        if (reply.data[kChunkLast] != 0) {
+            break;
+        }
+    }
+    PibImage pib;
+    int r = pib.attach(block.data(), static_cast<uint32_t>(block.size()));
+    if ((r != kPibOk && r != kPibNotVersion33) || pib.getNmk(out) != kPibOk) {
+        return false;
+    }
+    return true;
+}
+
+bool readConfigurationBlock() {
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host)) {
+        return false;
+    }
+    uint8_t frame[kMmeFrameCapacity] = {};
+    uint32_t length = plcapi_ReadConfigurationBlock(host, scanStates[currentInterface].localMac,
+                                                    sizeof frame, frame);
+    if (length == 0) {
+        showMessage("Error in plcapi_ReadConfigurationBlock", "Error", MessageIcon::Error,
+                    MessageButtons::Ok, mainWindowHandle);
+        return false;
+    }
+    sendFrame(currentInterface, frame, length);
+    sleepMs(1);
+    PlcReply reply{};
+    if (awaitConfirmation(kMmtypeConfigurationBlock, reply) != Confirmation::Accepted ||
+        reply.mmtype != (kMmtypeConfigurationBlock | 1) || reply.valid != 1) {
+        return false;
+    }
+    switch (reply.data[0]) {
+    case 0:
+        commitAfterWrite = 1;
+        break;
+    case 1:
+        return false;
+    case 2:
+        commitAfterWrite = 0;
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+uint8_t upgradeOptions() {
+    bool firstChip = std::strcmp(chipModel, "KARSA01") == 0;
+    if (firstChip) {
+        return commitAfterWrite ? 0x23 : 0x22;
+    }
+    return commitAfterWrite ? 0x13 : 0x00;
+}
+
+bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner) {
+    if (owner == nullptr) {
+        owner = mainWindowHandle;
+    }
+    uint8_t host[6];
+    uint8_t localMac[6];
+    std::memcpy(host, hostMac(), sizeof host);
+    std::memcpy(localMac, scanStates[currentInterface].localMac, sizeof localMac);
+    const uint8_t options = upgradeOptions();
+
+    UpgradeImages images;
+    if (!prepareUpgrade(firmwarePath, parameterPath, localMac, images, owner)) {
+        return false;
+    }
+    if (!macIsSet(host) ||
+        plcapi_StartImageWrite(host, localMac, static_cast<uint32_t>(images.firmware.size()),
+                               images.firmware.data(),
+                               static_cast<uint32_t>(images.parameters.size()),
+                               images.parameters.data(), options) != 0) {
+        showUpgradeError("Upgrade failed. Operation aborted", owner);
+        resetPlcapi();
+        return false;
+    }
+    bool ok = runImageWrite(owner);
+    // The transfer's cursors point into the images released here; end it.
+    resetPlcapi();
+    return ok;
+}
