@@ -145,8 +145,9 @@ void* PcapDriver::open(const std::string& name, std::string& error, bool& permis
         pcap_close(pcap);
         return nullptr;
     }
-    // Frames this computer sends are not frames a device sent: without this a
-    // request addressed to the computer's own MAC would come back as if the
+    // Only frames that arrive from the wire: a frame some other program (or
+    // another capture handle) of this computer sends, such as a request
+    // addressed to the computer's own MAC, would otherwise come back as if the
     // local device had answered.
     pcap_setdirection(pcap, PCAP_D_IN);
     if (!installHomePlugFilter(pcap)) {

@@ -308,32 +308,80 @@ std::thread NetnsPair::threadIn(Side side, std::function<void()> fn) const {
 
 NetnsProcess NetnsPair::spawn(Side side, const std::vector<std::string>& argv,
                               const std::string& logPath) const {
-    std::vector<std::string> full = {ipPath(), "netns", "exec", ns_[side]};
-    full.insert(full.end(), argv.begin(), argv.end());
-    std::vector<char*> args = cArgv(full);
+    if (argv.empty()) {
+        ADD_FAILURE() << "spawn: no program given";
+        return NetnsProcess();
+    }
+    // Everything the child needs is prepared here: after fork only plain
+    // system calls run, as the test process may have other threads.
+    std::vector<char*> args = cArgv(argv);
+    int nsFd = open(("/run/netns/" + ns_[side]).c_str(), O_RDONLY | O_CLOEXEC);
+    if (nsFd < 0) {
+        ADD_FAILURE() << errnoText("open namespace");
+        return NetnsProcess();
+    }
     int logFd = -1;
     if (!logPath.empty())
         logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Closed by a successful exec; carries the errno of a failed step otherwise.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        close(nsFd);
+        ADD_FAILURE() << errnoText("pipe");
+        return NetnsProcess();
+    }
+    const char* sysfsName = ns_[side].c_str();
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        close(report[0]);
         // Dies with the test (the death signal follows the forking thread, so
         // spawn from the test's own thread, not from a runIn function).
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int failed = 0;
         if (getppid() != parent)
-            _exit(127);
-        if (logFd >= 0) {
-            dup2(logFd, 1);
-            dup2(logFd, 2);
+            failed = ESRCH;
+        else if (setns(nsFd, CLONE_NEWNET) != 0 || unshare(CLONE_NEWNS) != 0 ||
+                 mount("", "/", "none", MS_SLAVE | MS_REC, nullptr) != 0)
+            failed = errno;
+        else {
+            umount2("/sys", MNT_DETACH);
+            if (mount(sysfsName, "/sys", "sysfs", 0, nullptr) != 0)
+                failed = errno;
         }
-        execvp(args[0], args.data());
+        if (failed == 0) {
+            if (logFd >= 0) {
+                dup2(logFd, 1);
+                dup2(logFd, 2);
+            }
+            execvp(args[0], args.data());
+            failed = errno;
+        }
+        ssize_t ignored = write(report[1], &failed, sizeof failed);
+        (void)ignored;
         _exit(127);
     }
+    close(report[1]);
+    close(nsFd);
     if (logFd >= 0)
         close(logFd);
     if (pid < 0) {
+        close(report[0]);
         ADD_FAILURE() << errnoText("fork");
         return NetnsProcess();
     }
-    return NetnsProcess(pid);
+    // Returns once the program runs inside the namespace (or could not start).
+    int childErrno = 0;
+    ssize_t n;
+    while ((n = read(report[0], &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    NetnsProcess process(pid);
+    if (n > 0) {
+        process.stop();
+        ADD_FAILURE() << "cannot start " << argv[0] << " in " << ns_[side] << ": "
+                      << std::strerror(childErrno);
+        return NetnsProcess();
+    }
+    return process;
 }

@@ -14,8 +14,8 @@
 // Code runs inside a namespace on a thread that joined it (its own network
 // namespace, and a private mount namespace with /sys remounted so that
 // /sys/class/net lists that namespace's interfaces, as `ip netns exec` does).
-// The rest of the process stays where it was. Programs run inside a namespace
-// through `ip netns exec`.
+// The rest of the process stays where it was. Programs are started inside a
+// namespace the same way `ip netns exec` starts them.
 //
 // Usage:
 //
@@ -171,8 +171,11 @@ class NetnsPair {
     // Starts a thread inside the side's namespace running `fn`; the caller joins it.
     std::thread threadIn(Side side, std::function<void()> fn) const;
 
-    // Starts `argv` inside the side's namespace (`ip netns exec`). Output goes
-    // to `logPath` when given (appended), else to the test's own output.
+    // Starts `argv` (the program is looked up in PATH) inside the side's
+    // namespace and returns once it runs there; a program that cannot be
+    // started fails the test and yields an empty NetnsProcess. Output goes to
+    // `logPath` when given (appended), else to the test's own output. Call it
+    // from the test's thread: the process is killed when the calling thread ends.
     NetnsProcess spawn(Side side, const std::vector<std::string>& argv,
                        const std::string& logPath = "") const;
 

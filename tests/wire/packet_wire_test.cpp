@@ -1,0 +1,440 @@
+// The libpcap driver over a real veth pair between two network namespaces:
+// which interfaces it lists, the MAC it reads, frames it sends and the frames
+// its filter lets through. Frames on the far end are sent and received with a
+// raw AF_PACKET socket, independent of the driver.
+#include <arpa/inet.h>
+#include <linux/capability.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network/model.h"
+#include "packet/driver.h"
+#include "packet/packet.h"
+#include "packet/pcap_driver.h"
+#include "support/netns.h"
+
+namespace {
+
+using Frame = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const uint8_t kHostMac[6] = {0x02, 0x48, 0x59, 0x00, 0x00, 0x01};
+const uint8_t kPlcMac[6] = {0x02, 0x48, 0x59, 0x00, 0x00, 0x02};
+const uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const uint8_t kLldpMulticast[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
+const uint8_t kForeignMac[6] = {0x02, 0x99, 0x99, 0x99, 0x99, 0x99};
+
+std::string macText(const uint8_t mac[6]) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+// dst, src, EtherType, then `length - 14` payload bytes of a pattern that
+// depends on `seed`, so that every test frame is distinct.
+Frame makeFrame(const uint8_t dst[6], const uint8_t src[6], uint16_t etherType, size_t length,
+                uint8_t seed) {
+    Frame f(length, 0);
+    std::memcpy(f.data(), dst, 6);
+    std::memcpy(f.data() + 6, src, 6);
+    f[12] = static_cast<uint8_t>(etherType >> 8);
+    f[13] = static_cast<uint8_t>(etherType);
+    for (size_t i = 14; i < length; ++i)
+        f[i] = static_cast<uint8_t>(seed + i * 7);
+    return f;
+}
+
+uint16_t etherTypeOf(const Frame& f) {
+    return f.size() < 14 ? 0 : (f[12] << 8 | f[13]);
+}
+
+// A raw AF_PACKET socket on one interface. The socket belongs to the network
+// namespace it was created in, so it is opened inside the namespace and then
+// used from the test's thread.
+class RawSocket {
+  public:
+    RawSocket(NetnsPair& net, NetnsPair::Side side) {
+        net.runIn(side, [&] {
+            fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+            ifindex_ = static_cast<int>(if_nametoindex(net.ifName(side).c_str()));
+            if (fd_ < 0 || ifindex_ == 0)
+                return;
+            sockaddr_ll addr{};
+            addr.sll_family = AF_PACKET;
+            addr.sll_protocol = htons(ETH_P_ALL);
+            addr.sll_ifindex = ifindex_;
+            if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+                ::close(fd_);
+                fd_ = -1;
+            }
+        });
+    }
+    ~RawSocket() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const Frame& f) {
+        sockaddr_ll addr{};
+        addr.sll_family = AF_PACKET;
+        addr.sll_ifindex = ifindex_;
+        addr.sll_halen = 6;
+        std::memcpy(addr.sll_addr, f.data(), 6);
+        return sendto(fd_, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&addr),
+                      sizeof addr) == static_cast<ssize_t>(f.size());
+    }
+
+    // The next incoming frame of `etherType` within `timeoutMs`; frames of
+    // other types and this end's own transmissions are skipped.
+    std::optional<Frame> receive(uint16_t etherType, int timeoutMs) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < deadline) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p = {fd_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0)
+                continue;
+            Frame f(65536);
+            sockaddr_ll from{};
+            socklen_t fromLength = sizeof from;
+            ssize_t n = recvfrom(fd_, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                                 &fromLength);
+            if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
+                continue;
+            f.resize(static_cast<size_t>(n));
+            if (etherTypeOf(f) == etherType)
+                return f;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    int fd_ = -1;
+    int ifindex_ = 0;
+};
+
+// Drops CAP_NET_RAW and CAP_NET_ADMIN from the calling thread only (Linux
+// capabilities are per thread), as an unprivileged user would run.
+bool dropCaptureCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (int cap : {CAP_NET_RAW, CAP_NET_ADMIN}) {
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+        data[cap / 32].permitted &= ~(1u << (cap % 32));
+    }
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+class PacketWire : public ::testing::Test {
+  protected:
+    std::optional<NetnsPair> net;
+    PcapDriver driver;
+
+    void SetUp() override {
+        HALYARD_REQUIRE_NETNS();
+        NetnsPair::Options options;
+        options.hostMac = macText(kHostMac);
+        options.plcMac = macText(kPlcMac);
+        net.emplace(options);
+        ASSERT_TRUE(net->ok()) << net->error();
+    }
+
+    // Opens the host end with the driver, inside the host namespace.
+    void* openHost() {
+        return net->runIn(NetnsPair::Host, [&]() -> void* {
+            std::string error;
+            bool denied = true;
+            void* handle = driver.open(net->ifName(NetnsPair::Host), error, denied);
+            EXPECT_NE(nullptr, handle) << error;
+            EXPECT_FALSE(denied);
+            return handle;
+        });
+    }
+
+    // Takes frames until `deadline` passes; stops early `settleMs` after the
+    // `want`-th frame so that late strays still show up.
+    std::vector<Frame> takeFrames(void* handle, size_t want, int timeoutMs, int settleMs = 200) {
+        std::vector<Frame> got;
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < deadline) {
+            Frame f;
+            TakeResult r = driver.takeOne(handle, f);
+            EXPECT_NE(TakeResult::Fault, r);
+            if (r != TakeResult::Frame)
+                continue;
+            got.push_back(f);
+            if (got.size() == want)
+                deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(settleMs));
+        }
+        return got;
+    }
+};
+
+TEST_F(PacketWire, ListsOnlyTheEthernetInterfacesOfTheNamespace) {
+    net->runIn(NetnsPair::Host, [&] {
+        // The library itself lists pseudo-devices and the loopback here ...
+        char errorText[PCAP_ERRBUF_SIZE];
+        pcap_if_t* all = nullptr;
+        ASSERT_EQ(0, pcap_findalldevs(&all, errorText)) << errorText;
+        std::vector<std::string> libraryNames;
+        for (pcap_if_t* d = all; d != nullptr; d = d->next)
+            libraryNames.push_back(d->name);
+        pcap_freealldevs(all);
+        EXPECT_NE(libraryNames.end(), std::find(libraryNames.begin(), libraryNames.end(), "lo"));
+        EXPECT_GT(libraryNames.size(), 2u);
+
+        // ... the driver keeps the veth end alone, named and described by its name.
+        std::vector<DriverInterface> listed;
+        ASSERT_TRUE(driver.enumerate(listed));
+        ASSERT_EQ(1u, listed.size());
+        EXPECT_EQ("hy0", listed[0].name);
+        EXPECT_EQ("hy0", listed[0].description);
+        EXPECT_TRUE(isEthernetInterface("hy0"));
+        EXPECT_FALSE(isEthernetInterface("lo"));
+        EXPECT_FALSE(isEthernetInterface("any"));
+        EXPECT_FALSE(isEthernetInterface("hy1")); // the far end lives elsewhere
+    });
+}
+
+TEST_F(PacketWire, ListsEveryEthernetInterfaceAndTheTableKeepsTheFirstEight) {
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(net->addLocalVeth(NetnsPair::Host, "ex" + std::to_string(i) + "a",
+                                      "ex" + std::to_string(i) + "b"));
+    net->runIn(NetnsPair::Host, [&] {
+        std::vector<DriverInterface> listed;
+        ASSERT_TRUE(driver.enumerate(listed));
+        EXPECT_EQ(9u, listed.size()); // hy0 and both ends of four pairs, no cap in the driver
+
+        resetDeviceModel();
+        setPacketDriver(nullptr);
+        ASSERT_TRUE(enumerateInterfaces());
+        EXPECT_EQ(8, interfaceCount);
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_EQ(listed[static_cast<size_t>(i)].name, interfaceTable[i].description);
+            EXPECT_NE(std::string(6, '\0'),
+                      std::string(reinterpret_cast<const char*>(interfaceTable[i].mac), 6));
+        }
+        closeAllInterfaces();
+        resetDeviceModel();
+    });
+}
+
+TEST_F(PacketWire, ReadsTheMacThatIpLinkShows) {
+    std::string shown = net->macOf(NetnsPair::Host);
+    ASSERT_EQ(macText(kHostMac), shown);
+    net->runIn(NetnsPair::Host, [&] {
+        uint8_t mac[6] = {};
+        ASSERT_TRUE(driver.readMac("hy0", mac));
+        EXPECT_EQ(shown, macText(mac));
+        EXPECT_FALSE(driver.readMac("lo", mac));
+        EXPECT_FALSE(driver.readMac("nosuchif0", mac));
+        EXPECT_FALSE(driver.readMac("a-name-longer-than-ifnamsiz", mac));
+    });
+    // A MAC changed after start is read afresh.
+    const uint8_t changed[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    ASSERT_TRUE(net->setMac(NetnsPair::Host, macText(changed)));
+    net->runIn(NetnsPair::Host, [&] {
+        uint8_t mac[6] = {};
+        ASSERT_TRUE(driver.readMac("hy0", mac));
+        EXPECT_EQ(0, std::memcmp(mac, changed, 6));
+    });
+}
+
+TEST_F(PacketWire, SendsBothHomePlugEtherTypesToTheFarEnd) {
+    RawSocket far(*net, NetnsPair::Plc);
+    ASSERT_TRUE(far.ok());
+    void* handle = openHost();
+    ASSERT_NE(nullptr, handle);
+
+    Frame hp10 = makeFrame(kBroadcast, kHostMac, kEtherTypeHp10, 60, 1);
+    Frame av = makeFrame(kPlcMac, kHostMac, kEtherTypeAv, 1514, 2);
+    ASSERT_TRUE(driver.send(handle, hp10.data(), hp10.size()));
+    ASSERT_TRUE(driver.send(handle, av.data(), av.size()));
+
+    std::optional<Frame> got = far.receive(kEtherTypeHp10, 2000);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(hp10, *got);
+    got = far.receive(kEtherTypeAv, 2000);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(av, *got);
+    driver.close(handle);
+}
+
+TEST_F(PacketWire, DeliversHomePlugFramesOnlyIncludingOnesForOtherStations) {
+    RawSocket far(*net, NetnsPair::Plc);
+    ASSERT_TRUE(far.ok());
+    void* handle = openHost();
+    ASSERT_NE(nullptr, handle);
+
+    std::vector<Frame> wanted = {
+        makeFrame(kHostMac, kPlcMac, kEtherTypeHp10, 60, 10),
+        makeFrame(kBroadcast, kPlcMac, kEtherTypeAv, 200, 11),
+        // Promiscuous: a frame for another station is delivered too.
+        makeFrame(kForeignMac, kPlcMac, kEtherTypeAv, 1514, 12),
+    };
+    std::vector<Frame> unwanted = {
+        makeFrame(kHostMac, kPlcMac, 0x0800, 98, 20),       // IPv4
+        makeFrame(kLldpMulticast, kPlcMac, 0x88CC, 60, 21), // LLDP
+        makeFrame(kBroadcast, kPlcMac, 0x0806, 60, 22),     // ARP
+        makeFrame(kHostMac, kPlcMac, 0x86DD, 80, 23),       // IPv6
+        makeFrame(kHostMac, kPlcMac, 0x887C, 60, 24),       // one above HomePlug 1.0
+        makeFrame(kHostMac, kPlcMac, 0x88E0, 60, 25),       // one below HomePlug AV
+        makeFrame(kHostMac, kPlcMac, 0x7B88, 60, 26),       // HomePlug 1.0 byte-swapped
+    };
+    // Interleave: every wanted frame follows some unwanted ones.
+    ASSERT_TRUE(far.send(unwanted[0]));
+    ASSERT_TRUE(far.send(unwanted[1]));
+    ASSERT_TRUE(far.send(wanted[0]));
+    ASSERT_TRUE(far.send(unwanted[2]));
+    ASSERT_TRUE(far.send(unwanted[3]));
+    ASSERT_TRUE(far.send(wanted[1]));
+    for (size_t i = 4; i < unwanted.size(); ++i)
+        ASSERT_TRUE(far.send(unwanted[i]));
+    ASSERT_TRUE(far.send(wanted[2]));
+
+    EXPECT_EQ(wanted, takeFrames(handle, wanted.size(), 3000));
+    driver.close(handle);
+}
+
+TEST_F(PacketWire, FramesThisComputerSendsAreNotTakenBack) {
+    RawSocket far(*net, NetnsPair::Plc);
+    RawSocket otherProgram(*net, NetnsPair::Host);
+    ASSERT_TRUE(far.ok());
+    ASSERT_TRUE(otherProgram.ok());
+    void* handle = openHost();
+    ASSERT_NE(nullptr, handle);
+
+    // Addressed to this computer itself, as a request to the local device is:
+    // sent through the driver, and by another program on the same interface.
+    // Neither may come back as if a device had answered.
+    Frame own = makeFrame(kHostMac, kHostMac, kEtherTypeHp10, 60, 30);
+    ASSERT_TRUE(driver.send(handle, own.data(), own.size()));
+    Frame other = makeFrame(kHostMac, kHostMac, kEtherTypeAv, 60, 31);
+    ASSERT_TRUE(otherProgram.send(other));
+    ASSERT_TRUE(far.receive(kEtherTypeHp10, 2000).has_value()); // both did go out
+    ASSERT_TRUE(far.receive(kEtherTypeAv, 2000).has_value());
+    Frame reply = makeFrame(kHostMac, kPlcMac, kEtherTypeHp10, 60, 32);
+    ASSERT_TRUE(far.send(reply));
+
+    std::vector<Frame> got = takeFrames(handle, 1, 2000);
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(reply, got[0]);
+    driver.close(handle);
+}
+
+TEST_F(PacketWire, IdleTakeWaitsForTheReadTimeOutWithoutBlocking) {
+    void* handle = openHost();
+    ASSERT_NE(nullptr, handle);
+    // Not a speed check: 200 idle takes must each come back (a blocking read
+    // would hang here) and must each have waited for the 1 ms time-out (a
+    // take that returns at once turns the callers' polling loops into spins).
+    constexpr int kTakes = 200;
+    auto start = Clock::now();
+    for (int i = 0; i < kTakes; ++i) {
+        Frame f;
+        ASSERT_EQ(TakeResult::None, driver.takeOne(handle, f));
+        EXPECT_TRUE(f.empty());
+    }
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_GE(elapsed.count(), kTakes * 9 / 10);
+    EXPECT_LT(elapsed.count(), 20000);
+    driver.close(handle);
+}
+
+TEST_F(PacketWire, OpenWithoutCaptureRightsReportsPermission) {
+    net->runIn(NetnsPair::Host, [&] {
+        ASSERT_TRUE(dropCaptureCapabilities());
+        std::string error;
+        bool denied = false;
+        void* handle = driver.open("hy0", error, denied);
+        EXPECT_EQ(nullptr, handle);
+        EXPECT_TRUE(denied) << error;
+        EXPECT_FALSE(error.empty());
+    });
+    // An interface that does not exist is a failure, but not one of permission.
+    net->runIn(NetnsPair::Host, [&] {
+        std::string error;
+        bool denied = true;
+        EXPECT_EQ(nullptr, driver.open("nosuchif0", error, denied));
+        EXPECT_FALSE(denied);
+    });
+}
+
+// The same path through the packet interface operations.
+class PacketInterfaceWire : public PacketWire {
+  protected:
+    void SetUp() override {
+        PacketWire::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        resetDeviceModel();
+        setPacketDriver(nullptr);
+        setLocalDeviceObserver(nullptr);
+    }
+    void TearDown() override {
+        closeAllInterfaces();
+        resetDeviceModel();
+    }
+};
+
+TEST_F(PacketInterfaceWire, OpensSendsPaddedAndReceivesAny) {
+    RawSocket far(*net, NetnsPair::Plc);
+    ASSERT_TRUE(far.ok());
+    net->runIn(NetnsPair::Host, [] { openAllInterfaces(); });
+    ASSERT_EQ(1, interfaceCount);
+    EXPECT_NE(nullptr, interfaceTable[0].handle);
+    EXPECT_EQ(0, std::memcmp(interfaceTable[0].mac, kHostMac, 6));
+    EXPECT_STREQ("hy0", interfaceTable[0].description);
+    EXPECT_TRUE(capturePermissionProblem().empty());
+
+    // 14 bytes of content leave as 60 bytes of the zero-filled buffer.
+    uint8_t buffer[kMaxFrame] = {};
+    Frame header = makeFrame(kBroadcast, interfaceTable[0].mac, kEtherTypeAv, 14, 0);
+    std::memcpy(buffer, header.data(), header.size());
+    ASSERT_TRUE(sendFrame(0, buffer, 14));
+    std::optional<Frame> got = far.receive(kEtherTypeAv, 2000);
+    ASSERT_TRUE(got.has_value());
+    Frame expected(buffer, buffer + 60);
+    EXPECT_EQ(expected, *got);
+
+    // The largest frame goes out whole; one byte more is refused.
+    Frame big = makeFrame(kBroadcast, kHostMac, kEtherTypeHp10, 1514, 40);
+    ASSERT_TRUE(sendFrame(0, big.data(), big.size()));
+    got = far.receive(kEtherTypeHp10, 2000);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(big, *got);
+    EXPECT_FALSE(sendFrame(0, big.data(), 1515));
+
+    ASSERT_TRUE(far.send(makeFrame(kHostMac, kPlcMac, 0x0800, 60, 41)));
+    Frame reply = makeFrame(kHostMac, kPlcMac, kEtherTypeHp10, 60, 42);
+    ASSERT_TRUE(far.send(reply));
+    uint8_t out[kMaxFrame] = {};
+    uint32_t length = 0;
+    bool received = false;
+    auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (!received && Clock::now() < deadline)
+        received = receiveAnyFrame(out, &length);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(reply, Frame(out, out + length));
+    EXPECT_EQ(0, lastRxInterface);
+}
+
+} // namespace
