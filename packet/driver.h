@@ -10,7 +10,7 @@
 
 struct DriverInterface {
     std::string name;        // source name used to open the interface
-    std::string description; // the library's description text (may be empty)
+    std::string description; // short text for interfaceTable (the libpcap driver derives it)
 };
 
 enum class TakeResult { Frame, None, Fault };
