@@ -5,7 +5,8 @@
 //
 // The fields follow each other without padding, integers little-endian, texts
 // NUL-terminated 8-bit text padded with zeros (a text that fills its field has
-// no terminator). brandkit writes the copyright line with 80 bytes, so its
+// no terminator). The windows of both programs show and take texts as Latin-1,
+// one byte per character. brandkit writes the copyright line with 80 bytes, so its
 // files are 269 bytes long; halyard reads 100 bytes for it (a 289-byte record)
 // and gets zeros after the 80 bytes of a 269-byte file.
 #include <bit>
