@@ -1,0 +1,43 @@
+#pragma once
+// Serves a Network on a real interface through libpcap: promiscuous capture of
+// the two HomePlug EtherTypes, answers injected after their delays.
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "sim/network.h"
+
+struct pcap;
+struct pcap_pkthdr;
+
+namespace sim {
+
+class PcapServer {
+  public:
+    explicit PcapServer(Network& net) : net_(net) {}
+    ~PcapServer() { close(); }
+    PcapServer(const PcapServer&) = delete;
+    PcapServer& operator=(const PcapServer&) = delete;
+
+    // Opens the interface; false with the reason in `error`.
+    bool open(const std::string& interfaceName, std::string& error);
+    // Answers frames until `stop` is set (checked at least every 20 ms). False
+    // with the reason in `error` when capturing fails.
+    bool serve(const std::atomic<bool>& stop, std::string& error);
+    void close();
+
+  private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    void take(const uint8_t* frame, size_t length);
+    void sendDue();
+    static void onFrame(unsigned char* user, const struct pcap_pkthdr* header,
+                        const unsigned char* bytes);
+
+    Network& net_;
+    struct pcap* pcap_ = nullptr;
+    int fd_ = -1;
+    std::multimap<TimePoint, Bytes> pending_;
+};
+
+} // namespace sim
