@@ -367,7 +367,9 @@ void processStationList(const PlcReply& reply) {
             break;
         }
         const uint8_t* entry = reply.data + at;
-        if (macEqual(entry, scanStates[currentInterface].localMac) ||
+        // The local device, broadcast, and an empty entry (a count that runs
+        // past the stations the frame carried) name no remote station.
+        if (!macIsSet(entry) || macEqual(entry, scanStates[currentInterface].localMac) ||
             macEqual(entry, kBroadcastMac)) {
             continue;
         }
