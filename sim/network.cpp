@@ -199,6 +199,10 @@ std::map<MemoryWire*, std::map<int, Network*>>& wireHubs() {
 
 } // namespace
 
+void resetEmulator() {
+    wireHubs().clear();
+}
+
 Network::Network(Network&& other) noexcept {
     *this = std::move(other);
 }

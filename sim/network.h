@@ -244,6 +244,10 @@ class Network {
     int port_ = -1;
 };
 
+// Forgets every attachment to an in-memory wire (the emulator's only
+// process-wide state); attached networks fall silent.
+void resetEmulator();
+
 // Path of a scenario shipped in sim/scenarios/.
 std::string scenarioPath(const std::string& name);
 // Path of the built plcsim program.
