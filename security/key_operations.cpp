@@ -1,0 +1,635 @@
+#include "security/key_operations.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "maintenance/av_maintenance.h"
+#include "network/auto_scan.h"
+#include "network/hp10_frames.h"
+#include "network/model.h"
+#include "network/scan.h"
+#include "packet/packet.h"
+#include "platform/clock.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "platform/wait_cursor.h"
+#include "plcapi/plcapi.h"
+#include "security/keys.h"
+#include "storage/device_database.h"
+
+int addingDevice = 0;
+uint8_t addedDeviceMac[6] = {};
+char addedDeviceName[80] = {};
+char addedDevicePassword[kPasswordBufferSize] = {};
+uint8_t priorHp10Key[8] = {};
+uint8_t quietNotDetected = 0;
+
+namespace {
+
+constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr int kKeyAttempts = 5;          // set-key attempts per device
+constexpr uint32_t kRetryWaitMs = 1000;  // after each failed attempt
+constexpr uint32_t kRowWaitMs = 3000;    // after each checked row
+constexpr int kNewAvAttempts = 11;       // attempts to key a new AV device
+constexpr uint32_t kNewAvWaitMs = 2000;  // before each of them
+constexpr int kStationPolls = 501;       // network information polls
+constexpr uint32_t kPollSettleMs = 100;  // after a network information answer
+constexpr uint32_t kRebootWaitMs = 5000; // the devices restart on their new keys
+constexpr uint32_t kRejoinWaitMs = 10000;
+
+// Network information confirmation: station count at frame byte 38, 15-byte
+// station entries (MAC first) from frame byte 39; PlcReply.data starts at 20.
+constexpr size_t kStationCountAt = 38 - 20;
+constexpr size_t kStationEntriesAt = 39 - 20;
+constexpr size_t kStationEntrySize = 15;
+
+constexpr const char* kNotDetectedText =
+    "A Device With The Entered Password Was Not Detected. \nPlease Check The Password and Check "
+    "Your Device Connection.";
+
+ScanNowHook scanNowHook;
+
+NetworkRecord& currentRecord() {
+    return networkRecords[currentInterface];
+}
+
+bool allZero(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    return true;
+}
+
+bool isUnknownLabel(const char* label) {
+    return std::strcmp(label, kUnknownKeyLabel) == 0;
+}
+
+// Sends the set-key request that makes the local AV device take `key` itself
+// and waits for its confirmation. 4 when it confirmed, else 0.
+int setLocalAvKey(const uint8_t* key) {
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host))
+        return 0;
+    const uint8_t* local = currentRecord().localMac;
+    SetKeyInput input{};
+    std::memcpy(input.nmk, key, kAvKeyLength);
+    input.selector = kSetKeySelectorLocal;
+    std::memcpy(input.remoteMac, local, kMacLength);
+    uint8_t frame[kMmeFrameCapacity] = {};
+    uint32_t length = plcapi_RequestSetKey(host, local, sizeof frame, frame, &input);
+    if (length == 0 || !sendFrame(currentInterface, frame, length))
+        return 0;
+    PlcReply reply{};
+    return AwaitReply(kMmtypeSetKey, &reply) ? 4 : 0;
+}
+
+// The HomePlug 1.0 key set on the local device, verified against its
+// parameters block.
+int setLocalHp10Key(const uint8_t* key) {
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host))
+        return 0;
+    try {
+        return setNetworkKey(currentInterface, host, kBroadcast, 1, key, 1, true, false);
+    } catch (...) {
+        showMessage("Unknown error occurred. Please try after some time.", "setLocalNEK",
+                    MessageIcon::None, MessageButtons::Ok);
+        return 0;
+    }
+}
+
+// The AV key of the interface's network password. A label that names no
+// password (the key was not recognised) stands for the key the interface
+// already carries, never for a key derived from the label's text.
+void interfaceAvKey(uint8_t out[16]) {
+    const NetworkRecord& record = currentRecord();
+    if (isUnknownLabel(record.keyLabel)) {
+        std::memcpy(out, record.networkKey, kAvKeyLength);
+        return;
+    }
+    AvDigest digest = deriveNMK(record.keyLabel);
+    std::memcpy(out, digest.data(), kAvKeyLength);
+}
+
+// The key of the local HomePlug 1.0 device before a random key replaces it:
+// the network key of its local parameters block (bytes 15..22).
+void keepPriorHp10Key() {
+    std::memcpy(priorHp10Key, localParamsBlock + kParamsNetworkKey, sizeof priorHp10Key);
+}
+
+// The new key N of setDeviceNetworkKey, 16 bytes wide (8 used for 1.0/Turbo).
+bool chooseNewKey(const char* networkPassword, bool broadcast, uint8_t key[16]) {
+    std::memset(key, 0, kAvKeyLength);
+    if (networkPassword == nullptr) {
+        if (!makeRandomNetworkKey(key))
+            return false;
+        if (localIsTurbo) {
+            readTurboKey();
+            drainFor100ms();
+            std::memcpy(priorHp10Key, hp10NetworkKey, sizeof priorHp10Key);
+        } else if (!localIsAv) {
+            keepPriorHp10Key();
+        }
+        return true;
+    }
+    if (localIsAv) {
+        if (broadcast)
+            std::memcpy(key, avNetworkKey, kAvKeyLength);
+        else
+            std::memcpy(key, deriveNMK(networkPassword).data(), kAvKeyLength);
+    } else if (addingDevice) {
+        std::memcpy(key, priorHp10Key, kHp10KeyLength);
+    } else {
+        std::memcpy(key, deriveHP10Key(networkPassword).data(), kHp10KeyLength);
+    }
+    return true;
+}
+
+void deviceKeyOf(const char* password, uint8_t key[16]) {
+    std::memset(key, 0, kAvKeyLength);
+    if (localIsAv)
+        std::memcpy(key, deriveDAK(password).data(), kAvKeyLength);
+    else
+        std::memcpy(key, deriveHP10Key(password).data(), kHp10KeyLength);
+}
+
+// A random key that no device took: put the device back on the current network.
+void returnToCurrentNetwork(KeyTarget& target, const uint8_t* deviceKey, bool broadcast) {
+    uint8_t mac[6];
+    std::memcpy(mac, target.mac, kMacLength);
+    if (localIsAv) {
+        uint8_t key[16];
+        interfaceAvKey(key);
+        setLocalNEK(nullptr, key);
+        // The device is back on the network, but it never took the random key:
+        // the operation stays failed.
+        sendSetKeyToDevice(deviceKey, key, mac, broadcast);
+        return;
+    }
+    setLocalNEK(nullptr, priorHp10Key);
+    sendSetKeyToDevice(deviceKey, priorHp10Key, mac, broadcast);
+}
+
+// The station of addedDeviceMac on the current interface is no longer active.
+void removeAddedStation() {
+    if (!macIsSet(addedDeviceMac))
+        return;
+    for (RemoteDevice& slot : currentRecord().remotes) {
+        if (macEqual(slot.mac, addedDeviceMac)) {
+            slot.active = 0;
+            return;
+        }
+    }
+}
+
+void failAdding() {
+    addingDevice = 0;
+    removeAddedStation();
+    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+}
+
+void advanceProgress(const ProgressHook& advance) {
+    if (advance)
+        advance();
+}
+
+// ---- HomePlug AV addition -------------------------------------------------------------
+
+// Stations listed by a network information confirmation, bounded by the
+// bytes that arrived.
+size_t stationCount(const PlcReply& reply) {
+    if (reply.dataLength <= kStationCountAt)
+        return 0;
+    return reply.data[kStationCountAt];
+}
+
+// The MAC of the first station entry, or zero when the reply holds none.
+void firstStation(const PlcReply& reply, uint8_t out[6]) {
+    std::memset(out, 0, kMacLength);
+    size_t available = reply.dataLength < sizeof reply.data ? reply.dataLength : sizeof reply.data;
+    if (stationCount(reply) == 0 || kStationEntriesAt + kStationEntrySize > available)
+        return;
+    std::memcpy(out, reply.data + kStationEntriesAt, kMacLength);
+}
+
+// Polls the local device's network information until it lists a station;
+// returns how many the last poll listed and keeps the last confirmation.
+size_t pollRandomNetwork(PlcReply& last) {
+    const uint8_t* local = currentRecord().localMac;
+    for (int poll = 0; poll < kStationPolls; ++poll) {
+        sendAvRequest(local, kMmtypeNetworkInfo);
+        PlcReply reply{};
+        if (!AwaitReply(kMmtypeNetworkInfo, &reply))
+            continue;
+        sleepMs(kPollSettleMs);
+        processStationList(reply);
+        last = reply;
+        size_t count = stationCount(reply);
+        if (count >= 1)
+            return count;
+    }
+    return 0;
+}
+
+// Keys the new device with the random key R under its DAK (11 attempts).
+bool keyNewAvDevice(const uint8_t* dak, const uint8_t* randomKey) {
+    for (int attempt = 0; attempt < kNewAvAttempts; ++attempt) {
+        sleepMs(kNewAvWaitMs);
+        uint8_t target[6];
+        std::memcpy(target, kBroadcast, kMacLength);
+        if (sendSetKeyToDevice(dak, randomKey, target, false) != 0)
+            return true;
+    }
+    return false;
+}
+
+enum class Isolation { Found, NotKeyed, NoStation, Crowded };
+
+// Moves the local device onto a new random network, keys the new device with
+// the same key and looks for it there. Restarts while other stations share
+// the random network, at most kMaxAddRestarts times.
+Isolation isolateNewDevice(KeyTarget& target, uint8_t foundMac[6]) {
+    uint8_t dak[16];
+    deviceKeyOf(target.password, dak);
+    for (int round = 0; round <= kMaxAddRestarts; ++round) {
+        uint8_t randomKey[16];
+        if (!makeRandomNetworkKey(randomKey))
+            throw std::runtime_error("no random key");
+        setLocalNEK(hostMac(), randomKey);
+        if (!keyNewAvDevice(dak, randomKey))
+            return Isolation::NotKeyed;
+        target.result = 1;
+        PlcReply last{};
+        size_t stations = pollRandomNetwork(last);
+        firstStation(last, foundMac);
+        if (stations == 1)
+            return Isolation::Found;
+        if (stations == 0)
+            return Isolation::NoStation;
+    }
+    return Isolation::Crowded;
+}
+
+bool addAvDevice(const char* name, KeyTarget& target, const ProgressHook& advance) {
+    uint8_t savedKey[16] = {};
+    if (!readLocalNmk(currentRecord().localMac, savedKey)) {
+        showMessage("Error reading NMK from the local device", "Error!!", MessageIcon::None,
+                    MessageButtons::Ok);
+        addingDevice = 0;
+        return false;
+    }
+    bool result = false;
+    try {
+        uint8_t found[6] = {};
+        Isolation outcome = isolateNewDevice(target, found);
+        switch (outcome) {
+        case Isolation::NotKeyed:
+            showMessage("Unable to set the NMK of remote device!!!", "Attention",
+                        MessageIcon::Warning, MessageButtons::Ok, mainWindowHandle);
+            addingDevice = 0;
+            return false;
+        case Isolation::NoStation:
+        case Isolation::Crowded:
+            showMessage("Error occured while adding the device", "Attention", MessageIcon::Warning,
+                        MessageButtons::Ok, mainWindowHandle);
+            addingDevice = 0;
+            // Stations that kept sharing the random network are not the new
+            // device; only the station of a silent network is named and removed.
+            if (outcome == Isolation::NoStation) {
+                std::memcpy(addedDeviceMac, found, kMacLength);
+                removeAddedStation();
+            }
+            return false;
+        case Isolation::Found:
+            break;
+        }
+        sleepMs(kRebootWaitMs);
+        advanceProgress(advance);
+        sleepMs(kRebootWaitMs);
+        setLocalNEK(hostMac(), savedKey);
+        advanceProgress(advance);
+        sleepMs(kRejoinWaitMs);
+        std::memcpy(addedDeviceMac, found, kMacLength);
+        advanceProgress(advance);
+
+        result = setDeviceNetworkKey(target, currentRecord().keyLabel, true);
+        if (result) {
+            copyText(addedDeviceName, name != nullptr ? name : "");
+            copyText(addedDevicePassword, target.password);
+        } else {
+            showMessage(kNotDetectedText, "Attention", MessageIcon::Warning, MessageButtons::Ok,
+                        mainWindowHandle);
+            failAdding();
+        }
+    } catch (...) {
+        addingDevice = 0;
+        showMessage("Some unknown problem occured while adding the device. Try adding again!",
+                    "Error!!!", MessageIcon::None, MessageButtons::Ok);
+        return false;
+    }
+    scanNow(mainWindowHandle);
+    return result;
+}
+
+// ---- HomePlug 1.0 and Turbo addition ---------------------------------------------------
+
+// Form `k` of a device password: 0 as typed, 1 in upper case (ASCII letters
+// only), 2 in upper case with dashes inserted.
+void passwordForm(const char* typed, int k, char form[kPasswordBufferSize]) {
+    copyText(form, kPasswordBufferSize, typed);
+    if (k == 0)
+        return;
+    for (char* c = form; *c != '\0'; ++c) {
+        if (*c >= 'a' && *c <= 'z')
+            *c = static_cast<char>(*c - 'a' + 'A');
+    }
+    if (k == 2)
+        insertPasswordDashes(form);
+}
+
+bool addHp10Device(void* owner, const char* name, KeyTarget& target, char* password) {
+    char typed[kPasswordBufferSize];
+    copyText(typed, password != nullptr ? password : "");
+    char tried[3][kPasswordBufferSize] = {};
+    bool found = false;
+    for (int k = 0; k < 3 && !found; ++k) {
+        passwordForm(typed, k, tried[k]);
+        // A form that is the typed password again (or one already tried) adds nothing.
+        bool repeat = false;
+        for (int j = 0; j < k; ++j)
+            repeat = repeat || std::strcmp(tried[k], tried[j]) == 0;
+        if (repeat)
+            continue;
+        copyText(target.password, tried[k]);
+        found = setDeviceNetworkKey(target, nullptr, true);
+    }
+    bool result = false;
+    if (found && setDeviceNetworkKey(target, currentRecord().keyLabel, false)) {
+        if (name != nullptr)
+            copyText(addedDeviceName, name);
+        copyText(addedDevicePassword, target.password);
+        result = true;
+    }
+    applyNetworkPasswordToLocal();
+    if (result) {
+        if (password != nullptr && std::strcmp(target.password, typed) != 0)
+            copyText(password, kPasswordBufferSize, target.password);
+        showMessage("Device was added to your network.", "Information", MessageIcon::Information,
+                    MessageButtons::Ok, owner);
+    } else {
+        showMessage(kNotDetectedText, "Attention", MessageIcon::Warning, MessageButtons::Ok,
+                    mainWindowHandle);
+        failAdding();
+    }
+    return result;
+}
+
+} // namespace
+
+// ---- Hooks and state --------------------------------------------------------------------
+
+void setScanNowHook(ScanNowHook hook) {
+    scanNowHook = std::move(hook);
+}
+
+void scanNow(void* owner) {
+    if (scanNowHook)
+        scanNowHook(owner);
+    else
+        scanNetwork();
+}
+
+void resetKeyOperations() {
+    addingDevice = 0;
+    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+    std::memset(addedDeviceName, 0, sizeof addedDeviceName);
+    std::memset(addedDevicePassword, 0, sizeof addedDevicePassword);
+    std::memset(priorHp10Key, 0, sizeof priorHp10Key);
+    quietNotDetected = 0;
+    scanNowHook = nullptr;
+}
+
+// ---- Operations ---------------------------------------------------------------------------
+
+bool selectInterfaceByMac(const uint8_t* mac) {
+    if (mac == nullptr || !macIsSet(mac))
+        return true;
+    for (int i = 0; i < kMaxInterfaces; ++i) {
+        if (!scanStates[i].localPresent || !macEqual(interfaceTable[i].mac, mac))
+            continue;
+        currentInterface = i;
+        localIsTurbo = networkRecords[i].deviceClass == kClassTurbo ? 1 : 0;
+        return true;
+    }
+    return false;
+}
+
+int setLocalNEK(const uint8_t* mac, const uint8_t* key) {
+    BusyScope busy;
+    if (mac != nullptr)
+        selectInterfaceByMac(mac);
+    if (localIsTurbo)
+        return setTurboKey(key);
+    if (localIsAv)
+        return setLocalAvKey(key);
+    return setLocalHp10Key(key);
+}
+
+int applyNetworkPasswordToLocal() {
+    BusyScope busy;
+    NetworkRecord& record = currentRecord();
+    if (localIsAv) {
+        uint8_t key[16];
+        interfaceAvKey(key);
+        std::memcpy(record.networkKey, key, kAvKeyLength);
+        if (!isUnknownLabel(record.keyLabel)) {
+            for (int i = 0; i < deviceCount && i < kMaxDeviceEntries; ++i) {
+                if (!macEqual(deviceTable[i].mac, record.localMac))
+                    continue;
+                copyText(deviceTable[i].keyLabel, record.keyLabel);
+                std::memcpy(deviceTable[i].networkKey, key, kAvKeyLength);
+            }
+        }
+        return setLocalAvKey(key);
+    }
+    if (localIsTurbo) {
+        readTurboKey();
+        drainFor100ms();
+        return setTurboKey(hp10NetworkKey);
+    }
+    // A label that names no password keeps the key in force before the
+    // addition rather than a key derived from the label's text.
+    uint8_t key[8];
+    if (isUnknownLabel(record.keyLabel)) {
+        if (allZero(priorHp10Key, sizeof priorHp10Key))
+            return 0; // no key known: leave the local device as it is
+        std::memcpy(key, priorHp10Key, sizeof key);
+    } else
+        std::memcpy(key, deriveHP10Key(record.keyLabel).data(), sizeof key);
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host))
+        return 0;
+    uint8_t ownKey[8];
+    std::memcpy(ownKey, localParamsBlock + kParamsDeviceKey, sizeof ownKey);
+    setNetworkKey(currentInterface, host, kBroadcast, 0, ownKey, 1, true, true);
+    return setNetworkKey(currentInterface, host, kBroadcast, 1, key, 1, true, false);
+}
+
+int sendSetKeyToDevice(const uint8_t* deviceKey, const uint8_t* newKey, uint8_t targetMac[6],
+                       bool broadcast) {
+    BusyScope busy;
+    const uint8_t* host = hostMac();
+    if (!macIsSet(host)) {
+        showMessage("Source MAC is NULL", "ERROR SA", MessageIcon::Warning, MessageButtons::Ok);
+        return 0;
+    }
+    if (localIsAv || localIsTurbo) {
+        uint8_t buffer[6];
+        std::memcpy(buffer, broadcast ? kBroadcast : targetMac, kMacLength);
+        int code = sendEncryptedKey(buffer, deviceKey, newKey);
+        if (!broadcast) {
+            std::memcpy(targetMac, buffer, kMacLength);
+            return code;
+        }
+        if (localIsTurbo)
+            std::memcpy(addedDeviceMac, buffer, kMacLength);
+        if (code != 0)
+            std::memcpy(targetMac, buffer, kMacLength);
+        return code;
+    }
+    const int i = currentInterface;
+    setNetworkKey(i, host, kBroadcast, 0, deviceKey, 0, true, true);
+    setNetworkKey(i, host, targetMac, 1, newKey, 1, false, true);
+    const uint8_t settings[3] = {static_cast<uint8_t>(localParamsBlock[kParamsSettings] | 0x40),
+                                 static_cast<uint8_t>(localParamsBlock[kParamsSettings + 1] | 0x01),
+                                 1};
+    sendVendorSettings(i, host, kBroadcast, settings);
+    if (waitForKeyConfirmation(targetMac) != 0)
+        return 2;
+    return probeDevice(targetMac, broadcast) ? 1 : 0;
+}
+
+bool setDeviceNetworkKey(KeyTarget& target, const char* networkPassword, bool broadcast) {
+    BusyScope busy;
+    target.result = 0;
+    uint8_t newKey[16];
+    if (!chooseNewKey(networkPassword, broadcast, newKey))
+        return false;
+    if (!localIsAv && setLocalNEK(nullptr, newKey) == 0)
+        return false;
+    uint8_t deviceKey[16];
+    deviceKeyOf(target.password, deviceKey);
+    if (broadcast)
+        std::memcpy(target.mac, kBroadcast, kMacLength);
+    for (int attempt = 0; attempt < kKeyAttempts; ++attempt) {
+        if (sendSetKeyToDevice(deviceKey, newKey, target.mac, broadcast) != 0) {
+            target.result = 1;
+            break;
+        }
+        sleepMs(kRetryWaitMs);
+    }
+    if (networkPassword == nullptr && target.result == 0)
+        returnToCurrentNetwork(target, deviceKey, broadcast);
+    return target.result == 1;
+}
+
+bool anyDeviceChecked(const std::vector<SecurityRow>& rows) {
+    for (const SecurityRow& row : rows) {
+        if (row.checked)
+            return true;
+    }
+    showMessage("There is no device been selected.", "Attention", MessageIcon::Warning,
+                MessageButtons::Ok, mainWindowHandle);
+    return false;
+}
+
+namespace {
+
+// The row's "MAC Address" cell as a MAC; false when the cell holds none.
+bool rowMac(const SecurityRow& row, uint8_t mac[6]) {
+    std::memset(mac, 0, kMacLength);
+    if (row.cells.size() <= static_cast<size_t>(kSecurityMacColumn))
+        return false;
+    std::string text = row.cells[kSecurityMacColumn].substr(0, kSecurityCellMax);
+    return parseMac(text.c_str(), mac) && macIsSet(mac);
+}
+
+// Keys one remote row's device; false only when it has an entry and failed.
+bool keyRemoteRow(const uint8_t* mac, const char* networkPassword) {
+    int index = findDeviceEntry(mac);
+    if (index == 0)
+        return true;
+    DeviceEntry& entry = deviceTable[index - 1];
+    KeyTarget target{};
+    copyText(target.password, entry.password);
+    std::memcpy(target.mac, entry.mac, kMacLength);
+    if (!setDeviceNetworkKey(target, networkPassword, false))
+        return false;
+    copyText(entry.keyLabel, networkPassword);
+    // The key the device now holds, in its family's width.
+    std::memset(entry.networkKey, 0, sizeof entry.networkKey);
+    if (localIsAv)
+        std::memcpy(entry.networkKey, deriveNMK(networkPassword).data(), kAvKeyLength);
+    else
+        std::memcpy(entry.networkKey, deriveHP10Key(networkPassword).data(), kHp10KeyLength);
+    saveDeviceDatabase();
+    return true;
+}
+
+bool keyLocalRow(const char* networkPassword) {
+    uint8_t key[16] = {};
+    if (localIsAv)
+        std::memcpy(key, deriveNMK(networkPassword).data(), kAvKeyLength);
+    else
+        std::memcpy(key, deriveHP10Key(networkPassword).data(), kHp10KeyLength);
+    if (setLocalNEK(nullptr, key) == 0)
+        return false;
+    quietNotDetected = 1;
+    saveDeviceDatabase();
+    return true;
+}
+
+} // namespace
+
+int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
+                       const char* networkPassword) {
+    WaitCursorScope cursor;
+    BusyScope busy;
+    int failures = 0;
+    for (const SecurityRow& row : rows) {
+        if (!row.checked)
+            continue;
+        uint8_t mac[6];
+        bool parsed = rowMac(row, mac);
+        bool local = parsed && macEqual(mac, currentRecord().localMac);
+        if (parsed && !local && !keyRemoteRow(mac, networkPassword))
+            ++failures;
+        sleepMs(kRowWaitMs);
+        if (!local)
+            continue;
+        if (!keyLocalRow(networkPassword))
+            ++failures;
+        sleepMs(kRowWaitMs);
+    }
+    if (failures > 0)
+        showMessage("One or more devices could not be added to your network due to invalid "
+                    "device password.",
+                    "Attention", MessageIcon::Warning, MessageButtons::Ok, owner);
+    else
+        showMessage("Encryption key has been changed successfully.", "Information",
+                    MessageIcon::Information, MessageButtons::Ok, owner);
+    return 1;
+}
+
+bool addDeviceByPassword(void* owner, const char* name, char* password,
+                         const ProgressHook& advance) {
+    WaitCursorScope cursor;
+    BusyScope busy;
+    KeyTarget target{};
+    copyText(target.password, password != nullptr ? password : "");
+    if (localIsAv)
+        return addAvDevice(name, target, advance);
+    return addHp10Device(owner, name, target, password);
+}

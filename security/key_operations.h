@@ -1,0 +1,110 @@
+#pragma once
+// Network key operations: putting a network key onto the local device, onto
+// remote devices whose device passwords the user entered, and onto a new
+// device known only by its printed password.
+//
+// A remote device takes a new network key only in a request protected by its
+// own device key (DAK for HomePlug AV, DEK for HomePlug 1.0 and Turbo), so
+// every remote operation starts from the device password. Everything runs
+// synchronously with fixed waits through the clock seam, keeps busyFlag set
+// while frames are exchanged (restoring its previous value on every path) and
+// reports to the user through showMessage.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "security/passwords.h"
+
+// One remote device to be keyed; built by the caller for each call.
+struct KeyTarget {
+    char password[kPasswordBufferSize]; // device password, NUL-terminated
+    uint8_t mac[6];                     // may be replaced by the address that answered
+    int32_t result;                     // 1 when the device took the key, else 0
+};
+
+// ---- Process-wide state ------------------------------------------------------------
+// Set by the Add Device dialog before it calls addDeviceByPassword; cleared by
+// every failure path of that operation and by the refresh that names the new device.
+extern int addingDevice;
+// MAC of the device found by addDeviceByPassword; zeroed again when adding fails.
+extern uint8_t addedDeviceMac[6];
+// Name and password of the device just added, for the refresh that names its entry.
+extern char addedDeviceName[80];
+extern char addedDevicePassword[kPasswordBufferSize];
+// The HomePlug 1.0/Turbo network key the local device had before a random key was set.
+extern uint8_t priorHp10Key[8];
+// Set after a successful local key change: a later "Scan now" that finds no
+// local device shows no message about it.
+extern uint8_t quietNotDetected;
+
+// Returns every value above and the hooks below to their start state.
+void resetKeyOperations();
+
+// ---- Hooks -----------------------------------------------------------------------------
+// "Scan now" of the Main page, called by addDeviceByPassword with the owner of
+// its messages (the main window). The default runs scanNetwork().
+using ScanNowHook = std::function<void(void* owner)>;
+void setScanNowHook(ScanNowHook hook); // empty function restores the default
+void scanNow(void* owner);
+
+// Advances the Add Device dialog's progress text by one step.
+using ProgressHook = std::function<void()>;
+
+// ---- Rows of the Security page's device list -------------------------------------------
+// One row as the Security page shows it: its check box and its cells in
+// sub-item order (check box, "Firmware Version", "MAC Address", "Device
+// Password", "Location", "Device Name").
+struct SecurityRow {
+    bool checked = false;
+    std::vector<std::string> cells;
+};
+constexpr int kSecurityMacColumn = 2;
+constexpr size_t kSecurityCellMax = 79; // characters read back from a cell
+
+// ---- Operations ------------------------------------------------------------------------
+// With no MAC (null or all zero) true and nothing changes. Otherwise the first
+// interface with a local device whose own MAC equals `mac` becomes
+// currentInterface (localIsTurbo follows its device class): true; no match: false.
+bool selectInterfaceByMac(const uint8_t* mac);
+
+// Sets `key` (16 bytes for HomePlug AV, else 8) on the local device, after
+// selecting the interface of `mac` when one is given. Non-zero when the local
+// device took the key: 4 AV confirmation, 2 Turbo acknowledgement, 1 HomePlug
+// 1.0 parameters verified.
+int setLocalNEK(const uint8_t* mac, const uint8_t* key);
+
+// Gives the local device the key of the current interface's network password
+// (its keyLabel). Returns the local device's answer as setLocalNEK does.
+int applyNetworkPasswordToLocal();
+
+// One attempt to hand `newKey` to the remote device `targetMac` under its
+// device key. 0 failure; 4 AV confirmation, 2 HomePlug 1.0/Turbo
+// acknowledgement, 1 the device answered a probe afterwards.
+int sendSetKeyToDevice(const uint8_t* deviceKey, const uint8_t* newKey, uint8_t targetMac[6],
+                       bool broadcast);
+
+// Gives one remote device the key of `networkPassword`, or a random key when
+// it is null. True when the device took the key (target.result = 1).
+bool setDeviceNetworkKey(KeyTarget& target, const char* networkPassword, bool broadcast);
+
+// True when at least one row is checked; otherwise shows "There is no device
+// been selected." over the main window.
+bool anyDeviceChecked(const std::vector<SecurityRow>& rows);
+
+// Keys every checked row's device (remote devices through their stored
+// device password, the local device directly) with `networkPassword` and
+// reports the outcome in one box owned by `owner`. Always 1.
+int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
+                       const char* networkPassword);
+
+// Adds the device whose printed password is `password` (a 25-byte buffer) to
+// the user's network and names it `name`. For HomePlug 1.0/Turbo a password
+// that works only in upper case or with dashes is handed back in that form.
+// `advance` moves the Add Device dialog's progress text (HomePlug AV only).
+bool addDeviceByPassword(void* owner, const char* name, char* password,
+                         const ProgressHook& advance = {});
+
+// How many times the HomePlug AV addition starts over with a new random key
+// when more than one station shares the random network.
+constexpr int kMaxAddRestarts = 5;
