@@ -211,8 +211,9 @@ uint8_t avRateByte(uint32_t mbps) {
 }
 
 uint16_t hp10RawRate(double mbps) {
+    // The smallest raw value the host's reading turns into at least `mbps`.
     double raw = (mbps + 0.12978912978912938) / 1.1434511434511434 * 42.0;
-    return static_cast<uint16_t>(std::clamp(std::lround(raw), 0L, 65535L));
+    return static_cast<uint16_t>(std::clamp(std::ceil(raw + 1e-6), 0.0, 65535.0));
 }
 
 uint16_t turboRawRate(double mbps) {
@@ -223,7 +224,7 @@ uint16_t turboRawRate(double mbps) {
         x = 6 + (mbps - 6) / 8 * 6.357142857142858;
     else
         x = 12.357142857142858 + (mbps - 14) / 71 * 54.59523809523809;
-    return static_cast<uint16_t>(std::clamp(std::lround(x * 336 / 8), 0L, 65535L));
+    return static_cast<uint16_t>(std::clamp(std::ceil(x * 336 / 8 + 1e-6), 0.0, 65535.0));
 }
 
 } // namespace sim::detail

@@ -477,8 +477,11 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
     if (etherType != kEtherAv && etherType != kEtherHp10)
         return answers;
     Request rq{frame, length, macAt(frame), macAt(frame + 6)};
-    // Our own answers seen again on the wire are not requests.
-    if (find(rq.src) || rq.src == kLoaderMac)
+    // Our own answers seen again on the wire are not requests. A host may use
+    // the local station's MAC as its source for broadcasts (the local station
+    // then answers itself), so only frames from a station to another address
+    // count as echoes.
+    if (rq.src == kLoaderMac || (find(rq.src) && rq.dst != kBroadcast && rq.dst != rq.src))
         return answers;
     std::vector<Station*> recipients =
         etherType == kEtherAv ? avRecipients(*this, rq) : hp10Recipients(*this, rq);
