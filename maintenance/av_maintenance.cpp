@@ -75,10 +75,13 @@ enum class Confirmation { Accepted, Resend, None };
 
 // Waits up to the reply time-out for the confirmation of `requestType`. A
 // confirmation with a failure status that made the transfer queue a resend
-// ends the wait early with Resend.
+// ends the wait early with Resend. Each receive already waits up to the read
+// time-out for a frame, so the loop sleeps only when no time passed in it (no
+// interface open): a confirmation is taken the moment it arrives.
 Confirmation awaitConfirmation(uint16_t requestType, PlcReply& reply) {
     const uint32_t deadline = tickCount() + kReplyTimeoutMs;
     for (;;) {
+        const uint32_t before = tickCount();
         if (ReceiveReply(requestType, &reply)) {
             return Confirmation::Accepted;
         }
@@ -88,7 +91,9 @@ Confirmation awaitConfirmation(uint16_t requestType, PlcReply& reply) {
         if (tickReached(deadline)) {
             return Confirmation::None;
         }
-        sleepMs(1);
+        if (tickCount() == before) {
+            sleepMs(1);
+        }
     }
 }
 
