@@ -138,18 +138,18 @@ TEST_F(EditorLogicTest, LongerFileIsCutTo269BytesKeepingTheCopyrightField) {
 TEST_F(EditorLogicTest, MissingOrShortFileGivesZeros) {
     std::memset(&prefsBlock, 0x77, sizeof prefsBlock);
     EXPECT_FALSE(readPrefsFile(path));
-    EXPECT_EQ(prefsBlock.scanInterval, 0);
-    EXPECT_EQ(prefsBlock.copyright[79], 0);
+    EXPECT_EQ(+prefsBlock.scanInterval, 0);
+    EXPECT_EQ(+prefsBlock.copyright[79], 0);
     EXPECT_FALSE(std::filesystem::exists(path)); // the editor never creates it by reading
 
     std::vector<uint8_t> b = sampleFile();
     b.resize(90); // ends inside webAddress
     writeFileBytes(path, b);
     ASSERT_TRUE(readPrefsFile(path));
-    EXPECT_EQ(prefsBlock.upgradeCapability, 1);
+    EXPECT_EQ(+prefsBlock.upgradeCapability, 1);
     EXPECT_EQ(std::string(prefsBlock.webAddress), "https://example.net/powerline");
-    EXPECT_EQ(prefsBlock.appName[0], 0);
-    EXPECT_EQ(prefsBlock.oui[1], 0);
+    EXPECT_EQ(+prefsBlock.appName[0], 0);
+    EXPECT_EQ(+prefsBlock.oui[1], 0);
 }
 
 TEST_F(EditorLogicTest, OneDigitOuiIsShownWithTwoUpperCaseDigitsPerGroup) {
@@ -157,9 +157,9 @@ TEST_F(EditorLogicTest, OneDigitOuiIsShownWithTwoUpperCaseDigitsPerGroup) {
     fillControls(page);
     page.texts[1033] = "0:a:B";
     readControls(page);
-    EXPECT_EQ(prefsBlock.oui[0], 0x00);
-    EXPECT_EQ(prefsBlock.oui[1], 0x0A);
-    EXPECT_EQ(prefsBlock.oui[2], 0x0B);
+    EXPECT_EQ(+prefsBlock.oui[0], 0x00);
+    EXPECT_EQ(+prefsBlock.oui[1], 0x0A);
+    EXPECT_EQ(+prefsBlock.oui[2], 0x0B);
     fillControls(page);
     EXPECT_EQ(page.texts[1033], "00:0A:0B");
 }
@@ -176,9 +176,9 @@ TEST_F(EditorLogicTest, OuiThatDoesNotParseKeepsThePreviousValue) {
     }
     page.texts[1033] = "1ff:0x2:3"; // values wider than a byte keep their low byte
     readControls(page);
-    EXPECT_EQ(prefsBlock.oui[0], 0xFF);
-    EXPECT_EQ(prefsBlock.oui[1], 0x02);
-    EXPECT_EQ(prefsBlock.oui[2], 0x03);
+    EXPECT_EQ(+prefsBlock.oui[0], 0xFF);
+    EXPECT_EQ(+prefsBlock.oui[1], 0x02);
+    EXPECT_EQ(+prefsBlock.oui[2], 0x03);
 }
 
 TEST_F(EditorLogicTest, CheckBoxToggledTwiceIsUnchanged) {
@@ -203,14 +203,14 @@ TEST_F(EditorLogicTest, CheckBoxToggledTwiceIsUnchanged) {
     }
     prefsBlock.autoScan = 7; // any non-zero value becomes 0
     toggleFlag(1010);
-    EXPECT_EQ(prefsBlock.autoScan, 0);
+    EXPECT_EQ(+prefsBlock.autoScan, 0);
 }
 
 TEST_F(EditorLogicTest, ToggleIgnoresControlsThatAreNoCheckBoxes) {
     prefsBlock.scanInterval = 5;
     EXPECT_FALSE(toggleFlag(1012));
     EXPECT_FALSE(toggleFlag(9999));
-    EXPECT_EQ(prefsBlock.scanInterval, 5);
+    EXPECT_EQ(+prefsBlock.scanInterval, 5);
 }
 
 TEST_F(EditorLogicTest, OverlongTextsAreCutToTheirFieldMinusOne) {
@@ -226,8 +226,8 @@ TEST_F(EditorLogicTest, OverlongTextsAreCutToTheirFieldMinusOne) {
     EXPECT_EQ(std::string(prefsBlock.vendorName), std::string(23, 'x'));
     EXPECT_EQ(std::string(prefsBlock.copyright), std::string(79, 'x'));
     // The neighbours of the texts are intact.
-    EXPECT_EQ(prefsBlock.oui[0], 0xAA);
-    EXPECT_EQ(prefsBlock.oui[2], 0xCC);
+    EXPECT_EQ(+prefsBlock.oui[0], 0xAA);
+    EXPECT_EQ(+prefsBlock.oui[2], 0xCC);
     EXPECT_EQ(controlMaxLength(1031), 23u);
     EXPECT_EQ(controlMaxLength(1029), 79u);
     EXPECT_EQ(controlMaxLength(1012), 255u);
@@ -252,10 +252,10 @@ TEST_F(EditorLogicTest, NumbersAreStoredWithTheirFieldWidth) {
     page.texts[1018] = "12abc"; // what follows the digits is ignored
     readControls(page);
     EXPECT_EQ(static_cast<uint32_t>(prefsBlock.scanInterval), 3000000000u);
-    EXPECT_EQ(prefsBlock.iconSize, 70000 - 65536);
-    EXPECT_EQ(prefsBlock.smLogoTop, -5);
-    EXPECT_EQ(prefsBlock.color, 0xFFA0);
-    EXPECT_EQ(prefsBlock.lgLogoLeft, 12);
+    EXPECT_EQ(+prefsBlock.iconSize, 70000 - 65536);
+    EXPECT_EQ(+prefsBlock.smLogoTop, -5);
+    EXPECT_EQ(+prefsBlock.color, 0xFFA0);
+    EXPECT_EQ(+prefsBlock.lgLogoLeft, 12);
     fillControls(page);
     EXPECT_EQ(page.texts[1017], "ffa0");
     EXPECT_EQ(page.texts[1012], "-1294967296");
@@ -271,9 +271,9 @@ TEST_F(EditorLogicTest, NonNumberKeepsTheFieldsPreviousValue) {
     page.texts[1017] = "xyz";
     page.texts[1020] = "";
     readControls(page);
-    EXPECT_EQ(prefsBlock.scanInterval, 30);
-    EXPECT_EQ(prefsBlock.color, 0x123);
-    EXPECT_EQ(prefsBlock.lgLogoTop, 25);
+    EXPECT_EQ(+prefsBlock.scanInterval, 30);
+    EXPECT_EQ(+prefsBlock.color, 0x123);
+    EXPECT_EQ(+prefsBlock.lgLogoTop, 25);
 }
 
 TEST_F(EditorLogicTest, UnwritableFileIsReportedAsFailure) {

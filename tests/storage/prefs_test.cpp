@@ -69,31 +69,31 @@ TEST_F(PrefsTest, EditorFileGivesTheValuesWritten) {
     writeFileBytes(path, editorFile(copyright));
 
     ASSERT_TRUE(readPreferencesFile(path));
-    EXPECT_EQ(preferences.scanInterval, 45);
-    EXPECT_EQ(preferences.qualityType, 2);
-    EXPECT_EQ(preferences.color, 0x00ff8040);
-    EXPECT_EQ(preferences.iconSize, 16);
-    EXPECT_EQ(preferences.diagnosticsLevel, 3);
-    EXPECT_EQ(preferences.showOnlyActive, 0);
-    EXPECT_EQ(preferences.autoScan, 1);
-    EXPECT_EQ(preferences.smLogoLeft, 11);
-    EXPECT_EQ(preferences.smLogoTop, -2);
-    EXPECT_EQ(preferences.lgLogoLeft, 300);
-    EXPECT_EQ(preferences.lgLogoTop, 40);
-    EXPECT_EQ(preferences.showRate, 1);
-    EXPECT_EQ(preferences.showQuality, 0);
-    EXPECT_EQ(preferences.ampm, 1);
-    EXPECT_EQ(preferences.upgradeCapability, 1);
+    EXPECT_EQ(+preferences.scanInterval, 45);
+    EXPECT_EQ(+preferences.qualityType, 2);
+    EXPECT_EQ(+preferences.color, 0x00ff8040);
+    EXPECT_EQ(+preferences.iconSize, 16);
+    EXPECT_EQ(+preferences.diagnosticsLevel, 3);
+    EXPECT_EQ(+preferences.showOnlyActive, 0);
+    EXPECT_EQ(+preferences.autoScan, 1);
+    EXPECT_EQ(+preferences.smLogoLeft, 11);
+    EXPECT_EQ(+preferences.smLogoTop, -2);
+    EXPECT_EQ(+preferences.lgLogoLeft, 300);
+    EXPECT_EQ(+preferences.lgLogoTop, 40);
+    EXPECT_EQ(+preferences.showRate, 1);
+    EXPECT_EQ(+preferences.showQuality, 0);
+    EXPECT_EQ(+preferences.ampm, 1);
+    EXPECT_EQ(+preferences.upgradeCapability, 1);
     EXPECT_EQ(prefWebAddress(), "https://example.net/powerline");
     EXPECT_EQ(prefAppName(), "Brand Net");
-    EXPECT_EQ(preferences.oui[0], 0x00);
-    EXPECT_EQ(preferences.oui[1], 0x1A);
-    EXPECT_EQ(preferences.oui[2], 0x2B);
+    EXPECT_EQ(+preferences.oui[0], 0x00);
+    EXPECT_EQ(+preferences.oui[1], 0x1A);
+    EXPECT_EQ(+preferences.oui[2], 0x2B);
     EXPECT_EQ(prefVendorName(), "Brand Networks");
     // halyard's copyright field has 100 bytes: the 80 written and zeros after.
     EXPECT_EQ(prefCopyright(), copyright);
     for (size_t i = 80; i < sizeof preferences.copyright; ++i)
-        EXPECT_EQ(preferences.copyright[i], 0) << i;
+        EXPECT_EQ(+preferences.copyright[i], 0) << i;
     EXPECT_EQ(busyFlag, 0);
     EXPECT_EQ(preferenceIntervalTicks(), 45 * 20);
     // Reading never changes the file.
@@ -116,12 +116,12 @@ TEST_F(PrefsTest, MissingFileIsCreatedEmptyAndGivesZeroPreferences) {
     ASSERT_TRUE(readPreferencesFile(path));
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    EXPECT_EQ(preferences.scanInterval, 1); // zero read as one
+    EXPECT_EQ(+preferences.scanInterval, 1); // zero read as one
     EXPECT_EQ(preferenceIntervalTicks(), 20);
-    EXPECT_EQ(preferences.autoScan, 0);
+    EXPECT_EQ(+preferences.autoScan, 0);
     EXPECT_EQ(busyFlag, 1); // AutoScan off: the automatic scan stays suspended
-    EXPECT_EQ(preferences.iconSize, 0);
-    EXPECT_EQ(preferences.diagnosticsLevel, 0);
+    EXPECT_EQ(+preferences.iconSize, 0);
+    EXPECT_EQ(+preferences.diagnosticsLevel, 0);
     EXPECT_EQ(prefAppName(), "");
     EXPECT_EQ(prefCopyright(), "");
 }
@@ -130,24 +130,24 @@ TEST_F(PrefsTest, UnopenableFileGivesTheDefaults) {
     std::string path = dir.file("no-such-folder/OEMPrefs.dat");
     EXPECT_FALSE(readPreferencesFile(path));
     EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_EQ(preferences.scanInterval, 30);
-    EXPECT_EQ(preferences.iconSize, 24);
-    EXPECT_EQ(preferences.diagnosticsLevel, 1);
-    EXPECT_EQ(preferences.showOnlyActive, 1);
-    EXPECT_EQ(preferences.autoScan, 1);
-    EXPECT_EQ(preferences.smLogoLeft, 10);
-    EXPECT_EQ(preferences.smLogoTop, 310);
-    EXPECT_EQ(preferences.lgLogoLeft, 80);
-    EXPECT_EQ(preferences.lgLogoTop, 25);
-    EXPECT_EQ(preferences.showRate, 1);
-    EXPECT_EQ(preferences.showQuality, 1);
-    EXPECT_EQ(preferences.ampm, 1);
-    EXPECT_EQ(preferences.upgradeCapability, 0);
+    EXPECT_EQ(+preferences.scanInterval, 30);
+    EXPECT_EQ(+preferences.iconSize, 24);
+    EXPECT_EQ(+preferences.diagnosticsLevel, 1);
+    EXPECT_EQ(+preferences.showOnlyActive, 1);
+    EXPECT_EQ(+preferences.autoScan, 1);
+    EXPECT_EQ(+preferences.smLogoLeft, 10);
+    EXPECT_EQ(+preferences.smLogoTop, 310);
+    EXPECT_EQ(+preferences.lgLogoLeft, 80);
+    EXPECT_EQ(+preferences.lgLogoTop, 25);
+    EXPECT_EQ(+preferences.showRate, 1);
+    EXPECT_EQ(+preferences.showQuality, 1);
+    EXPECT_EQ(+preferences.ampm, 1);
+    EXPECT_EQ(+preferences.upgradeCapability, 0);
     EXPECT_EQ(prefAppName(), "Plexora");
     EXPECT_EQ(prefWebAddress(), kDefaultWebAddress);
     EXPECT_EQ(prefCopyright(), kDefaultCopyright);
     EXPECT_EQ(prefVendorName(), "");
-    EXPECT_EQ(preferences.oui[0] | preferences.oui[1] | preferences.oui[2], 0);
+    EXPECT_EQ(+preferences.oui[0] | preferences.oui[1] | preferences.oui[2], 0);
     EXPECT_EQ(busyFlag, 0);
     EXPECT_EQ(preferenceIntervalTicks(), 600);
 }
@@ -158,10 +158,10 @@ TEST_F(PrefsTest, ShortFileLeavesMissingFieldsZero) {
     std::string path = dir.file("OEMPrefs.dat");
     writeFileBytes(path, b);
     ASSERT_TRUE(readPreferencesFile(path));
-    EXPECT_EQ(preferences.scanInterval, 45);
-    EXPECT_EQ(preferences.iconSize, 16);
-    EXPECT_EQ(preferences.diagnosticsLevel, 3); // low byte read, high byte zero
-    EXPECT_EQ(preferences.autoScan, 0);
+    EXPECT_EQ(+preferences.scanInterval, 45);
+    EXPECT_EQ(+preferences.iconSize, 16);
+    EXPECT_EQ(+preferences.diagnosticsLevel, 3); // low byte read, high byte zero
+    EXPECT_EQ(+preferences.autoScan, 0);
     EXPECT_EQ(busyFlag, 1);
     EXPECT_EQ(prefAppName(), "");
 }
@@ -173,7 +173,7 @@ TEST_F(PrefsTest, ScanIntervalBelowOneIsUsedAsOne) {
         std::string path = dir.file("OEMPrefs.dat");
         writeFileBytes(path, b);
         ASSERT_TRUE(readPreferencesFile(path));
-        EXPECT_EQ(preferences.scanInterval, 1) << stored;
+        EXPECT_EQ(+preferences.scanInterval, 1) << stored;
         EXPECT_EQ(preferenceIntervalTicks(), 20) << stored;
     }
 }

@@ -197,7 +197,7 @@ TEST_F(BrandkitWindowTest, TypedValuesAndClickedBoxesAreWrittenOnOk) {
     EXPECT_EQ(getText(b, 34, 64), "https://brand.example");
     EXPECT_EQ(getText(b, 189, 80), "Copyright (c) 2010 Plexora. All rights reserved.");
     // The block was read again from the file just written.
-    EXPECT_EQ(prefsBlock.scanInterval, 120);
+    EXPECT_EQ(+prefsBlock.scanInterval, 120);
     EXPECT_EQ(std::string(prefsBlock.appName), "Brand Net");
 }
 
