@@ -159,13 +159,18 @@ TEST_F(AvMaintenanceSim, StationListRecordsRemotesWithVersionAndRate) {
     ASSERT_NE(nullptr, rb);
     EXPECT_STREQ("KARSA01-1.2", ra->version);
     EXPECT_STREQ("KARSA03-2.0", rb->version);
-    EXPECT_EQ(kTypeAv, ra->deviceType);
-    EXPECT_GT(ra->stats.rate, 0.0);
-    EXPECT_EQ(ra->stats.rate, ra->stats.highest);
+    const int32_t type = ra->deviceType;
+    EXPECT_EQ(kTypeAv, type);
+    // Packed fields: read them into aligned copies.
+    const double rate = ra->stats.rate, highest = ra->stats.highest;
+    EXPECT_GT(rate, 0.0);
+    EXPECT_EQ(rate, highest);
     // The local device is never recorded as a remote, and the chip model of a
     // remote station does not become the local one (the local chip is id 2).
     EXPECT_EQ(nullptr, findRemote(local().mac.data()));
-    EXPECT_EQ(2, networkRecords[1].remotes[1].active + networkRecords[1].remotes[0].active);
+    const int32_t active =
+        networkRecords[1].remotes[1].active + networkRecords[1].remotes[0].active;
+    EXPECT_EQ(2, active);
     EXPECT_STREQ("KARSA02", chipModel);
 }
 
@@ -215,8 +220,9 @@ TEST_F(AvMaintenanceSim, StationListSkipsTheLocalDeviceAndBroadcast) {
     RemoteDevice* ra = findRemote(net.station(kRemoteA).mac.data());
     ASSERT_NE(nullptr, ra);
     EXPECT_STREQ("KARSA02-7", ra->version);
-    EXPECT_EQ(200.0, ra->stats.rate); // trunc(151 * 200 / 151)
-    EXPECT_EQ(200.0, ra->stats.lowest);
+    const double rate = ra->stats.rate, lowest = ra->stats.lowest;
+    EXPECT_EQ(200.0, rate); // trunc(151 * 200 / 151)
+    EXPECT_EQ(200.0, lowest);
 }
 
 TEST_F(AvMaintenanceSim, StationListCountBeyondTheFrameIsBounded) {
@@ -226,8 +232,10 @@ TEST_F(AvMaintenanceSim, StationListCountBeyondTheFrameIsBounded) {
     PlcReply reply{};
     ASSERT_EQ(0, plcapi_DecodeFrame(static_cast<uint32_t>(frame.size()), frame.data(), &reply));
     processStationList(reply);
-    for (auto& slot : networkRecords[1].remotes)
-        EXPECT_EQ(0, slot.active);
+    for (auto& slot : networkRecords[1].remotes) {
+        const int32_t active = slot.active;
+        EXPECT_EQ(0, active);
+    }
 }
 
 // ---- Factory reset ------------------------------------------------------------------
