@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "maintenance/hp10_upgrade.h"
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
@@ -228,6 +229,11 @@ void resetAvMaintenance() {
     localFirmwareVersion[0] = '\0';
     commitAfterWrite = 0;
     upgradeCancelRequested.store(false);
+}
+
+void resetMaintenance() {
+    resetAvMaintenance();
+    resetHp10Upgrade();
 }
 
 const char* chipModelForId(uint8_t deviceId) {

@@ -32,6 +32,9 @@ extern std::atomic<bool> upgradeCancelRequested;
 
 // Returns every value above to its start state.
 void resetAvMaintenance();
+// Returns the whole maintenance subsystem (these values and the loader
+// upgrade's state) to its start state.
+void resetMaintenance();
 
 // ---- Chip model text rules --------------------------------------------------
 // Chip model text of a version confirmation's device id (1..3), or null.
