@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "network/auto_scan.h"
 #include "network/model.h"
+#include "storage/device_database.h"
 #include "storage/vendor_list.h"
 
 PrefsRecord preferences;
@@ -55,8 +57,12 @@ bool readPreferencesFile(const std::string& path) {
     bool read = readRecord(path);
     if (!read)
         setDefaults();
+    // The device database may replace the sort state when it is loaded.
+    deviceListLayout.sortDirection = 1;
+    deviceListLayout.sortColumn = 1;
     if (preferences.scanInterval < 1)
         preferences.scanInterval = 1;
+    intervalTicks = preferenceIntervalTicks();
     busyFlag = preferences.autoScan == 0 ? 1 : 0;
     return read;
 }

@@ -19,13 +19,15 @@ void readPreferences();
 // The same for the file at `path`. Opens it for reading and appending, which
 // creates an empty file when none exists; zeroes the record and reads as much
 // of it as the file holds (a short file leaves the rest zero). When the file
-// can be neither opened nor created, the built-in defaults are used. Then a
-// scan interval below 1 becomes 1 and `busyFlag` is set when AutoScan is off.
+// can be neither opened nor created, the built-in defaults are used. Then the
+// device list's sort direction and column become 1, a scan interval below 1
+// becomes 1, the automatic scan's intervalTicks is set from it and `busyFlag`
+// is set when AutoScan is off.
 // Returns true when the file was read, false when the defaults were used.
 bool readPreferencesFile(const std::string& path);
 
-// Ticks of 50 ms per automatic cycle: the scan interval in seconds times 20.
-// The application shell passes it to startAutoScan.
+// Ticks of 50 ms per automatic cycle: the scan interval in seconds times 20
+// (below 1 s counts as 1 s). The application shell passes it to startAutoScan.
 int preferenceIntervalTicks();
 
 // The preference texts as strings; a text that fills its field has no

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "network/auto_scan.h"
 #include "network/model.h"
+#include "storage/device_database.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
 
@@ -54,10 +56,14 @@ class PrefsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         resetDeviceModel();
+        resetAutoScan();
+        resetDeviceDatabaseState();
         resetPreferences();
     }
     void TearDown() override {
         resetPreferences();
+        resetDeviceDatabaseState();
+        resetAutoScan();
         resetDeviceModel();
     }
     TempDir dir;
@@ -96,6 +102,7 @@ TEST_F(PrefsTest, EditorFileGivesTheValuesWritten) {
         EXPECT_EQ(+preferences.copyright[i], 0) << i;
     EXPECT_EQ(busyFlag, 0);
     EXPECT_EQ(preferenceIntervalTicks(), 45 * 20);
+    EXPECT_EQ(intervalTicks, 45 * 20);
     // Reading never changes the file.
     EXPECT_EQ(readFileBytes(path), editorFile(copyright));
 }
@@ -150,6 +157,7 @@ TEST_F(PrefsTest, UnopenableFileGivesTheDefaults) {
     EXPECT_EQ(+preferences.oui[0] | preferences.oui[1] | preferences.oui[2], 0);
     EXPECT_EQ(busyFlag, 0);
     EXPECT_EQ(preferenceIntervalTicks(), 600);
+    EXPECT_EQ(intervalTicks, 600);
 }
 
 TEST_F(PrefsTest, ShortFileLeavesMissingFieldsZero) {
@@ -175,7 +183,19 @@ TEST_F(PrefsTest, ScanIntervalBelowOneIsUsedAsOne) {
         ASSERT_TRUE(readPreferencesFile(path));
         EXPECT_EQ(+preferences.scanInterval, 1) << stored;
         EXPECT_EQ(preferenceIntervalTicks(), 20) << stored;
+        EXPECT_EQ(intervalTicks, 20) << stored;
     }
+}
+
+TEST_F(PrefsTest, SortStateStartsAtOneWhateverTheFile) {
+    deviceListLayout.sortDirection = 0;
+    deviceListLayout.sortColumn = 4;
+    readPreferencesFile(dir.file("OEMPrefs.dat"));
+    EXPECT_EQ(deviceListLayout.sortDirection, 1);
+    EXPECT_EQ(deviceListLayout.sortColumn, 1);
+    deviceListLayout.sortColumn = 3;
+    readPreferencesFile(dir.file("missing/OEMPrefs.dat")); // defaults
+    EXPECT_EQ(deviceListLayout.sortColumn, 1);
 }
 
 TEST_F(PrefsTest, AutoScanOffSuspendsTheAutomaticScan) {
