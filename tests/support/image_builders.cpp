@@ -124,14 +124,14 @@ void putNvmHeader(std::vector<uint8_t>& file, size_t offset, uint32_t loadAddres
 std::vector<uint8_t> makeNvmImage(const std::vector<NvmBlockSpec>& blocks) {
     std::vector<uint8_t> file;
     for (size_t i = 0; i < blocks.size(); ++i) {
-        const NvmBlockSpec& spec = blocks[i];
+        const NvmBlockSpec& block = blocks[i];
         size_t offset = file.size();
-        size_t next = offset + 44 + spec.image.size();
+        size_t next = offset + 44 + block.image.size();
         file.resize(next);
-        putNvmHeader(file, offset, spec.loadAddress, static_cast<uint32_t>(spec.image.size()),
-                     spec.word16, spec.word20,
+        putNvmHeader(file, offset, block.loadAddress, static_cast<uint32_t>(block.image.size()),
+                     block.word16, block.word20,
                      i + 1 < blocks.size() ? static_cast<uint32_t>(next) : 0);
-        std::memcpy(&file[offset + 44], spec.image.data(), spec.image.size());
+        std::memcpy(&file[offset + 44], block.image.data(), block.image.size());
     }
     return file;
 }
