@@ -107,21 +107,21 @@ TEST_F(AutoScanTest, AgeingDropsAfterDropAfterMissesCyclesAndKeepsTheSlot) {
     slot(0).stats.rate = 13;
     slot(0).stats.highest = 13;
     ageRemotes();
-    EXPECT_EQ(1, slot(0).active);
-    EXPECT_EQ(1, networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(1, +slot(0).active);
+    EXPECT_EQ(1, +networkRecords[0].activeRemoteCount);
     ageRemotes();
-    EXPECT_EQ(1, slot(0).active);
+    EXPECT_EQ(1, +slot(0).active);
     ageRemotes();
-    EXPECT_EQ(0, slot(0).active);
-    EXPECT_EQ(0, networkRecords[0].activeRemoteCount);
-    EXPECT_EQ(3, slot(0).missTotal);
-    EXPECT_EQ(0.0, slot(0).stats.rate);
-    EXPECT_EQ(13.0, slot(0).stats.highest);
+    EXPECT_EQ(0, +slot(0).active);
+    EXPECT_EQ(0, +networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(3, +slot(0).missTotal);
+    EXPECT_EQ(0.0, +slot(0).stats.rate);
+    EXPECT_EQ(13.0, +slot(0).stats.highest);
     EXPECT_TRUE(macEqual(mac, slot(0).mac));
     recordRemote(mac); // back in its old slot with its counters
     EXPECT_EQ(&slot(0), findRemote(mac));
-    EXPECT_EQ(2, slot(0).seenCount);
-    EXPECT_EQ(3, slot(0).missTotal);
+    EXPECT_EQ(2, +slot(0).seenCount);
+    EXPECT_EQ(3, +slot(0).missTotal);
 }
 
 TEST_F(AutoScanTest, ClearRemotesKeepsSlotsAndDropsEntriesWithoutMac) {
@@ -137,12 +137,12 @@ TEST_F(AutoScanTest, ClearRemotesKeepsSlotsAndDropsEntriesWithoutMac) {
     int deleted = 0;
     setDeviceListHooks({nullptr, nullptr, [&] { ++deleted; }});
     clearRemotes();
-    EXPECT_EQ(0, slot(0).active);
-    EXPECT_EQ(0, slot(0).missesTillDrop);
-    EXPECT_EQ(0.0, slot(0).stats.rate);
-    EXPECT_EQ(12.0, slot(0).stats.lowest);
-    EXPECT_EQ(1, slot(0).seenCount);
-    EXPECT_EQ(0, networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(0, +slot(0).active);
+    EXPECT_EQ(0, +slot(0).missesTillDrop);
+    EXPECT_EQ(0.0, +slot(0).stats.rate);
+    EXPECT_EQ(12.0, +slot(0).stats.lowest);
+    EXPECT_EQ(1, +slot(0).seenCount);
+    EXPECT_EQ(0, +networkRecords[0].activeRemoteCount);
     ASSERT_EQ(1, deviceCount);
     EXPECT_STREQ("Device 1", deviceTable[0].name);
     EXPECT_EQ(0, deviceTable[1].name[0]);

@@ -131,8 +131,8 @@ TEST_F(DiscoverySim, FirstRunWithOneAvAdapterOnTheDefaultKey) {
     const NetworkRecord& rec = networkRecords[0];
     EXPECT_STREQ("HomePlugAV", rec.keyLabel);
     EXPECT_TRUE(keyIs(rec.networkKey, defaultNmk().data(), 16));
-    EXPECT_EQ(1, rec.localPresent);
-    EXPECT_EQ(kClassAv, rec.deviceClass);
+    EXPECT_EQ(1, +rec.localPresent);
+    EXPECT_EQ(kClassAv, +rec.deviceClass);
     EXPECT_TRUE(keyIs(rec.hostMac, kHostA, 6));
     EXPECT_TRUE(keyIs(rec.localMac, mac(kAvLocal).data(), 6));
 
@@ -210,7 +210,7 @@ TEST_F(DiscoverySim, TwoInterfacesBothCarryTheSelectedInterfacesKey) {
     ASSERT_TRUE(scanNetwork());
     EXPECT_EQ(1, currentInterface);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(1, networkRecords[i].localPresent) << i;
+        EXPECT_EQ(1, +networkRecords[i].localPresent) << i;
         EXPECT_STREQ("HomePlugAV", networkRecords[i].keyLabel) << i;
         EXPECT_TRUE(keyIs(networkRecords[i].networkKey, defaultNmk().data(), 16)) << i;
     }
@@ -228,10 +228,10 @@ TEST_F(DiscoverySim, NoAdapterAnywhereClearsTheRemotesAndRewritesHeaders) {
     uint32_t start = clock.tickCount();
     EXPECT_FALSE(scanNetwork());
     EXPECT_EQ(LocalFamily::None, lastScanFamily());
-    EXPECT_EQ(0, networkRecords[0].remotes[0].active);
+    EXPECT_EQ(0, +networkRecords[0].remotes[0].active);
     EXPECT_TRUE(keyIs(networkRecords[0].hostMac, kHostA, 6));
-    EXPECT_EQ(0, networkRecords[0].localPresent);
-    EXPECT_EQ(kClassHp10, networkRecords[0].deviceClass);
+    EXPECT_EQ(0, +networkRecords[0].localPresent);
+    EXPECT_EQ(kClassHp10, +networkRecords[0].deviceClass);
     EXPECT_STREQ("kept", networkRecords[0].keyLabel);
     EXPECT_EQ(0, deviceCount);
     // AV probe 100 ms, Turbo probe 100 ms, three HomePlug 1.0 attempts of 50, 150, 250 ms.
@@ -268,23 +268,23 @@ TEST_F(Hp10Sim, DefaultKeyIsLabelledOnceTheParametersBlockArrived) {
     EXPECT_EQ(0, localIsAv);
     EXPECT_EQ(0, localIsTurbo);
     EXPECT_EQ(1, scanStates[0].paramsValid); // the observer's probe
-    EXPECT_EQ(kClassHp10, scanStates[0].deviceClass);
+    EXPECT_EQ(kClassHp10, +scanStates[0].deviceClass);
     ASSERT_EQ(1, deviceCount);
     EXPECT_STREQ("Device 1", deviceTable[0].name);
     // The first scan has no parameters block yet, so no label.
-    EXPECT_EQ(0, networkRecords[0].localPresent);
+    EXPECT_EQ(0, +networkRecords[0].localPresent);
     EXPECT_NE(0u, timerId);
 
     tick(8); // one cycle: the block arrives, the closing scan labels the key
     EXPECT_EQ(1, localParamsCaptured);
-    EXPECT_EQ(1, networkRecords[0].localPresent);
+    EXPECT_EQ(1, +networkRecords[0].localPresent);
     // The key read is the key select 0x01 followed by the first seven key
     // bytes: the shifted form of the default NEK.
     EXPECT_EQ(0x01, hp10NetworkKey[0]);
     EXPECT_TRUE(keyIs(hp10NetworkKey + 1, sim::defaultNek().data(), 7));
     EXPECT_STREQ("HomePlug", networkRecords[0].keyLabel);
     EXPECT_STREQ("HomePlug", deviceTable[0].keyLabel);
-    EXPECT_EQ(kClassHp10, networkRecords[0].deviceClass);
+    EXPECT_EQ(kClassHp10, +networkRecords[0].deviceClass);
 }
 
 TEST_F(Hp10Sim, UnshiftedDefaultNekIsRecognisedToo) {
@@ -304,7 +304,7 @@ TEST_F(Hp10Sim, PrivateKeyIsUnknown) {
     addNetwork(&key);
     ASSERT_TRUE(startAutoScan(20, 3, true));
     tick(8);
-    EXPECT_EQ(1, networkRecords[0].localPresent);
+    EXPECT_EQ(1, +networkRecords[0].localPresent);
     EXPECT_STREQ(kUnknownKeyLabel, networkRecords[0].keyLabel);
     EXPECT_STREQ(kUnknownKeyLabel, deviceTable[0].keyLabel);
     EXPECT_TRUE(keyIs(networkRecords[0].networkKey, hp10NetworkKey, 8));
@@ -344,35 +344,35 @@ TEST_F(Hp10Sim, CycleRecordsRemotesWithRatesAndAgesASilentOne) {
     EXPECT_EQ(&networkRecords[0].remotes[0], r1);
     EXPECT_EQ(&networkRecords[0].remotes[1], r2);
     for (RemoteDevice* r : {r1, r2}) {
-        EXPECT_EQ(1, r->active);
-        EXPECT_EQ(kTypeHp10, r->deviceType);
-        EXPECT_EQ(8.0, r->stats.rate);   // the emulator's 8 Mbit/s link
-        EXPECT_EQ(2, r->missesTillDrop); // set to 3 at the sighting, aged once
+        EXPECT_EQ(1, +r->active);
+        EXPECT_EQ(kTypeHp10, +r->deviceType);
+        EXPECT_EQ(8.0, +r->stats.rate);   // the emulator's 8 Mbit/s link
+        EXPECT_EQ(2, +r->missesTillDrop); // set to 3 at the sighting, aged once
     }
     // The local link is the average of the remote rates, taken back through the
     // HomePlug 1.0 conversion: raw 8 * 42 = 336.
-    EXPECT_EQ(std::trunc(convertRate(336, kRateHp10)), networkRecords[0].localStats.rate);
-    EXPECT_EQ(2, networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(std::trunc(convertRate(336, kRateHp10)), +networkRecords[0].localStats.rate);
+    EXPECT_EQ(2, +networkRecords[0].activeRemoteCount);
     int seen2 = r2->seenCount;
     EXPECT_GT(seen2, 0);
 
     // Remote 2 falls silent: inactive from the next interval boundary on.
     net->station(kHpRemote2).faults.push_back(ignoreAll());
     tick(11); // up to the tick before the boundary
-    EXPECT_EQ(1, r2->active);
+    EXPECT_EQ(1, +r2->active);
     tick(1); // the boundary tick clears the remotes and starts the cycle
-    EXPECT_EQ(0, r2->active);
-    EXPECT_EQ(0.0, r2->stats.rate);
+    EXPECT_EQ(0, +r2->active);
+    EXPECT_EQ(0.0, +r2->stats.rate);
     tick(7);
-    EXPECT_EQ(1, r1->active);
-    EXPECT_EQ(0, r2->active);
-    EXPECT_EQ(1, networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(1, +r1->active);
+    EXPECT_EQ(0, +r2->active);
+    EXPECT_EQ(1, +networkRecords[0].activeRemoteCount);
     for (int cycle = 0; cycle < 3; ++cycle)
         tick(20);
-    EXPECT_EQ(0, r2->active);
+    EXPECT_EQ(0, +r2->active);
     EXPECT_TRUE(keyIs(r2->mac, mac(kHpRemote2).data(), 6)); // slot and counters kept
-    EXPECT_EQ(seen2, r2->seenCount);
-    EXPECT_EQ(8.0, r2->stats.highest);
+    EXPECT_EQ(seen2, +r2->seenCount);
+    EXPECT_EQ(8.0, +r2->stats.highest);
     // Sightings after the first labelled scan carry the network's key label.
     EXPECT_STREQ("HomePlug", r1->keyLabel);
 
@@ -381,8 +381,8 @@ TEST_F(Hp10Sim, CycleRecordsRemotesWithRatesAndAgesASilentOne) {
     tick(20);
     EXPECT_EQ(r2, remote(kHpRemote2));
     EXPECT_EQ(&networkRecords[0].remotes[1], r2);
-    EXPECT_EQ(1, r2->active);
-    EXPECT_GT(r2->seenCount, seen2);
+    EXPECT_EQ(1, +r2->active);
+    EXPECT_GT(+r2->seenCount, seen2);
 }
 
 TEST_F(Hp10Sim, BusyFlagKeepsEveryTickSilent) {
@@ -443,7 +443,7 @@ TEST_F(Hp10Sim, BlockOfSevenEqualBytesIsLoggedNeverStored) {
     EXPECT_EQ(0, localParamsBlock[0]);
     std::string log = parametersLog();
     EXPECT_NE(std::string::npos, log.find("**EEPROM** ff ff ff ff ff ff ff")) << log;
-    EXPECT_EQ(0, networkRecords[0].localPresent); // still no key to label
+    EXPECT_EQ(0, +networkRecords[0].localPresent); // still no key to label
 }
 
 // ---- HomePlug Turbo ---------------------------------------------------------------------
@@ -474,7 +474,7 @@ TEST_F(TurboSim, DefaultKeyAndTurboTexts) {
     ASSERT_TRUE(startAutoScan(20, 3, true));
     EXPECT_EQ(LocalFamily::Turbo, lastScanFamily());
     EXPECT_EQ(1, localIsTurbo);
-    EXPECT_EQ(kClassTurbo, networkRecords[0].deviceClass);
+    EXPECT_EQ(kClassTurbo, +networkRecords[0].deviceClass);
     EXPECT_STREQ("HomePlug", networkRecords[0].keyLabel);
     EXPECT_STREQ("HomePlug", deviceTable[0].keyLabel);
     EXPECT_STREQ("Device 1", deviceTable[0].name);
@@ -486,11 +486,11 @@ TEST_F(TurboSim, DefaultKeyAndTurboTexts) {
     tick(8);
     RemoteDevice* r = remote("00:04:87:00:01:11");
     ASSERT_NE(nullptr, r);
-    EXPECT_EQ(kTypeTurbo, r->deviceType);
-    EXPECT_EQ(1, r->typeChanged);
+    EXPECT_EQ(kTypeTurbo, +r->deviceType);
+    EXPECT_EQ(1, +r->typeChanged);
     EXPECT_STREQ("Acme", r->vendor);
     EXPECT_STREQ("Plug 85", r->product);
-    EXPECT_EQ(60.0, r->stats.rate);
+    EXPECT_EQ(60.0, +r->stats.rate);
 }
 
 TEST_F(TurboSim, PrivateKeyIsUnknown) {
@@ -510,12 +510,12 @@ TEST_F(DiscoverySim, AvCycleListsTheRemoteAdaptersWithRates) {
         net.addStation(sim::Station::av(m)).rate = 120;
     ASSERT_TRUE(startAutoScan(20, 3, true));
     tick(8);
-    EXPECT_EQ(3, networkRecords[0].activeRemoteCount);
+    EXPECT_EQ(3, +networkRecords[0].activeRemoteCount);
     for (const char* m : {"00:B0:52:00:00:11", "00:B0:52:00:00:12", "00:B0:52:00:00:13"}) {
         RemoteDevice* r = remote(m);
         ASSERT_NE(nullptr, r) << m;
-        EXPECT_EQ(kTypeAv, r->deviceType);
-        EXPECT_EQ(1, r->active);
+        EXPECT_EQ(kTypeAv, +r->deviceType);
+        EXPECT_EQ(1, +r->active);
         EXPECT_NEAR(120.0, r->stats.rate, 2.0);
         EXPECT_STREQ("HomePlugAV", r->keyLabel);
     }

@@ -283,10 +283,10 @@ TEST_F(Hp10Test, TurboLocalDeviceSkipsSettingsAndTurboNeedsAHostMac) {
 
 TEST_F(Hp10Test, StatsAnswerWithoutActiveRemotesLeavesLocalRateZero) {
     EXPECT_TRUE(handle(statsAnswer(3, 7, 9, {{kRemoteA, 400}})));
-    EXPECT_EQ(0.0, networkRecords[0].localStats.rate);
-    EXPECT_EQ(0.0, networkRecords[0].localStats.lowest);
-    EXPECT_EQ(7u, networkRecords[0].localStats.fails);
-    EXPECT_EQ(9u, networkRecords[0].localStats.drops);
+    EXPECT_EQ(0.0, +networkRecords[0].localStats.rate);
+    EXPECT_EQ(0.0, +networkRecords[0].localStats.lowest);
+    EXPECT_EQ(7u, +networkRecords[0].localStats.fails);
+    EXPECT_EQ(9u, +networkRecords[0].localStats.drops);
 }
 
 TEST_F(Hp10Test, StatsAnswerRatesRemotesScalesTurboAndAveragesTheLocalLink) {
@@ -300,25 +300,25 @@ TEST_F(Hp10Test, StatsAnswerRatesRemotesScalesTurboAndAveragesTheLocalLink) {
     std::memcpy(flagged, kRemoteA, 6);
     flagged[0] |= 1;
     handle(statsAnswer(3, 0, 0, {{flagged, 500}, {kRemoteB, 600}}));
-    EXPECT_EQ(13.0, hp.stats.rate); // 500/42*1.1434... - 0.1297... = 13.48
-    EXPECT_EQ(3u, hp.stats.fails);
-    EXPECT_EQ(4u, hp.stats.drops);
-    EXPECT_EQ(85.0, turbo.stats.rate);                  // 600 -> 519 -> 3151 -> 85.66
-    EXPECT_EQ(55.0, networkRecords[0].localStats.rate); // raw 98*42/2 = 2058
+    EXPECT_EQ(13.0, +hp.stats.rate); // 500/42*1.1434... - 0.1297... = 13.48
+    EXPECT_EQ(3u, +hp.stats.fails);
+    EXPECT_EQ(4u, +hp.stats.drops);
+    EXPECT_EQ(85.0, +turbo.stats.rate);                  // 600 -> 519 -> 3151 -> 85.66
+    EXPECT_EQ(55.0, +networkRecords[0].localStats.rate); // raw 98*42/2 = 2058
     EXPECT_EQ(4, refreshedStage);
 
     // The echo of our own request (byte 17 = 0x80) changes nothing.
     Bytes echo = statsAnswer(0x80, 0, 0, {{kRemoteA, 100}});
     handle(echo);
-    EXPECT_EQ(13.0, hp.stats.rate);
+    EXPECT_EQ(13.0, +hp.stats.rate);
 }
 
 TEST_F(Hp10Test, AverageStopsAtTheFirstUnratedSlot) {
     addRemote(0, kRemoteA, kTypeHp10);
     addRemote(1, kRemoteB, kTypeHp10);
     handle(statsAnswer(3, 0, 0, {{kRemoteB, 500}})); // slot 0 stays unrated
-    EXPECT_EQ(13.0, networkRecords[0].remotes[1].stats.rate);
-    EXPECT_EQ(0.0, networkRecords[0].localStats.rate);
+    EXPECT_EQ(13.0, +networkRecords[0].remotes[1].stats.rate);
+    EXPECT_EQ(0.0, +networkRecords[0].localStats.rate);
 }
 
 TEST_F(Hp10Test, CutStatsAnswerReadsOnlyWhatArrived) {
@@ -326,16 +326,16 @@ TEST_F(Hp10Test, CutStatsAnswerReadsOnlyWhatArrived) {
     Bytes f = statsAnswer(3, 0, 0, {{kLocal, 100}, {kRemoteA, 500}});
     f.resize(24 + 12 + 6); // second entry cut in the middle of its MAC
     handle(f);
-    EXPECT_EQ(0.0, r.stats.rate);
+    EXPECT_EQ(0.0, +r.stats.rate);
 }
 
 TEST_F(Hp10Test, ParametersAnswerRecordsTheRemote) {
     EXPECT_TRUE(handle(answer(kHost, kRemoteA, kEntryParamsResponse, 0, zeros(40))));
     RemoteDevice* r = findRemote(kRemoteA);
     ASSERT_NE(nullptr, r);
-    EXPECT_EQ(1, r->active);
-    EXPECT_EQ(1, r->seenCount);
-    EXPECT_EQ(kTypeHp10, r->deviceType);
+    EXPECT_EQ(1, +r->active);
+    EXPECT_EQ(1, +r->seenCount);
+    EXPECT_EQ(kTypeHp10, +r->deviceType);
 }
 
 TEST_F(Hp10Test, LocalParamsKindDependsOnParamsValid) {
@@ -376,16 +376,16 @@ TEST_F(Hp10Test, TurboVersionAnswers) {
     RemoteDevice& r = addRemote(0, kRemoteA, kTypeHp10, false);
     dropAfterMisses = 3;
     handle(turboVersionAnswer(kRemoteA, true, 0, 2, 3, "Acme", "Box"));
-    EXPECT_EQ(1, r.active);
-    EXPECT_EQ(3, r.missesTillDrop);
-    EXPECT_EQ(kTypeTurbo, r.deviceType);
-    EXPECT_EQ(1, r.typeChanged);
+    EXPECT_EQ(1, +r.active);
+    EXPECT_EQ(3, +r.missesTillDrop);
+    EXPECT_EQ(kTypeTurbo, +r.deviceType);
+    EXPECT_EQ(1, +r.typeChanged);
     EXPECT_STREQ("Version 2.3", r.version);
     EXPECT_STREQ("Acme", r.vendor);
     EXPECT_STREQ("Box", r.product);
     r.typeChanged = 0;
     handle(turboVersionAnswer(kRemoteA, true, 1, 0, 0x15, "", "Box"));
-    EXPECT_EQ(0, r.typeChanged);
+    EXPECT_EQ(0, +r.typeChanged);
     EXPECT_STREQ("Version 1.2", r.version);
     EXPECT_STREQ(" ", r.vendor);
 
@@ -421,12 +421,12 @@ TEST_F(Hp10Test, TurboStationStatsAreBigEndianAndCountedFromTheEntryLength) {
     entry.insert(entry.end(), {0x00, 0xFC, 1, 2, 3, 4, 5, 6}); // raw 252 -> x = 6
     data.insert(data.end(), entry.begin(), entry.end());
     EXPECT_TRUE(handle(answer(kHost, kLocal, kEntryTurboVendor, 3 + 14, data)));
-    EXPECT_EQ(6.0, r.stats.rate);
-    EXPECT_EQ(0u, r.stats.fails);
+    EXPECT_EQ(6.0, +r.stats.rate);
+    EXPECT_EQ(0u, +r.stats.fails);
     // An entry length below 3 names no entries.
     r.stats.rate = 0;
     EXPECT_TRUE(handle(answer(kHost, kLocal, kEntryTurboVendor, 2, data)));
-    EXPECT_EQ(0.0, r.stats.rate);
+    EXPECT_EQ(0.0, +r.stats.rate);
 }
 
 TEST_F(Hp10Test, TurboReadAnswersFillFirmwareAndKey) {
@@ -468,21 +468,21 @@ TEST_F(Hp10Test, ObserverRecognisesTheLocalDevice) {
     Bytes self = answer(kLocal, kLocal, kEntryKeyConfirm, 0, zeros(40));
     EXPECT_TRUE(observeLocalDevice(0, self.data(), static_cast<uint32_t>(self.size())));
     EXPECT_TRUE(macEqual(kLocal, scanStates[0].localMac));
-    EXPECT_EQ(1, scanStates[0].localPresent);
+    EXPECT_EQ(1, +scanStates[0].localPresent);
 
     // A broadcast frame whose source is broadcast is not self-addressed.
     Bytes bc = answer(kBcast, kBcast, kEntryKeyConfirm, 0, zeros(40));
     EXPECT_FALSE(observeLocalDevice(1, bc.data(), static_cast<uint32_t>(bc.size())));
-    EXPECT_EQ(0, scanStates[1].localPresent);
+    EXPECT_EQ(0, +scanStates[1].localPresent);
 
     // 0x1E marks its source; 0x1A with a class outside 1..3 clears presence again.
     Bytes marker = answer(kHost, kRemoteA, kEntryLocalMarker, 1, {0x00});
     observeLocalDevice(2, marker.data(), static_cast<uint32_t>(marker.size()));
-    EXPECT_EQ(1, scanStates[2].localPresent);
+    EXPECT_EQ(1, +scanStates[2].localPresent);
     Bytes avClass = statsAnswer(4, 0, 0, {});
     observeLocalDevice(2, avClass.data(), static_cast<uint32_t>(avClass.size()));
-    EXPECT_EQ(0, scanStates[2].localPresent);
-    EXPECT_EQ(4, scanStates[2].deviceClass);
+    EXPECT_EQ(0, +scanStates[2].localPresent);
+    EXPECT_EQ(4, +scanStates[2].deviceClass);
 
     Bytes params = localParamsAnswer(kHost, kLocal, 1, 0x50);
     observeLocalDevice(3, params.data(), static_cast<uint32_t>(params.size()));
@@ -502,7 +502,7 @@ TEST_F(Hp10Test, ObserverProbeKeepsTheFrameTheReceiveTook) {
     ASSERT_TRUE(receiveAnyFrame(out, &length));
     ASSERT_EQ(stats.size(), length);
     EXPECT_EQ(0, std::memcmp(out, stats.data(), length));
-    EXPECT_EQ(3, scanStates[0].deviceClass);
+    EXPECT_EQ(3, +scanStates[0].deviceClass);
     EXPECT_EQ(1, scanStates[0].paramsValid); // taken by the nested probe
     EXPECT_EQ(0x60, scanStates[0].localParams[0]);
     // Three local parameters requests from the interface's MAC (none self-addressed).
