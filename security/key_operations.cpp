@@ -597,6 +597,10 @@ int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
                        const char* networkPassword) {
     WaitCursorScope cursor;
     BusyScope busy;
+    // A missing password would mean "random key" further down; the page always
+    // passes the typed text, so treat its absence as an empty text.
+    if (networkPassword == nullptr)
+        networkPassword = "";
     int failures = 0;
     for (const SecurityRow& row : rows) {
         if (!row.checked)
