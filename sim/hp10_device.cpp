@@ -129,9 +129,17 @@ void turboRead(const Station& st, const Request& rq, uint8_t code, std::vector<O
     }
 }
 
-void setKeyEntry(Station& st, const uint8_t* d) {
+// The parameter copies an entry changes: both, or only the running copy when
+// the frame's settings say not to store (bit 0 of the second settings byte).
+std::vector<std::array<uint8_t, 50>*> copies(Station& st, bool runningOnly) {
+    if (runningOnly)
+        return {&st.runningParams};
+    return {&st.storedParams, &st.runningParams};
+}
+
+void setKeyEntry(Station& st, const uint8_t* d, bool runningOnly = false) {
     uint8_t select = d[0];
-    for (auto* copy : {&st.storedParams, &st.runningParams}) {
+    for (auto* copy : copies(st, runningOnly)) {
         if (select == 0) {
             std::memcpy(copy->data() + 6, d + 1, 8);
         } else {
@@ -145,9 +153,21 @@ void setKeyEntry(Station& st, const uint8_t* d) {
     }
 }
 
-void settingsEntry(Station& st, const uint8_t* d) {
-    for (auto* copy : {&st.storedParams, &st.runningParams})
+void settingsEntry(Station& st, const uint8_t* d, bool runningOnly = false) {
+    for (auto* copy : copies(st, runningOnly))
         std::memcpy(copy->data() + 23, d, 3);
+}
+
+// True when the frame carries a settings entry that asks not to store.
+bool notToBeStored(const Request& rq) {
+    size_t at = 15;
+    for (size_t i = 0; i < rq.f[14] && at + 2 <= rq.n; ++i) {
+        uint8_t type = rq.f[at], length = rq.f[at + 1];
+        if (type == 0x1F && length >= 3 && at + 2 + 3 <= rq.n)
+            return rq.f[at + 3] & 0x01;
+        at += 2 + size_t{length};
+    }
+    return false;
 }
 
 // Applies the set-key and settings entries of a block of `count` entries;
@@ -194,6 +214,16 @@ void enterLoader(Station& st) {
 
 } // namespace
 
+Hp10Key transmitKey(const Station& local) {
+    // Third settings byte 0: the local station sends under the key of select 0
+    // (a remote's device key put there by the host); otherwise under the
+    // network key.
+    Hp10Key key;
+    std::memcpy(key.data(), local.runningParams.data() + (local.runningParams[25] == 0 ? 6 : 15),
+                8);
+    return key;
+}
+
 std::vector<Station*> hp10Recipients(Network& net, const Request& rq) {
     std::vector<Station*> to;
     Station* local = localOf(net);
@@ -216,11 +246,17 @@ std::vector<Station*> hp10Recipients(Network& net, const Request& rq) {
         return to;
     }
     Station* addressed = net.find(rq.dst);
-    if (type == 0x04 && addressed && addressed != local && isHp(*addressed) &&
-        !addressed->inLoader) {
-        // Carried over the mains under the local station's key for select 0.
-        if (std::memcmp(local->runningParams.data() + 6, addressed->dek.data(), 8) == 0)
-            to.push_back(addressed);
+    if (type == 0x04) {
+        // A key set goes to the local station itself when addressed to it or
+        // to everyone; over the mains it reaches the stations whose device key
+        // is the local station's transmit key.
+        Hp10Key transmit = transmitKey(*local);
+        if (rq.dst == kBroadcast || addressed == local)
+            to.push_back(local);
+        for (Station& s : net.stations())
+            if (&s != local && isHp(s) && !s.inLoader && s.dek == transmit &&
+                (rq.dst == kBroadcast || &s == addressed))
+                to.push_back(&s);
         return to;
     }
     if (rq.dst == kBroadcast) {
@@ -243,6 +279,8 @@ void handleHp10(Network& net, Station& st, const Request& rq, const Effects& fx,
     size_t count = rq.f[14];
     size_t at = 15;
     bool keyed = false;
+    // The local station keeps such changes out of its stored copy.
+    bool runningOnly = st.local && notToBeStored(rq);
     for (size_t i = 0; i < count && at + 2 <= rq.n; ++i) {
         uint8_t type = rq.f[at], length = rq.f[at + 1];
         const uint8_t* d = rq.f + at + 2;
@@ -263,13 +301,13 @@ void handleHp10(Network& net, Station& st, const Request& rq, const Effects& fx,
             break;
         case 0x1F:
             if (!fx.fail && have >= 3)
-                settingsEntry(st, d);
+                settingsEntry(st, d, runningOnly);
             break;
         case 0x04:
             if (have >= 9) {
                 if (!fx.fail)
-                    setKeyEntry(st, d);
-                keyed = true;
+                    setKeyEntry(st, d, runningOnly);
+                keyed = keyed || d[0] != 0;
             }
             break;
         case 0x14:
@@ -299,8 +337,9 @@ void handleHp10(Network& net, Station& st, const Request& rq, const Effects& fx,
             break; // the entry runs past the frame
         at += 2 + size_t{length};
     }
-    // A key set addressed to this station is acknowledged.
-    if (keyed && rq.dst == st.mac)
+    // A network key set is acknowledged by a station it reached over the
+    // mains, and by the local station when addressed to it.
+    if (keyed && (!st.local || rq.dst == st.mac))
         ack(st, rq, fx.fail ? fx.status : 0, out);
 }
 

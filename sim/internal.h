@@ -98,6 +98,9 @@ void handleHp10(Network& net, Station& st, const Request& rq, const Effects& fx,
                 std::vector<Outcome>& out);
 void handleLoader(Station& st, const Request& rq, const Effects& fx, std::vector<Outcome>& out);
 
+// The key the local HomePlug 1.0 station sends over the mains with.
+Hp10Key transmitKey(const Station& local);
+
 // Who receives a frame: the stations that handle it.
 std::vector<Station*> avRecipients(Network& net, const Request& rq);
 std::vector<Station*> hp10Recipients(Network& net, const Request& rq);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "packet/memory_wire.h"
 #include "security/keys.h"
@@ -303,6 +304,13 @@ std::vector<const Station*> Network::peersOf(const Station& s) const {
 void Network::addLog(std::string line) {
     if (onLog)
         onLog(line);
+    // PLCSIM_TRACE=1 shows what the emulator answered, for a failing flow test.
+    static const bool trace = [] {
+        const char* v = std::getenv("PLCSIM_TRACE");
+        return v && *v && *v != '0';
+    }();
+    if (trace)
+        std::fprintf(stderr, "plcsim: %s\n", line.c_str());
     log_.push_back(std::move(line));
 }
 
@@ -483,6 +491,16 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
     // count as echoes.
     if (rq.src == kLoaderMac || (find(rq.src) && rq.dst != kBroadcast && rq.dst != rq.src))
         return answers;
+    if (std::getenv("PLCSIM_TRACE")) {
+        std::string bytes;
+        for (size_t i = 12; i < std::min<size_t>(length, 48); ++i) {
+            char b[4];
+            std::snprintf(b, sizeof b, "%02X ", frame[i]);
+            bytes += b;
+        }
+        std::fprintf(stderr, "plcsim: got %s -> %s %s\n", formatMac(rq.src).c_str(),
+                     formatMac(rq.dst).c_str(), bytes.c_str());
+    }
     std::vector<Station*> recipients =
         etherType == kEtherAv ? avRecipients(*this, rq) : hp10Recipients(*this, rq);
     uint32_t code = requestCode(frame, length, etherType);

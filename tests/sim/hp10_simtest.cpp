@@ -132,38 +132,65 @@ TEST(Hp10Station, LocalParametersStoredAndRunningCopies) {
 TEST(Hp10Keys, SetKeyAndSettingsOnTheLocalStation) {
     sim::Network net = scenario("hp10.json");
     sim::Hp10Key key = sim::hp10KeyOf("MyHomeNet");
-    Bytes f = hp10(kBcast, {{0x04, setKeyEntry(1, key)}, {0x1F, {0x41, 0x01, 0x01}}}, 60);
+    Bytes f = hp10(kBcast, {{0x04, setKeyEntry(1, key)}, {0x1F, {0x41, 0x00, 0x01}}}, 60);
     EXPECT_TRUE(send(net, f).empty()) << "a broadcast key set is not acknowledged";
     const sim::Station& desk = net.local();
     for (const auto* copy : {&desk.storedParams, &desk.runningParams}) {
         EXPECT_EQ((*copy)[14], 1);
         EXPECT_EQ(Bytes(copy->begin() + 15, copy->begin() + 23), key8(key));
-        EXPECT_EQ(Bytes(copy->begin() + 23, copy->begin() + 26), (Bytes{0x41, 0x01, 0x01}));
+        EXPECT_EQ(Bytes(copy->begin() + 23, copy->begin() + 26), (Bytes{0x41, 0x00, 0x01}));
     }
     EXPECT_EQ(desk.nek(), key);
     EXPECT_TRUE(send(net, hp10(kBcast, {{0x07, {}}})).empty()) << "alone on its network now";
     // Key select 0 fills the slot used to reach a device under its own key.
+    // With bit 0 of the second settings byte set, only the running copy changes.
     sim::Hp10Key dek = sim::hp10KeyOf("WXYZABCDEFGHIJKL");
-    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, dek)}}));
+    auto stored = desk.storedParams;
+    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, dek)}, {0x1F, {0x41, 0x01, 0x00}}}));
     EXPECT_EQ(Bytes(desk.runningParams.begin() + 6, desk.runningParams.begin() + 14), key8(dek));
+    EXPECT_EQ(Bytes(desk.runningParams.begin() + 23, desk.runningParams.begin() + 26),
+              (Bytes{0x41, 0x01, 0x00}));
+    EXPECT_EQ(desk.storedParams, stored);
     EXPECT_EQ(desk.nek(), key);
+    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, dek)}}));
+    EXPECT_EQ(Bytes(desk.storedParams.begin() + 6, desk.storedParams.begin() + 14), key8(dek));
 }
 
 TEST(Hp10Keys, RemoteTakesAKeySentUnderItsDeviceKeyAndAcknowledges) {
     sim::Network net = scenario("hp10.json");
     sim::Hp10Key nek = sim::defaultNek();
-    // A wrong device key in the local slot: the shed never hears the key.
-    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, sim::hp10KeyOf("NOTTHEPASSWORD"))}}));
+    // The local station sends under the key of select 0 while the third
+    // settings byte is 0. A wrong device key there: the shed never hears.
+    Bytes sendUnderDek = {0x41, 0x00, 0x00};
+    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, sim::hp10KeyOf("NOTTHEPASSWORD"))},
+                            {0x1F, sendUnderDek}}));
     EXPECT_TRUE(send(net, hp10(kShed, {{0x04, setKeyEntry(1, nek)}})).empty());
     EXPECT_EQ(net.station("00:04:87:00:00:20").nek(), sim::hp10KeyOf("ShedNet"));
-    // Its printed password's key: it takes the network key and says so.
-    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, sim::hp10KeyOf("WXYZABCDEFGHIJKL"))}}));
+    // Its printed password's key in the slot, but sending under the network key.
+    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, sim::hp10KeyOf("WXYZABCDEFGHIJKL"))},
+                            {0x1F, {0x41, 0x00, 0x01}}}));
+    EXPECT_TRUE(send(net, hp10(kShed, {{0x04, setKeyEntry(1, nek)}})).empty());
+    // Both: it takes the network key and says so.
+    send(net, hp10(kBcast, {{0x04, setKeyEntry(0, sim::hp10KeyOf("WXYZABCDEFGHIJKL"))},
+                            {0x1F, sendUnderDek}}));
     auto acks = send(net, hp10(kShed, {{0x04, setKeyEntry(1, nek)}}));
     ASSERT_EQ(acks.size(), 1u);
     expectHp10Header(acks[0], kHost, kShed, 0x06, 1);
     EXPECT_EQ(acks[0][17], 0);
     EXPECT_EQ(net.station("00:04:87:00:00:20").nek(), nek);
-    EXPECT_EQ(send(net, hp10(kBcast, {{0x07, {}}})).size(), 3u);
+    EXPECT_EQ(net.local().nek(), nek) << "the local station keeps its key";
+    // A key set to everyone reaches the local station and, over the mains, the
+    // station whose device key it is sent under, which acknowledges.
+    sim::Hp10Key other = sim::hp10KeyOf("OtherNet");
+    auto everyone = send(net, hp10(kBcast, {{0x04, setKeyEntry(1, other)}}));
+    ASSERT_EQ(everyone.size(), 1u);
+    expectHp10Header(everyone[0], kHost, kShed, 0x06, 1);
+    EXPECT_EQ(net.station("00:04:87:00:00:20").nek(), other);
+    EXPECT_EQ(net.local().nek(), other);
+    EXPECT_EQ(net.station("00:04:87:00:00:11").nek(), nek);
+    // The settings back to the network key: the shed hears key sets no more.
+    send(net, hp10(kBcast, {{0x1F, {0x41, 0x01, 0x01}}}));
+    EXPECT_TRUE(send(net, hp10(kShed, {{0x04, setKeyEntry(1, nek)}})).empty());
 }
 
 TEST(Hp10Keys, EncryptedPayloadIsTakenOnlyByTheStationWithThatDeviceKey) {
