@@ -66,10 +66,10 @@ TEST_F(ModelTest, RecordRemoteFillsSlotsInOrderAndStampsTheKey) {
     NetworkRecord& rec = networkRecords[0];
     EXPECT_TRUE(macEqual(rec.remotes[0].mac, a));
     EXPECT_TRUE(macEqual(rec.remotes[1].mac, b));
-    EXPECT_EQ(2, rec.remotes[0].seenCount);
-    EXPECT_EQ(1, rec.remotes[0].active);
-    EXPECT_EQ(kTypeAv, rec.remotes[0].deviceType);
-    EXPECT_EQ(3, rec.remotes[0].missesTillDrop);
+    EXPECT_EQ(2, +rec.remotes[0].seenCount);
+    EXPECT_EQ(1, +rec.remotes[0].active);
+    EXPECT_EQ(kTypeAv, +rec.remotes[0].deviceType);
+    EXPECT_EQ(3, +rec.remotes[0].missesTillDrop);
     EXPECT_STREQ("garden shed", rec.remotes[1].keyLabel);
     EXPECT_EQ(0x5A, rec.remotes[1].networkKey[15]);
 }
@@ -88,7 +88,7 @@ TEST_F(ModelTest, HomePlug10RemoteKeepsUpperKeyBytes) {
     std::memset(hp10NetworkKey, 0x11, 8);
     networkRecords[0].remotes[0].networkKey[12] = 0x77; // left from an earlier sighting
     recordRemote(a);
-    EXPECT_EQ(kTypeHp10, networkRecords[0].remotes[0].deviceType);
+    EXPECT_EQ(kTypeHp10, +networkRecords[0].remotes[0].deviceType);
     EXPECT_EQ(0x11, networkRecords[0].remotes[0].networkKey[7]);
     EXPECT_EQ(0x77, networkRecords[0].remotes[0].networkKey[12]);
 }
@@ -105,10 +105,10 @@ TEST_F(ModelTest, ReturningDeviceGetsItsOldSlotAndCounters) {
     slot.stats.highest = 42;
     recordRemote(a);
     EXPECT_EQ(&slot, findRemote(a));
-    EXPECT_EQ(1, slot.active);
-    EXPECT_EQ(2, slot.seenCount);
-    EXPECT_EQ(3, slot.missTotal);
-    EXPECT_EQ(42, slot.stats.highest);
+    EXPECT_EQ(1, +slot.active);
+    EXPECT_EQ(2, +slot.seenCount);
+    EXPECT_EQ(3, +slot.missTotal);
+    EXPECT_EQ(42, +slot.stats.highest);
 }
 
 TEST_F(ModelTest, ThirtyThirdRemoteReplacesSlot31) {
@@ -122,7 +122,7 @@ TEST_F(ModelTest, ThirtyThirdRemoteReplacesSlot31) {
     recordRemote(m);
     RemoteDevice& last = networkRecords[0].remotes[31];
     EXPECT_TRUE(macEqual(last.mac, m));
-    EXPECT_EQ(8, last.seenCount); // the slot's other fields keep their values
+    EXPECT_EQ(8, +last.seenCount); // the slot's other fields keep their values
     mac(m, 32);
     EXPECT_EQ(nullptr, findRemote(m));
     mac(m, 31);
@@ -147,7 +147,7 @@ TEST_F(ModelTest, DeleteEntryPacksTableAndRemoteSlots) {
     EXPECT_STREQ("Device 3", deviceTable[1].name);
     EXPECT_EQ(0, deviceTable[2].name[0]);
     EXPECT_TRUE(macEqual(networkRecords[0].remotes[1].mac, c));
-    EXPECT_EQ(5, networkRecords[0].remotes[1].seenCount);
+    EXPECT_EQ(5, +networkRecords[0].remotes[1].seenCount);
     EXPECT_FALSE(macIsSet(networkRecords[0].remotes[2].mac));
     EXPECT_EQ(0, findDeviceEntry(b));
     EXPECT_EQ(2, findDeviceEntry(c));
@@ -218,28 +218,28 @@ TEST(LinkStatsTest, Hp10RawZeroGivesZeroAndSetsLowest) {
     s.lowest = 0.5;
     const uint16_t raw[3] = {0, 4, 5};
     updateLinkStats(s, raw, kRateHp10);
-    EXPECT_EQ(0.0, s.rate);
-    EXPECT_EQ(0.0, s.lowest);
-    EXPECT_EQ(1, s.changed); // the unrounded -0.13 differs from 0 by more than 0.02
-    EXPECT_EQ(4u, s.fails);
-    EXPECT_EQ(5u, s.drops);
+    EXPECT_EQ(0.0, +s.rate);
+    EXPECT_EQ(0.0, +s.lowest);
+    EXPECT_EQ(1, +s.changed); // the unrounded -0.13 differs from 0 by more than 0.02
+    EXPECT_EQ(4u, +s.fails);
+    EXPECT_EQ(5u, +s.drops);
 }
 
 TEST(LinkStatsTest, FirstMeasurementReplacesLowestBelowOne) {
     LinkStats s{};
     const uint16_t raw[3] = {151, 0, 0};
     updateLinkStats(s, raw, kRateAv);
-    EXPECT_EQ(200.0, s.rate);
-    EXPECT_EQ(200.0, s.lowest);
-    EXPECT_EQ(200.0, s.highest);
-    EXPECT_EQ(1, s.changed);
+    EXPECT_EQ(200.0, +s.rate);
+    EXPECT_EQ(200.0, +s.lowest);
+    EXPECT_EQ(200.0, +s.highest);
+    EXPECT_EQ(1, +s.changed);
     const uint16_t lower[3] = {100, 0, 0};
     s.changed = 0;
     updateLinkStats(s, lower, kRateAv);
-    EXPECT_EQ(132.0, s.rate); // 100 * 200 / 151 = 132.4 in integer arithmetic
-    EXPECT_EQ(132.0, s.lowest);
-    EXPECT_EQ(200.0, s.highest);
-    EXPECT_EQ(1, s.changed);
+    EXPECT_EQ(132.0, +s.rate); // 100 * 200 / 151 = 132.4 in integer arithmetic
+    EXPECT_EQ(132.0, +s.lowest);
+    EXPECT_EQ(200.0, +s.highest);
+    EXPECT_EQ(1, +s.changed);
 }
 
 TEST(LinkStatsTest, RateConversionsByKind) {
@@ -255,7 +255,7 @@ TEST(LinkStatsTest, RateConversionsByKind) {
     LinkStats s{};
     const uint16_t raw[3] = {378, 9, 9};
     updateLinkStats(s, raw, kRateTurbo);
-    EXPECT_EQ(9.0, s.rate); // 9.775... truncated
+    EXPECT_EQ(9.0, +s.rate); // 9.775... truncated
 }
 
 } // namespace
