@@ -1,0 +1,32 @@
+#include "ui/qt/property_sheet.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "ui/qt/main_page.h"
+
+PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
+    tabs_ = new QTabWidget(this);
+    closeButton_ = new QPushButton(tr("Close"), this);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(closeButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    layout->addLayout(buttons);
+
+    // Pages, in the order the tabs show them.
+    mainPage_ = new MainPage(this);
+    addPage(mainPage_, QStringLiteral("Main"));
+}
+
+PropertySheet::~PropertySheet() = default;
+
+void PropertySheet::addPage(QWidget* page, const QString& title) {
+    tabs_->addTab(page, title);
+}
