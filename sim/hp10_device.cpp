@@ -377,8 +377,8 @@ uint8_t writeChunk(Station& st, const Request& rq) {
     uint32_t module = get32be(rq.f + 20), offset = get32be(rq.f + 24);
     uint16_t length = get16be(rq.f + 28);
     size_t limit = moduleLimit(module);
-    if (!limit || length > 1024 || count != length + 10 || rq.n < 30 + size_t{length} ||
-        uint64_t{offset} + length > limit)
+    if (!limit || length == 0 || length > 1024 || count != length + 10 ||
+        rq.n < 30 + size_t{length} || uint64_t{offset} + length > limit)
         return 1;
     Bytes& staged = st.loaderStaged[module];
     if (offset == 0)

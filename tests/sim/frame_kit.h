@@ -59,7 +59,8 @@ inline Bytes av(const Mac& dst, uint16_t mmtype, const Bytes& payload = {},
     f[17] = 0x00;
     f[18] = 0xB0;
     f[19] = 0x52;
-    std::memcpy(f.data() + 20, payload.data(), payload.size());
+    if (!payload.empty())
+        std::memcpy(f.data() + 20, payload.data(), payload.size());
     return f;
 }
 

@@ -293,7 +293,8 @@ Bytes loaderFrame(const Mac& dst, uint8_t code, const Bytes& params, size_t leng
     f[17] = code;
     if (code != 0x7F)
         putBe(f, 18, count >= 0 ? count : params.size(), 2);
-    std::memcpy(f.data() + 20, params.data(), params.size());
+    if (!params.empty())
+        std::memcpy(f.data() + 20, params.data(), params.size());
     return f;
 }
 
