@@ -1,0 +1,382 @@
+#include "ui/security_page_logic.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "maintenance/av_maintenance.h"
+#include "network/auto_scan.h"
+#include "network/model.h"
+#include "platform/clock.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "security/keys.h"
+#include "security/passwords.h"
+
+const SecurityColumnSpec kSecurityColumns[kSecurityColumnCount] = {
+    {"", 25},         {"Firmware Version", 310}, {"MAC Address", 120}, {"Device Password", 180},
+    {"Location", 70}, {"Device Name", 140},
+};
+
+std::vector<SecurityListRow> securityList;
+int rememberedSecurityRow = -1;
+std::string securityStatusText;
+bool securityActionsEnabled = true;
+
+namespace {
+
+constexpr uint32_t kMarkSettleMs = 100; // after marking the key as changed
+
+SecurityPageHooks pageHooks;
+
+void notifyListChanged() {
+    if (pageHooks.listChanged)
+        pageHooks.listChanged();
+}
+
+// A fixed text field of the tables as text, never reading past the field.
+template <size_t N> std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+std::string macText(const uint8_t* mac) {
+    return formatMac(mac);
+}
+
+// "%s %hd" with "Device" and a number, as new devices are named.
+std::string numberedName(size_t number) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%s %hd", "Device", static_cast<short>(number));
+    return text;
+}
+
+std::string firmwareText(int32_t code, const std::string& versionText) {
+    if (code == kTypeTurbo)
+        return "MAC " + versionText;
+    if (code == kTypeAv)
+        return versionText;
+    return "HP 1.0";
+}
+
+int iconFor(int32_t code) {
+    return code == kTypeTurbo ? 1 : 0;
+}
+
+int findRowByMac(const std::string& mac) {
+    for (size_t i = 0; i < securityList.size(); ++i) {
+        if (securityList[i].cells[kSecMacColumn] == mac)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Removes row `i`, keeping the remembered row on the same device.
+void eraseRow(int i) {
+    securityList.erase(securityList.begin() + i);
+    if (rememberedSecurityRow == i)
+        rememberedSecurityRow = -1;
+    else if (rememberedSecurityRow > i)
+        --rememberedSecurityRow;
+}
+
+void insertRow(int at, SecurityListRow row) {
+    securityList.insert(securityList.begin() + at, std::move(row));
+    if (rememberedSecurityRow >= at)
+        ++rememberedSecurityRow;
+}
+
+// Password and name cells from the device's entry (index 1-based, 0 none).
+void entryCells(SecurityListRow& row, int entryIndex, const std::string& nameWithoutEntry) {
+    if (entryIndex == 0) {
+        row.cells[kSecPasswordColumn] = kNotEnteredText;
+        row.cells[kSecNameColumn] = nameWithoutEntry;
+        return;
+    }
+    const DeviceEntry& entry = deviceTable[entryIndex - 1];
+    row.cells[kSecPasswordColumn] = fieldText(entry.password);
+    row.cells[kSecNameColumn] = fieldText(entry.name);
+}
+
+// ---- The local device's row ------------------------------------------------------------
+
+void localCells(SecurityListRow& row, const uint8_t* mac, bool inserting) {
+    int32_t deviceClass = currentScanState().deviceClass;
+    std::string version =
+        deviceClass == kClassTurbo ? fieldText(turboVersion) : fieldText(localFirmwareVersion);
+    row.reference = 0;
+    row.icon = iconFor(deviceClass);
+    row.cells[kSecCheckColumn].clear();
+    row.cells[kSecFirmwareColumn] = firmwareText(deviceClass, version);
+    row.cells[kSecMacColumn] = macText(mac);
+    row.cells[kSecLocationColumn] = kLocalText;
+    std::string unnamed = inserting ? numberedName(securityList.size() + 1) : kNoNameText;
+    entryCells(row, findDeviceEntry(mac), unnamed);
+}
+
+// The device entry of a newly listed local device carries the network's
+// current key label and the time it was seen.
+void stampLocalEntry(const uint8_t* mac) {
+    int index = findDeviceEntry(mac);
+    if (index == 0)
+        return;
+    DeviceEntry& entry = deviceTable[index - 1];
+    copyText(entry.keyLabel, fieldText(networkRecords[currentInterface].keyLabel).c_str());
+    entry.lastSeen = static_cast<int64_t>(std::time(nullptr));
+}
+
+void fillLocalRow() {
+    const ScanState& state = currentScanState();
+    std::string mac = macText(state.localMac);
+    // A local row of another adapter (the adapters changed) is not this
+    // network's local device any more.
+    for (int i = static_cast<int>(securityList.size()) - 1; i >= 0; --i) {
+        if (securityList[i].reference == 0 &&
+            (!state.localPresent || securityList[i].cells[kSecMacColumn] != mac))
+            eraseRow(i);
+    }
+    if (!state.localPresent || !macIsSet(state.localMac))
+        return;
+    int at = findRowByMac(mac);
+    if (at >= 0) {
+        localCells(securityList[at], state.localMac, false);
+        if (at != 0) { // the local device stays the first row
+            SecurityListRow row = securityList[at];
+            bool remembered = rememberedSecurityRow == at;
+            eraseRow(at);
+            insertRow(0, std::move(row));
+            if (remembered)
+                rememberedSecurityRow = 0;
+        }
+        return;
+    }
+    SecurityListRow row;
+    localCells(row, state.localMac, true);
+    stampLocalEntry(state.localMac);
+    insertRow(0, std::move(row));
+}
+
+// ---- Remote rows -----------------------------------------------------------------------
+
+void remoteCells(SecurityListRow& row, int slot, const RemoteDevice& remote) {
+    row.reference = slot + 1;
+    row.icon = iconFor(remote.deviceType);
+    row.cells[kSecCheckColumn].clear();
+    row.cells[kSecFirmwareColumn] = firmwareText(remote.deviceType, fieldText(remote.version));
+    row.cells[kSecMacColumn] = macText(remote.mac);
+    row.cells[kSecLocationColumn] = kRemoteText;
+    entryCells(row, findDeviceEntry(remote.mac), kNoNameText);
+}
+
+void fillRemoteRows() {
+    const uint8_t* localMac = currentScanState().localMac;
+    const NetworkRecord& record = networkRecords[currentInterface];
+    for (int slot = 0; slot < kRemoteSlots; ++slot) {
+        const RemoteDevice& remote = record.remotes[slot];
+        if (!macIsSet(remote.mac) || macEqual(remote.mac, localMac))
+            continue;
+        int at = findRowByMac(macText(remote.mac));
+        if (at >= 0) {
+            if (remote.active)
+                remoteCells(securityList[at], slot, remote);
+            else
+                eraseRow(at);
+        } else if (remote.active && findDeviceEntry(remote.mac) != 0) {
+            SecurityListRow row;
+            remoteCells(row, slot, remote);
+            insertRow(static_cast<int>(securityList.size()), std::move(row));
+        }
+    }
+}
+
+// Remote rows whose device has no slot any more, or a link rate of exactly 0.
+void removeSilentRows() {
+    for (int i = static_cast<int>(securityList.size()) - 1; i >= 0; --i) {
+        if (securityList[i].reference == 0)
+            continue;
+        uint8_t mac[6];
+        const RemoteDevice* remote = nullptr;
+        if (parseMac(securityList[i].cells[kSecMacColumn].c_str(), mac))
+            remote = findRemote(mac);
+        if (remote == nullptr) {
+            eraseRow(i);
+            continue;
+        }
+        double rate = remote->stats.rate;
+        if (rate == 0.0)
+            eraseRow(i);
+    }
+}
+
+std::string keyLabelText() {
+    return fieldText(networkRecords[currentInterface].keyLabel);
+}
+
+// The key text as the page reads it back, and whether it passes the checks.
+bool acceptKeyText(void* owner, const std::string& text) {
+    if (!checkNetworkPassword(text.c_str()))
+        return false;
+    // A NUL inside the text would cut it short for the checks below while
+    // the user meant more: refuse it like any other control character.
+    if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
+        showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
+                    owner);
+        return false;
+    }
+    return true;
+}
+
+// Files the typed password (and for HomePlug AV its NMK) under the current
+// interface, and tells the next scan to label the key with it.
+void storeNetworkPassword(const std::string& text) {
+    keyChangedMark = 1;
+    sleepMs(kMarkSettleMs);
+    NetworkRecord& record = networkRecords[currentInterface];
+    if (localIsAv) {
+        AvDigest nmk = deriveNMK(text.c_str());
+        std::memcpy(record.networkKey, nmk.data(), kAvKeyLength);
+    }
+    copyText(record.keyLabel, text.c_str());
+}
+
+} // namespace
+
+std::array<int, kSecurityColumnCount> securityDisplayOrder() {
+    // Every column after the first is inserted at display position 1.
+    std::vector<int> order{kSecCheckColumn};
+    for (int column = 1; column < kSecurityColumnCount; ++column)
+        order.insert(order.begin() + 1, column);
+    std::array<int, kSecurityColumnCount> result{};
+    for (int i = 0; i < kSecurityColumnCount; ++i)
+        result[i] = order[i];
+    return result;
+}
+
+void setSecurityPageHooks(SecurityPageHooks hooks) {
+    pageHooks = std::move(hooks);
+}
+
+void fillSecurityList() {
+    if (currentInterface < 0 || currentInterface >= kMaxInterfaces)
+        return;
+    fillLocalRow();
+    fillRemoteRows();
+    removeSilentRows();
+    notifyListChanged();
+}
+
+void clearSecurityList() {
+    securityList.clear();
+    rememberedSecurityRow = -1;
+    notifyListChanged();
+}
+
+void setSecurityStatusText(const std::string& text) {
+    securityStatusText = text;
+    if (pageHooks.statusChanged)
+        pageHooks.statusChanged(text);
+}
+
+void setSecurityActionsEnabled(bool enabled) {
+    securityActionsEnabled = enabled;
+    if (pageHooks.actionsChanged)
+        pageHooks.actionsChanged(enabled);
+}
+
+std::vector<SecurityRow> securityRowsForKeys() {
+    std::vector<SecurityRow> rows;
+    rows.reserve(securityList.size());
+    for (const SecurityListRow& row : securityList)
+        rows.push_back(SecurityRow{row.checked, {row.cells.begin(), row.cells.end()}});
+    return rows;
+}
+
+std::string keyTextOnCreate() {
+    if (!networkRecords[currentInterface].localPresent)
+        return {};
+    return keyLabelText();
+}
+
+std::string keyTextOnActivate() {
+    if (!currentScanState().localPresent)
+        return {};
+    return keyLabelText();
+}
+
+std::string defaultKeyText() {
+    return kDefaultNetworkPassword;
+}
+
+CheckAction securityCheckChanged(int row, bool checked) {
+    if (row < 0 || row >= static_cast<int>(securityList.size()))
+        return CheckAction::None;
+    securityList[row].checked = checked;
+    if (!checked)
+        return CheckAction::None;
+    rememberedSecurityRow = row;
+    if (securityList[row].cells[kSecLocationColumn] != kLocalText)
+        return CheckAction::OpenPasswordDialog;
+    return CheckAction::Remember;
+}
+
+bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText) {
+    entryIndex1 = 0;
+    deviceText.clear();
+    if (rememberedSecurityRow < 0 || rememberedSecurityRow >= static_cast<int>(securityList.size()))
+        return false;
+    const SecurityListRow& row = securityList[rememberedSecurityRow];
+    uint8_t mac[6];
+    if (parseMac(row.cells[kSecMacColumn].c_str(), mac))
+        entryIndex1 = findDeviceEntry(mac);
+    deviceText = row.cells[kSecNameColumn] + "  (" + row.cells[kSecMacColumn] + ")";
+    return true;
+}
+
+SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
+                                        const std::function<void(bool)>& setKeyControlsEnabled) {
+    std::vector<SecurityRow> rows = securityRowsForKeys();
+    if (!anyDeviceChecked(rows))
+        return SetSelectedResult::NoneChecked;
+    std::string text = keyText.substr(0, kKeyTextMax);
+    if (!acceptKeyText(owner, text))
+        return SetSelectedResult::InvalidKey;
+
+    int previous = suspendAutoScan(0);
+    MessageResult answer = showMessage(kConfirmKeyText, kConfirmKeyCaption,
+                                       MessageIcon::Information, MessageButtons::OkCancel, owner);
+    if (answer != MessageResult::Ok) {
+        suspendAutoScan(previous);
+        return SetSelectedResult::Cancelled;
+    }
+    storeNetworkPassword(text);
+    if (setKeyControlsEnabled)
+        setKeyControlsEnabled(false);
+    setSelectedDevices(owner, rows, text.c_str());
+    recomputeSecurityInterface();
+    suspendAutoScan(previous);
+    scanNow(mainWindowHandle);
+    // The key controls come back once the devices were keyed and the
+    // network scanned again, so the user can change the key another time.
+    if (setKeyControlsEnabled)
+        setKeyControlsEnabled(true);
+    return SetSelectedResult::Applied;
+}
+
+void recomputeSecurityInterface() {
+    int count = interfaceCount < kMaxInterfaces ? interfaceCount : kMaxInterfaces;
+    for (int i = 0; i < count; ++i) {
+        if (scanStates[i].localPresent) {
+            currentInterface = i;
+            localIsTurbo = networkRecords[i].deviceClass == kClassTurbo ? 1 : 0;
+            return;
+        }
+    }
+}
+
+void resetSecurityPage() {
+    securityList.clear();
+    rememberedSecurityRow = -1;
+    securityStatusText.clear();
+    securityActionsEnabled = true;
+    pageHooks = {};
+}
