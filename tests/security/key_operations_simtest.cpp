@@ -1,0 +1,514 @@
+// Network key operations against the emulator over the in-memory wire: a
+// private key on the local adapter and on remote adapters of every family,
+// wrong device passwords, adding a device known only by its password, and
+// the edge cases of the key exchanges (unconfirmed keys, missing entries,
+// an interface without a MAC).
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "maintenance/av_maintenance.h"
+#include "network/auto_scan.h"
+#include "network/hp10_frames.h"
+#include "network/model.h"
+#include "network/scan.h"
+#include "packet/memory_wire.h"
+#include "packet/packet.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "platform/wait_cursor.h"
+#include "security/key_operations.h"
+#include "security/keys.h"
+#include "sim/network.h"
+#include "storage/data_directory.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const uint8_t kHost[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+const char* const kUserNetwork = "Blue Harbour 42";
+
+const char* const kAvLocal = "00:B0:52:00:00:10";
+const char* const kAvRemote1 = "00:B0:52:00:00:11";
+const char* const kAvRemote2 = "00:B0:52:00:00:12";
+const char* const kAvNew = "00:B0:52:00:00:20";
+const char* const kAvNeighbour = "00:B0:52:00:00:21";
+const char* const kHpLocal = "00:04:87:00:00:10";
+const char* const kHpRemote1 = "00:04:87:00:00:11";
+const char* const kHpRemote2 = "00:04:87:00:00:12";
+const char* const kHpNew = "00:04:87:00:00:20";
+
+const char* const kPassword1 = "FIRS-TDEV-ICEP-ASS1";
+const char* const kPassword2 = "SECO-NDDE-VICE-PAS2";
+const char* const kNewPassword = "NEWD-EVIC-EPAS-SWRD";
+
+const char* const kChanged = "Encryption key has been changed successfully.";
+const char* const kInvalidDevice =
+    "One or more devices could not be added to your network due to invalid device password.";
+const char* const kNotDetected =
+    "A Device With The Entered Password Was Not Detected. \nPlease Check The Password and Check "
+    "Your Device Connection.";
+
+sim::Mac mac(const char* text) {
+    return sim::parseMac(text);
+}
+
+// Records every box with its owner and the busy flag at the moment it shows.
+class Messages : public RecordingMessages {
+  public:
+    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+                       MessageIcon icon, MessageButtons buttons) override {
+        owners.push_back(owner);
+        busyAtShow.push_back(busyFlag);
+        return RecordingMessages::show(owner, text, caption, icon, buttons);
+    }
+    std::vector<void*> owners;
+    std::vector<int> busyAtShow;
+};
+
+int dialogWindow = 0;
+int securityPage = 0;
+int mainWindow = 0;
+
+class KeyOperationsSim : public ::testing::Test {
+  protected:
+    VirtualClock clock;
+    MemoryWire wire{clock};
+    Messages messages;
+    ManualScanTimer timer;
+    TempDir dir;
+    sim::Network net;
+    int scans = 0;
+    void* scanOwner = nullptr;
+    std::vector<bool> cursor;
+
+    void SetUp() override {
+        resetDeviceModel();
+        resetHp10Frames();
+        resetAutoScan();
+        resetScan();
+        resetPreferences();
+        resetDeviceDatabaseState();
+        resetAvMaintenance();
+        resetSecurityState();
+        resetKeyOperations();
+        setSystemClock(&clock);
+        setPacketDriver(&wire);
+        setMessageSink(&messages);
+        setScanTimer(&timer);
+        mainWindowHandle = &mainWindow;
+        setScanNowHook([this](void* owner) {
+            ++scans;
+            scanOwner = owner;
+        });
+        setWaitCursorHook([this](bool waiting) { cursor.push_back(waiting); });
+        copyText(preferences.appName, "Tollbeam");
+        ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
+        MemoryWire::Port p;
+        p.name = "eth0";
+        p.description = "eth0";
+        std::memcpy(p.mac, kHost, 6);
+        net.attach(wire, wire.addPort(p));
+    }
+    void TearDown() override {
+        closeAllInterfaces();
+        net.detach();
+        setLocalDeviceObserver(nullptr);
+        setWaitCursorHook(nullptr);
+        mainWindowHandle = nullptr;
+        resetKeyOperations();
+        resetAutoScan();
+        resetSecurityState();
+        resetDeviceDatabaseState();
+        resetPreferences();
+        setPacketDriver(nullptr);
+        setMessageSink(nullptr);
+        setSystemClock(nullptr);
+        resetDeviceModel();
+    }
+
+    sim::Station& station(sim::Family family, const char* text, const char* devicePassword,
+                          const char* networkPassword = nullptr, bool local = false) {
+        sim::Station s = family == sim::Family::Av     ? sim::Station::av(text)
+                         : family == sim::Family::Hp10 ? sim::Station::hp10(text)
+                                                       : sim::Station::turbo(text);
+        s.local = local;
+        if (devicePassword != nullptr)
+            s.setDevicePassword(devicePassword);
+        if (networkPassword != nullptr)
+            s.setNetworkPassword(networkPassword);
+        return net.addStation(std::move(s));
+    }
+
+    // Scans, then does what the Security page does before it keys devices:
+    // files the typed network password (and for HomePlug AV its NMK) under
+    // the interface.
+    void scanAndName(const char* networkPassword) {
+        // The first scan and one automatic cycle, which also brings in the
+        // HomePlug 1.0 local parameters block.
+        ASSERT_TRUE(startAutoScan(20, 3, true));
+        for (int k = 0; k < 8; ++k) {
+            timerTick();
+            clock.advance(kTimerPeriodMs);
+        }
+        ASSERT_EQ(1, +networkRecords[currentInterface].localPresent);
+        NetworkRecord& record = networkRecords[currentInterface];
+        copyText(record.keyLabel, networkPassword);
+        if (localIsAv)
+            std::memcpy(record.networkKey, deriveNMK(networkPassword).data(), 16);
+        busyFlag = 0;
+    }
+
+    // A device entry holding the device password the user typed for `text`.
+    int entry(const char* text, const char* name, const char* devicePassword) {
+        int index = appendDeviceEntry(mac(text).data(), name);
+        EXPECT_GT(index, 0);
+        copyText(deviceTable[index - 1].password, devicePassword);
+        return index;
+    }
+
+    static SecurityRow row(const char* text, bool checked, const char* location = "Remote") {
+        return SecurityRow{checked, {"", "firmware", sim::formatMac(mac(text)), "", location, ""}};
+    }
+
+    bool sentTo(const char* text) const {
+        sim::Mac m = mac(text);
+        for (const MemoryWire::Sent& s : wire.sent) {
+            if (std::memcmp(s.frame.data(), m.data(), 6) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // The key label stored in the database file for the 1-based entry `index`.
+    std::string storedLabel(int index) const {
+        std::vector<uint8_t> bytes = readFileBytes(deviceDatabasePath());
+        size_t at = kDbEntriesOffset + sizeof(DeviceEntry) * static_cast<size_t>(index - 1) +
+                    offsetof(DeviceEntry, keyLabel);
+        if (bytes.size() < at + sizeof(DeviceEntry::keyLabel))
+            return "<no file>";
+        return std::string(reinterpret_cast<const char*>(bytes.data() + at));
+    }
+
+    void expectOneBox(const char* text, const char* caption, MessageIcon icon, void* owner) {
+        ASSERT_EQ(1u, messages.shown.size());
+        EXPECT_EQ(text, messages.shown[0].text);
+        EXPECT_EQ(caption, messages.shown[0].caption);
+        EXPECT_EQ(icon, messages.shown[0].icon);
+        EXPECT_EQ(owner, messages.owners[0]);
+        EXPECT_EQ(1, messages.busyAtShow[0]); // shown while the operation still holds the flag
+    }
+};
+
+// ---- Set Selected Devices --------------------------------------------------------------
+
+struct FamilyCase {
+    sim::Family family;
+    const char* local;
+    const char* remote1;
+    const char* remote2;
+};
+
+class SelectedDevicesSim : public KeyOperationsSim,
+                           public ::testing::WithParamInterface<FamilyCase> {};
+
+TEST_P(SelectedDevicesSim, PrivateKeyOnLocalAndTwoRemotes) {
+    const FamilyCase& c = GetParam();
+    station(c.family, c.local, nullptr, nullptr, true);
+    station(c.family, c.remote1, kPassword1);
+    station(c.family, c.remote2, kPassword2);
+    scanAndName(kUserNetwork);
+    int e1 = entry(c.remote1, "Kitchen", kPassword1);
+    int e2 = entry(c.remote2, "Garage", kPassword2);
+
+    std::vector<SecurityRow> rows = {row(c.local, true, "Local"), row(c.remote1, true),
+                                     row(c.remote2, true)};
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, rows, kUserNetwork));
+
+    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    for (const char* text : {c.local, c.remote1, c.remote2}) {
+        const sim::Station& s = net.station(text);
+        if (c.family == sim::Family::Av)
+            EXPECT_EQ(sim::nmkOf(kUserNetwork), s.nmk) << text;
+        else
+            EXPECT_EQ(sim::hp10KeyOf(kUserNetwork), s.nek()) << text;
+    }
+    for (int index : {e1, e2}) {
+        EXPECT_STREQ(kUserNetwork, deviceTable[index - 1].keyLabel);
+        EXPECT_EQ(kUserNetwork, storedLabel(index));
+    }
+    // The entry keeps the key the device now holds, in its family's width.
+    uint8_t stored[16];
+    std::memcpy(stored, deviceTable[e1 - 1].networkKey, 16);
+    if (c.family == sim::Family::Av) {
+        EXPECT_EQ(0, std::memcmp(stored, sim::nmkOf(kUserNetwork).data(), 16));
+    } else {
+        EXPECT_EQ(0, std::memcmp(stored, sim::hp10KeyOf(kUserNetwork).data(), 8));
+        const uint8_t zero[8] = {};
+        EXPECT_EQ(0, std::memcmp(stored + 8, zero, 8));
+    }
+    EXPECT_EQ(1, quietNotDetected);
+    EXPECT_EQ(0, busyFlag);
+    EXPECT_EQ((std::vector<bool>{true, false}), cursor);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, SelectedDevicesSim,
+    ::testing::Values(FamilyCase{sim::Family::Av, kAvLocal, kAvRemote1, kAvRemote2},
+                      FamilyCase{sim::Family::Hp10, kHpLocal, kHpRemote1, kHpRemote2},
+                      FamilyCase{sim::Family::Turbo, kHpLocal, kHpRemote1, kHpRemote2}),
+    [](const ::testing::TestParamInfo<FamilyCase>& info) {
+        return std::string(sim::familyName(info.param.family));
+    });
+
+TEST_F(KeyOperationsSim, WrongDevicePasswordCountsAsFailure) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1);
+    station(sim::Family::Av, kAvRemote2, kPassword2);
+    scanAndName(kUserNetwork);
+    int e1 = entry(kAvRemote1, "Kitchen", "WRON-GPAS-SWOR-DXXX");
+    int e2 = entry(kAvRemote2, "Garage", kPassword2);
+
+    std::vector<SecurityRow> rows = {row(kAvRemote1, true), row(kAvRemote2, true)};
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, rows, kUserNetwork));
+
+    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote1).nmk);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvRemote2).nmk);
+    EXPECT_STRNE(kUserNetwork, deviceTable[e1 - 1].keyLabel);
+    EXPECT_STREQ(kUserNetwork, deviceTable[e2 - 1].keyLabel);
+    EXPECT_EQ(0, quietNotDetected); // the local device was not checked
+    EXPECT_EQ(0, busyFlag);
+}
+
+TEST_F(KeyOperationsSim, OnlyTheLocalDeviceChecked) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    scanAndName(kUserNetwork);
+    uint64_t start = clock.now();
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvLocal, true, "Local")}, kUserNetwork));
+    uint64_t elapsed = clock.now() - start;
+    EXPECT_GE(elapsed, 6000u);
+    EXPECT_LT(elapsed, 6200u); // two row waits and one confirmed exchange
+    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
+    EXPECT_EQ(1, quietNotDetected);
+}
+
+TEST_F(KeyOperationsSim, LocalDeviceThatDoesNotConfirmIsAFailure) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    scanAndName(kUserNetwork);
+    sim::Fault drop;
+    drop.kind = sim::Fault::Kind::Drop; // the key is taken, the confirmation is lost
+    drop.match = 0xA050;
+    net.local().faults.push_back(drop);
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvLocal, true, "Local")}, kUserNetwork));
+    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    EXPECT_EQ(0, quietNotDetected);
+}
+
+TEST_F(KeyOperationsSim, CheckedRemoteWithoutEntryIsSkippedSilently) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1);
+    scanAndName(kUserNetwork);
+    wire.sent.clear();
+    uint64_t start = clock.now();
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvRemote1, true)}, kUserNetwork));
+    EXPECT_EQ(3000u, clock.now() - start);
+    EXPECT_TRUE(wire.sent.empty());
+    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote1).nmk);
+}
+
+TEST_F(KeyOperationsSim, Hp10LocalWithoutValidParametersStopsBeforeTheRemote) {
+    station(sim::Family::Hp10, kHpLocal, nullptr, nullptr, true);
+    station(sim::Family::Hp10, kHpRemote1, kPassword1);
+    scanAndName(kUserNetwork);
+    int e1 = entry(kHpRemote1, "Kitchen", kPassword1);
+    scanStates[currentInterface].paramsValid = 0;
+    wire.sent.clear();
+
+    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kHpRemote1, true)}, kUserNetwork));
+
+    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    EXPECT_FALSE(sentTo(kHpRemote1));
+    // Only the local key set went out: no encrypted payload, no key select 0.
+    for (const MemoryWire::Sent& s : wire.sent) {
+        ASSERT_GE(s.frame.size(), 18u);
+        EXPECT_NE(0x14, s.frame[15]);
+        if (s.frame[15] == kEntrySetKey) {
+            EXPECT_EQ(1, s.frame[17]);
+        }
+    }
+    EXPECT_EQ(sim::defaultNek(), net.station(kHpRemote1).nek());
+    EXPECT_STRNE(kUserNetwork, deviceTable[e1 - 1].keyLabel);
+}
+
+TEST_F(KeyOperationsSim, InterfaceWithoutMacSendsNothing) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    scanAndName(kUserNetwork);
+    std::memset(interfaceTable[currentInterface].mac, 0, 6);
+    wire.sent.clear();
+    uint8_t target[6];
+    std::memcpy(target, mac(kAvRemote1).data(), 6);
+    auto dak = deriveDAK(kPassword1);
+    auto nmk = deriveNMK(kUserNetwork);
+    EXPECT_EQ(0, sendSetKeyToDevice(dak.data(), nmk.data(), target, false));
+    expectOneBox("Source MAC is NULL", "ERROR SA", MessageIcon::Warning, nullptr);
+    EXPECT_TRUE(wire.sent.empty());
+    EXPECT_EQ(0, busyFlag);
+}
+
+// ---- Adding a device by its password ----------------------------------------------------
+
+TEST_F(KeyOperationsSim, AddsAvDeviceByPasswordAlone) {
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1, kUserNetwork);
+    station(sim::Family::Av, kAvNew, kNewPassword);
+    scanAndName(kUserNetwork);
+    ASSERT_EQ(0, std::memcmp(avNetworkKey, sim::nmkOf(kUserNetwork).data(), 16));
+
+    addingDevice = 1;
+    int progress = 0;
+    char password[kPasswordBufferSize];
+    copyText(password, kNewPassword);
+    uint64_t start = clock.now();
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password, [&] { ++progress; }));
+
+    EXPECT_GE(clock.now() - start, 22000u);
+    const sim::Station& added = net.station(kAvNew);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), added.nmk);
+    EXPECT_EQ(2u, added.keyChanges); // the random key, then the user's
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
+    EXPECT_EQ(2u, net.local().keyChanges); // isolated, then back on the user's network
+    EXPECT_EQ(0u, net.station(kAvRemote1).keyChanges);
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));
+    EXPECT_STREQ("Den", addedDeviceName);
+    EXPECT_STREQ(kNewPassword, addedDevicePassword);
+    EXPECT_EQ(1, addingDevice); // the refresh that names the device clears it
+    EXPECT_EQ(3, progress);
+    EXPECT_EQ(1, scans);
+    EXPECT_EQ(&mainWindow, scanOwner);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(0, busyFlag);
+    EXPECT_EQ((std::vector<bool>{true, false}), cursor);
+}
+
+TEST_F(KeyOperationsSim, AvAdditionRestartsWhenTwoStationsShareTheRandomNetwork) {
+    const sim::AvKey first = {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18,
+                              0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F, 0x20};
+    int draws = 0;
+    setRandomSource([&](uint8_t* out, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<uint8_t>(first[i % 16] + 0x40 * draws);
+        ++draws;
+        return true;
+    });
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Av, kAvNew, kNewPassword);
+    // A neighbour that happens to sit on the first random network.
+    station(sim::Family::Av, kAvNeighbour, kPassword2).setNmk(first);
+    scanAndName(kUserNetwork);
+
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, kNewPassword);
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_EQ(2, draws);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvNew).nmk);
+    EXPECT_EQ(3u, net.station(kAvNew).keyChanges); // two random keys, then the user's
+    EXPECT_EQ(first, net.station(kAvNeighbour).nmk);
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(KeyOperationsSim, AvAdditionGivesUpAfterBoundedRestarts) {
+    int draws = 0;
+    setRandomSource([&](uint8_t* out, size_t n) {
+        std::memset(out, 0x30 + draws++, n);
+        return true;
+    });
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    // Two devices with the same printed password always answer together.
+    station(sim::Family::Av, kAvNew, kNewPassword);
+    station(sim::Family::Av, kAvNeighbour, kNewPassword);
+    scanAndName(kUserNetwork);
+
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, kNewPassword);
+    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_EQ(1 + kMaxAddRestarts, draws);
+    expectOneBox("Error occured while adding the device", "Attention", MessageIcon::Warning,
+                 &mainWindow);
+    EXPECT_EQ(0, addingDevice);
+    const uint8_t zero[6] = {};
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, zero, 6));
+    EXPECT_EQ(0, scans);
+    EXPECT_EQ(0, busyFlag);
+}
+
+TEST_F(KeyOperationsSim, AvAdditionWithAWrongPasswordReportsIt) {
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Av, kAvNew, kNewPassword);
+    scanAndName(kUserNetwork);
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, "NOTT-HEPA-SSWO-RDXX");
+    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
+    expectOneBox("Unable to set the NMK of remote device!!!", "Attention", MessageIcon::Warning,
+                 &mainWindow);
+    EXPECT_EQ(0, addingDevice);
+    EXPECT_EQ(sim::defaultNmk(), net.station(kAvNew).nmk);
+    EXPECT_EQ(0, busyFlag);
+}
+
+TEST_F(KeyOperationsSim, Hp10PasswordRetriedInUpperCaseAndWithDashes) {
+    station(sim::Family::Hp10, kHpLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Hp10, kHpRemote1, kPassword1, kUserNetwork);
+    station(sim::Family::Hp10, kHpNew, "ABCD-EFGH-IJKL-MNOP");
+    scanAndName(kUserNetwork);
+
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, "abcdefghijklmnop");
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+
+    EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", password); // the form that worked comes back
+    EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", addedDevicePassword);
+    EXPECT_STREQ("Den", addedDeviceName);
+    expectOneBox("Device was added to your network.", "Information", MessageIcon::Information,
+                 &dialogWindow);
+    const sim::Hp10Key user = sim::hp10KeyOf(kUserNetwork);
+    EXPECT_EQ(user, net.station(kHpNew).nek());
+    EXPECT_EQ(user, net.local().nek());
+    EXPECT_EQ(user, net.station(kHpRemote1).nek());
+    EXPECT_EQ(0, std::memcmp(priorHp10Key, user.data(), 8));
+    EXPECT_EQ(0, busyFlag);
+}
+
+TEST_F(KeyOperationsSim, Hp10AdditionThatFindsNoDeviceRestoresTheLocalKey) {
+    station(sim::Family::Hp10, kHpLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Hp10, kHpNew, "ABCD-EFGH-IJKL-MNOP");
+    scanAndName(kUserNetwork);
+    addingDevice = 1;
+    addedDeviceMac[0] = 0x02;
+    char password[kPasswordBufferSize];
+    copyText(password, "wxyz-wxyz");
+    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_STREQ("wxyz-wxyz", password);
+    expectOneBox(kNotDetected, "Attention", MessageIcon::Warning, &mainWindow);
+    EXPECT_EQ(0, addingDevice);
+    const uint8_t zero[6] = {};
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, zero, 6));
+    EXPECT_EQ(sim::hp10KeyOf(kUserNetwork), net.local().nek());
+    EXPECT_EQ(sim::defaultNek(), net.station(kHpNew).nek());
+    EXPECT_EQ(0, busyFlag);
+}
+
+} // namespace
