@@ -1,0 +1,458 @@
+#include "ui/device_dialogs_logic.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "maintenance/av_maintenance.h"
+#include "maintenance/hp10_upgrade.h"
+#include "network/auto_scan.h"
+#include "network/model.h"
+#include "platform/clock.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "security/key_operations.h"
+#include "security/passwords.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+
+namespace {
+
+constexpr const char* kAttention = "Attention";
+constexpr const char* kAnotherName = "Please enter another name.";
+constexpr const char* kNameTooLong = "Device Name should be less than 31 characters";
+constexpr const char* kSelectDeviceFirst = "Please select a device first by clicking on it.";
+
+int progressCounter = 0;
+AddDeviceDialogHooks dialogHooks;
+MainPageLinks mainLinks;
+
+void attention(void* owner, const char* text) {
+    showMessage(text, kAttention, MessageIcon::Warning, MessageButtons::Ok, owner);
+}
+
+// Text of a fixed-size field that may fill it without a terminator.
+template <size_t N> std::string fieldText(const char (&field)[N]) {
+    char copy[N + 1];
+    std::memcpy(copy, field, N);
+    copy[N] = '\0';
+    return copy;
+}
+
+bool validIndex(int entryIndex1) {
+    return entryIndex1 >= 1 && entryIndex1 <= deviceCount && entryIndex1 <= kMaxDeviceEntries;
+}
+
+DeviceEntry* entryAt(int entryIndex1) {
+    return validIndex(entryIndex1) ? &deviceTable[entryIndex1 - 1] : nullptr;
+}
+
+// The entry that belongs to `mac`: the remembered index when it still holds
+// that device, else the one found by MAC, else a new one named `newName`.
+// Never the entry of another device. 0 when none can be had.
+int entryForDevice(int entryIndex1, const uint8_t* mac, const char* newName) {
+    bool haveMac = mac != nullptr && macIsSet(mac);
+    if (!haveMac)
+        return validIndex(entryIndex1) ? entryIndex1 : 0;
+    if (validIndex(entryIndex1) && macEqual(deviceTable[entryIndex1 - 1].mac, mac))
+        return entryIndex1;
+    if (int found = findDeviceEntry(mac))
+        return found;
+    return appendDeviceEntry(mac, newName);
+}
+
+// The MAC in the parentheses at the end of a label text.
+bool macFromLabel(const std::string& label, uint8_t out[6]) {
+    size_t open = label.rfind('(');
+    size_t close = label.rfind(')');
+    std::memset(out, 0, 6);
+    if (open == std::string::npos || close == std::string::npos || close <= open)
+        return false;
+    std::string mac = label.substr(open + 1, close - open - 1);
+    return parseMac(mac.c_str(), out) && macIsSet(out);
+}
+
+// The name part of a label text (before "  (").
+std::string nameFromLabel(const std::string& label) {
+    size_t cut = label.rfind("  (");
+    return cut == std::string::npos ? label : label.substr(0, cut);
+}
+
+void showProgress() {
+    if (dialogHooks.showStatus)
+        dialogHooks.showStatus(addDeviceProgressText(progressCounter));
+}
+
+} // namespace
+
+// ---- Fixed texts ------------------------------------------------------------------
+
+std::string setPasswordHelpText() {
+    return std::string(kPasswordHelpIntro) + " " + kPasswordHelpExample + " " + kSetPasswordHelpEnd;
+}
+
+std::string addDeviceHelpText() {
+    return std::string(kPasswordHelpIntro) + " " + kPasswordHelpExample + " " + kAddDeviceHelpEnd;
+}
+
+// ---- In-place rename ----------------------------------------------------------------
+
+RenameEdit beginRename(const std::string& macText) {
+    RenameEdit edit;
+    edit.previousScanState = suspendAutoScan(0);
+    if (parseMac(macText.c_str(), edit.mac))
+        edit.entryIndex1 = findDeviceEntry(edit.mac);
+    else
+        std::memset(edit.mac, 0, sizeof edit.mac);
+    return edit;
+}
+
+RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std::string& storedName,
+                        void* owner) {
+    suspendAutoScan(edit.previousScanState);
+    if (newText == nullptr)
+        return RenameOutcome::Cancelled;
+    return applyRename(edit.entryIndex1, edit.mac, *newText, storedName, owner);
+}
+
+RenameOutcome applyRename(int entryIndex1, const uint8_t* mac, const std::string& newText,
+                          std::string& storedName, void* owner) {
+    std::string typed = newText.substr(0, kNameReadMax);
+    typed = typed.substr(0, typed.find('\0'));
+    // The duplicate test uses the name as it would be stored, so a long name
+    // whose first 31 characters another device bears is refused too.
+    std::string name = typed.substr(0, kStoredNameMax);
+    if (name.empty() || findDeviceEntryByName(name.c_str()) != 0) {
+        attention(owner, kAnotherName);
+        return RenameOutcome::Refused;
+    }
+    int index1 = entryForDevice(entryIndex1, mac, name.c_str());
+    DeviceEntry* entry = entryAt(index1);
+    if (entry == nullptr) {
+        attention(owner, kNameTooLong);
+        return RenameOutcome::Failed;
+    }
+    copyText(entry->name, kStoredNameMax + 1, name.c_str());
+    saveDeviceDatabase();
+    storedName = name;
+    return RenameOutcome::Renamed;
+}
+
+// ---- Set Device Password -----------------------------------------------------------------
+
+std::string deviceLabelText(const std::string& name, const std::string& macText) {
+    return name + "  (" + macText + ")";
+}
+
+std::string cleanStoredPassword(int entryIndex1) {
+    DeviceEntry* entry = entryAt(entryIndex1);
+    if (entry == nullptr)
+        return "";
+    std::string text = fieldText(entry->password);
+    // Only a leading marker is dropped: cutting characters off a password that
+    // merely contains the word elsewhere would destroy it.
+    if (text.rfind("CHECK ", 0) == 0)
+        text.erase(0, 6);
+    if (text.rfind("Not ", 0) == 0)
+        text.erase(0, 4);
+    copyText(entry->password, sizeof entry->password, text.c_str());
+    return text;
+}
+
+bool openSetDevicePassword(void* owner, const std::string& deviceText) {
+    if (!deviceText.empty())
+        return true;
+    attention(owner, kSelectDeviceFirst);
+    return false;
+}
+
+DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::string& deviceText,
+                                  const std::string& typed) {
+    if (oldFirmware) {
+        oldFirmware = 0;
+        attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to Enter "
+                         "Password.\nThe present device has older FirmWare version.");
+        return DialogAction::CloseAndScan;
+    }
+    std::string password = typed.substr(0, kPasswordReadMax);
+    password = password.substr(0, password.find('\0'));
+    if (!checkDevicePassword(owner, password.c_str()))
+        return DialogAction::StayOpen;
+    uint8_t mac[6];
+    bool haveMac = macFromLabel(deviceText, mac);
+    std::string name = nameFromLabel(deviceText).substr(0, kStoredNameMax);
+    if (name.empty() || findDeviceEntryByName(name.c_str()) != 0)
+        name = ""; // a new entry never takes another device's name
+    DeviceEntry* entry =
+        entryAt(entryForDevice(entryIndex1, haveMac ? mac : nullptr, name.c_str()));
+    if (entry == nullptr) {
+        attention(owner, kSelectDeviceFirst);
+        return DialogAction::Close;
+    }
+    copyText(entry->password, sizeof entry->password, password.c_str());
+    saveDeviceDatabase();
+    return DialogAction::Close;
+}
+
+// ---- Add Device to Network -----------------------------------------------------------------
+
+const char* addDeviceProgressText(int counter) {
+    switch (counter) {
+    case 0:
+        return "Please wait, this operation will take approximately 30 seconds to complete..";
+    case 1:
+        return "Devices will reboot while this operation...";
+    case 2:
+        return "Trying to add device to the Network...";
+    case 3:
+        return "Proceeding...";
+    default:
+        return counter < 0 ? addDeviceProgressText(0) : "Completing...";
+    }
+}
+
+int addDeviceProgressCounter() {
+    return progressCounter;
+}
+
+void resetAddDeviceProgress() {
+    progressCounter = 0;
+    showProgress();
+}
+
+void advanceAddDeviceProgress() {
+    // Every refresh advances the counter; it stops counting once past the last text.
+    if (progressCounter < 1000)
+        ++progressCounter;
+    showProgress();
+}
+
+void setAddDeviceDialogHooks(AddDeviceDialogHooks hooks) {
+    dialogHooks = std::move(hooks);
+}
+
+bool addDeviceDialogOpen() {
+    return static_cast<bool>(dialogHooks.close);
+}
+
+void closeAddDeviceDialog() {
+    if (dialogHooks.close)
+        dialogHooks.close();
+}
+
+void setMainPageLinks(MainPageLinks links) {
+    mainLinks = std::move(links);
+}
+
+std::vector<std::string> listedDevicePasswords() {
+    return mainLinks.listedPasswords ? mainLinks.listedPasswords() : std::vector<std::string>{};
+}
+
+void clearMainDeviceList() {
+    if (mainLinks.clearList)
+        mainLinks.clearList();
+}
+
+void runAfterUpgradeCommand() {
+    if (mainLinks.afterUpgrade)
+        mainLinks.afterUpgrade();
+    else
+        scanNow(mainWindowHandle);
+}
+
+const char* addDevicePictureFile() {
+    const ScanState& state = currentScanState();
+    if (!state.localPresent || state.deviceClass == kClassAv)
+        return "oemDevice.bmp";
+    if (state.deviceClass == kClassTurbo)
+        return "oemDeviceIconHS.bmp";
+    return "oemDeviceIconLS.bmp";
+}
+
+int beginAddDevice() {
+    return suspendAutoScan(0);
+}
+
+void cancelAddDevice(int previousScanState) {
+    suspendAutoScan(previousScanState);
+}
+
+namespace {
+
+// The name and password checks of the Add Device dialog's OK.
+bool addDeviceInputValid(void* owner, const std::string& name, const std::string& password) {
+    if (name.empty()) {
+        attention(owner, kAnotherName);
+        return false;
+    }
+    if (name.size() > kStoredNameMax) {
+        attention(owner, kNameTooLong);
+        return false;
+    }
+    if (findDeviceEntryByName(name.c_str()) != 0) {
+        attention(owner, kAnotherName);
+        return false;
+    }
+    if (password == kAddDevicePasswordPlaceholder) {
+        attention(owner, "Please enter a Password.");
+        return false;
+    }
+    return checkDevicePassword(owner, password.c_str());
+}
+
+bool passwordAlreadyListed(const std::string& password) {
+    std::vector<std::string> listed = listedDevicePasswords();
+    return std::find(listed.begin(), listed.end(), password) != listed.end();
+}
+
+void addDeviceSucceeded(const std::string& name) {
+    saveDeviceDatabase();
+    if (!preferences.autoScan) {
+        refreshDeviceList(3);
+        scanNow(mainWindowHandle);
+    }
+    if (findDeviceEntryByName(name.c_str()) != 0)
+        clearMainDeviceList();
+}
+
+} // namespace
+
+DialogAction acceptAddDevice(void* owner, int previousScanState, const std::string& typedName,
+                             const std::string& typedPassword) {
+    if (oldFirmware) {
+        oldFirmware = 0;
+        attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to add the "
+                         "device.\nThe present device has older FirmWare version.");
+        // The scan that follows runs with the automatic scan as it was before.
+        suspendAutoScan(previousScanState);
+        return DialogAction::CloseAndScan;
+    }
+    std::string name = typedName.substr(0, kNameReadMax);
+    name = name.substr(0, name.find('\0'));
+    std::string password = typedPassword.substr(0, kPasswordReadMax);
+    password = password.substr(0, password.find('\0'));
+    if (!addDeviceInputValid(owner, name, password))
+        return DialogAction::StayOpen;
+    if (passwordAlreadyListed(password)) {
+        attention(owner, "Device is already added in the network");
+        suspendAutoScan(previousScanState);
+        return DialogAction::StayOpen;
+    }
+    keepLabelOnceMark = 1;
+    suspendAutoScan(previousScanState);
+    addingDevice = 1;
+    uint8_t keptKey[16] = {};
+    bool keyKept = false;
+    if (localIsAv) {
+        resetAddDeviceProgress();
+        keyKept = readLocalNmk(currentScanState().localMac, keptKey);
+    }
+    char buffer[kPasswordBufferSize];
+    copyText(buffer, password.c_str());
+    if (addDeviceByPassword(owner, name.c_str(), buffer, advanceAddDeviceProgress)) {
+        addDeviceSucceeded(name);
+        return DialogAction::WaitForDevice;
+    }
+    // Only a key that was really read goes back: writing an unread (zero) key
+    // would take the local device off the user's network.
+    if (localIsAv && keyKept) {
+        setLocalNEK(hostMac(), keptKey);
+        sleepMs(kAddFailureSettleMs);
+    }
+    return DialogAction::Close;
+}
+
+// ---- Firmware upgrade ------------------------------------------------------------------------
+
+const FileChoice kPibChoice{"PIB File (*.PIB)", "*.PIB", "pib"};
+const FileChoice kNvmChoice{"Firmware File (*.NVM)", "*.NVM", "nvm"};
+const FileChoice kCfgChoice{"Config File (*.CFG)", "*.CFG", "cfg"};
+const FileChoice kImgChoice{"Firmware File (*.IMG)", "*.IMG", "bin"};
+
+UpgradeDialogKind chooseUpgradeDialog() {
+    if (localIsTurbo)
+        return UpgradeDialogKind::Hp10;
+    if (localIsAv) {
+        if (!readConfigurationBlock())
+            showMessage("Can not retrive firmware type of local device", "Information",
+                        MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
+        return UpgradeDialogKind::Av;
+    }
+    showMessage("Application does not have firmware upgrade capabilty for this type of devices",
+                "Stop", MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
+    return UpgradeDialogKind::None;
+}
+
+std::string chosenPath(const std::string& selected, const FileChoice& choice) {
+    if (selected.empty())
+        return "";
+    std::string path = selected;
+    size_t slash = path.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    if (path.find('.', base) == std::string::npos)
+        path += std::string(".") + choice.defaultExtension;
+    if (path.size() > kUpgradePathMax)
+        return "";
+    return path;
+}
+
+void reportFileDialogFailure(void* owner) {
+    showMessage("CDERR_DIALOGFAILURE", "Error", MessageIcon::Error, MessageButtons::Ok, owner);
+}
+
+bool confirmAvUpgradeFiles(void* owner, const std::string& pibPath, const std::string& nvmPath) {
+    if (pibPath.empty() || nvmPath.empty()) {
+        showMessage("Please select a PIB and Firmware files\n", "Stop", MessageIcon::Error,
+                    MessageButtons::Ok, owner);
+        return false;
+    }
+    MessageResult answer = showMessage(
+        "Local Device is HomePlug AV Device\nMake sure you have selected correct files to "
+        "upgrade firmware",
+        "Local Device Type", MessageIcon::Information, MessageButtons::OkCancel, owner);
+    return answer == MessageResult::Ok;
+}
+
+int runHp10Upgrade(const std::string& imagePath, const std::string& configPath) {
+    return upgradeHp10(imagePath.c_str(), configPath.c_str());
+}
+
+bool runUpgradeWorker(const std::string& nvmPath, const std::string& pibPath,
+                      const UpgradeWorkerHooks& hooks) {
+    if (hooks.hideFileDialog)
+        hooks.hideFileDialog();
+    bool upgraded = upgradeLocalAv(nvmPath.c_str(), pibPath.c_str());
+    if (upgraded) {
+        // The device restarts with its new firmware; the rescan waits for it.
+        // A cancel during this wait only shortens it: the images are written.
+        uint32_t deadline = tickCount() + kUpgradeSettleMs;
+        while (!tickReached(deadline) && !upgradeCancelRequested.load())
+            sleepMs(100);
+    }
+    if (hooks.closeProgress)
+        hooks.closeProgress();
+    if (upgraded)
+        showMessage("Device firmware has been upgraded successfully.", "Information",
+                    MessageIcon::Information, MessageButtons::Ok, nullptr);
+    if (hooks.afterUpgrade)
+        hooks.afterUpgrade();
+    return upgraded;
+}
+
+bool confirmUpgradeCancel(void* owner) {
+    MessageResult answer =
+        showMessage("Cancelling upgrade process may destroy the device. Click OK to continue.",
+                    "Warning....", MessageIcon::Information, MessageButtons::OkCancel, owner);
+    if (answer != MessageResult::Ok)
+        return false;
+    upgradeCancelRequested.store(true);
+    return true;
+}
+
+// ---- State ------------------------------------------------------------------------------------
+
+void resetDeviceDialogs() {
+    progressCounter = 0;
+    dialogHooks = {};
+    mainLinks = {};
+}
