@@ -1,0 +1,87 @@
+#pragma once
+// What halyard tells a technician about the computer, its interfaces and the
+// powerline devices it has seen: the two lists of the Diagnostics page and the
+// same content as a text report. One routine, fillDiagnostics, writes both
+// through a line sink: "new line" starts a row (a list row, or "\n<text>" in
+// the file), "next column" fills the next cell (or "\t<text>").
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/host_info.h"
+
+inline constexpr const char* kReleaseLine = "Released: February 25, 2010";
+inline constexpr const char* kNotEntered = "--- not entered ---";
+inline constexpr const char* kFillFailedText = "Unknown error occured";
+inline constexpr const char* kFillFailedCaption = "updateDiagnosticsList";
+constexpr int kReportRuleLength = 142;
+
+struct DiagnosticsColumn {
+    const char* title;
+    int width; // pixels
+};
+
+// "System Information" 520.
+std::vector<DiagnosticsColumn> systemInformationColumns();
+// The remote device history: 8 columns, 14 when the diagnostics level is above 1.
+std::vector<DiagnosticsColumn> historyColumns(int diagnosticsLevel);
+
+// Where fillDiagnostics writes.
+class DiagnosticsTarget {
+  public:
+    virtual ~DiagnosticsTarget() = default;
+    virtual void newLine(const std::string& text) = 0;
+    virtual void nextColumn(const std::string& text) = 0;
+    // The host part is done; the remote device history follows.
+    virtual void startRemoteSection() = 0;
+    // The row just started stands for remote slot `slot`.
+    virtual void rowReference(int slot) = 0;
+    // The remote row just written is complete.
+    virtual void endRemoteRow() = 0;
+};
+
+// Writes the interface, host and remote sections into `target`. A failure on
+// the way shows "Unknown error occured" (caption "updateDiagnosticsList")
+// owned by `owner`; what was written so far stays. Returns false then.
+bool fillDiagnostics(DiagnosticsTarget& target, void* owner = nullptr);
+
+// ---- The page's lists ------------------------------------------------------------
+struct DiagnosticsRow {
+    std::vector<std::string> cells;
+    int reference = 0;    // remote slot (0..31) of a history row; 0 in the upper list
+    int64_t lastSeen = 0; // the device's last-seen time (history rows), for sorting
+};
+
+struct DiagnosticsLists {
+    std::vector<DiagnosticsRow> system;
+    std::vector<DiagnosticsRow> history;
+};
+
+// Both lists as rows of cells, built from the current tables.
+DiagnosticsLists fillDiagnosticsLists(void* owner = nullptr);
+
+// ---- The report --------------------------------------------------------------------
+// The whole report: title with the current time, release line, copyright,
+// the host information and the remote device history.
+std::string diagnosticsReportText(void* owner = nullptr);
+// Writes the whole report into `file` and closes it. False when `file` is
+// null or writing failed.
+bool writeDiagnosticsReport(std::FILE* file, void* owner = nullptr);
+// Creates (or replaces) the text file at `path` and writes the report into
+// it. A file that cannot be opened is skipped silently (false).
+bool writeDiagnosticsReportFile(const std::string& path, void* owner = nullptr);
+
+// ---- Pieces, exposed for the tests -----------------------------------------------
+// "OS Platform: %s   V%d.%d, Build %d".
+std::string describeOs(const HostInfo& host);
+// "V%d.%d, Build %d.%d" of the program's version, or "Not Present".
+std::string fileVersionText(const HostInfo& host);
+// The standard 24-character date text of `t` in local time, with its newline
+// ("Wed Dec  6 18:32:05 2023\n"); "\n" alone when the time cannot be converted.
+std::string standardDateText(std::time_t t);
+// The Last Seen cell: "Dec  6 06:32PM" with `ampm`, "Dec  6 18:32:05 " without.
+std::string lastSeenText(int64_t lastSeen, bool ampm);
+// The Rate cell: "%.2d" of the whole Mbit/s, "?" when no rate was measured.
+std::string rateText(double rate);
