@@ -13,6 +13,7 @@
 #include "platform/messages.h"
 #include "security/keys.h"
 #include "security/passwords.h"
+#include "ui/main_page_logic.h"
 
 const SecurityColumnSpec kSecurityColumns[kSecurityColumnCount] = {
     {"", 25},         {"Firmware Version", 310}, {"MAC Address", 120}, {"Device Password", 180},
@@ -51,19 +52,11 @@ std::string numberedName(size_t number) {
     return text;
 }
 
-std::string firmwareText(int32_t code, const std::string& versionText) {
-    if (code == kTypeTurbo)
-        return "MAC " + versionText;
-    if (code == kTypeAv)
-        return versionText;
-    return "HP 1.0";
-}
-
 int iconFor(int32_t code) {
     return code == kTypeTurbo ? 1 : 0;
 }
 
-int findRowByMac(const std::string& mac) {
+int findSecurityRow(const std::string& mac) {
     for (size_t i = 0; i < securityList.size(); ++i) {
         if (securityList[i].cells[kSecMacColumn] == mac)
             return static_cast<int>(i);
@@ -107,7 +100,7 @@ void localCells(SecurityListRow& row, const uint8_t* mac, bool inserting) {
     row.reference = 0;
     row.icon = iconFor(deviceClass);
     row.cells[kSecCheckColumn].clear();
-    row.cells[kSecFirmwareColumn] = firmwareText(deviceClass, version);
+    row.cells[kSecFirmwareColumn] = firmwareText(deviceClass, version.c_str());
     row.cells[kSecMacColumn] = macText(mac);
     row.cells[kSecLocationColumn] = kLocalText;
     std::string unnamed = inserting ? numberedName(securityList.size() + 1) : kNoNameText;
@@ -137,7 +130,7 @@ void fillLocalRow() {
     }
     if (!state.localPresent || !macIsSet(state.localMac))
         return;
-    int at = findRowByMac(mac);
+    int at = findSecurityRow(mac);
     if (at >= 0) {
         localCells(securityList[at], state.localMac, false);
         if (at != 0) { // the local device stays the first row
@@ -162,7 +155,8 @@ void remoteCells(SecurityListRow& row, int slot, const RemoteDevice& remote) {
     row.reference = slot + 1;
     row.icon = iconFor(remote.deviceType);
     row.cells[kSecCheckColumn].clear();
-    row.cells[kSecFirmwareColumn] = firmwareText(remote.deviceType, fieldText(remote.version));
+    row.cells[kSecFirmwareColumn] =
+        firmwareText(remote.deviceType, fieldText(remote.version).c_str());
     row.cells[kSecMacColumn] = macText(remote.mac);
     row.cells[kSecLocationColumn] = kRemoteText;
     entryCells(row, findDeviceEntry(remote.mac), kNoNameText);
@@ -175,7 +169,7 @@ void fillRemoteRows() {
         const RemoteDevice& remote = record.remotes[slot];
         if (!macIsSet(remote.mac) || macEqual(remote.mac, localMac))
             continue;
-        int at = findRowByMac(macText(remote.mac));
+        int at = findSecurityRow(macText(remote.mac));
         if (at >= 0) {
             if (remote.active)
                 remoteCells(securityList[at], slot, remote);
@@ -352,25 +346,14 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(false);
     setSelectedDevices(owner, rows, text.c_str());
-    recomputeSecurityInterface();
+    recomputeCurrentInterface();
     suspendAutoScan(previous);
-    scanNow(mainWindowHandle);
+    scanNowMain(mainWindowHandle);
     // The key controls come back once the devices were keyed and the
     // network scanned again, so the user can change the key another time.
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(true);
     return SetSelectedResult::Applied;
-}
-
-void recomputeSecurityInterface() {
-    int count = interfaceCount < kMaxInterfaces ? interfaceCount : kMaxInterfaces;
-    for (int i = 0; i < count; ++i) {
-        if (scanStates[i].localPresent) {
-            currentInterface = i;
-            localIsTurbo = networkRecords[i].deviceClass == kClassTurbo ? 1 : 0;
-            return;
-        }
-    }
 }
 
 void resetSecurityPage() {

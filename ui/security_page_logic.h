@@ -120,16 +120,13 @@ bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText);
 // Outcome of "Set Selected Devices".
 enum class SetSelectedResult { NoneChecked, InvalidKey, Cancelled, Applied };
 
-// "Set Selected Devices" with the key edit's text. `owner` is the page (owner
+// "Set Selected Devices" with the key edit's text: the checks, the
+// confirmation, the new network password filed under the current interface,
+// setSelectedDevices on the checked rows, then the Main page's scan now. `owner` is the page (owner
 // of its own boxes); `setKeyControlsEnabled` disables the key edit and both
 // buttons while the devices are keyed and enables them again at the end.
 SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
                                         const std::function<void(bool)>& setKeyControlsEnabled);
-
-// Selects the current interface as the Main page does before a refresh: the
-// first enumerated interface with a local device (unchanged when none);
-// localIsTurbo follows that interface's device class.
-void recomputeSecurityInterface();
 
 // Returns the list, the remembered row, the status, the actions flag and the
 // hooks to their start state.

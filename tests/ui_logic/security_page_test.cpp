@@ -323,25 +323,6 @@ TEST_F(SecurityPageLogic, StatusAndActionsReachThePage) {
     EXPECT_TRUE(securityActionsEnabled);
 }
 
-TEST_F(SecurityPageLogic, RecomputeTakesTheFirstInterfaceWithALocalDevice) {
-    interfaceCount = 3;
-    currentInterface = 0;
-    scanStates[2].localPresent = 1;
-    networkRecords[2].deviceClass = kClassTurbo;
-    recomputeSecurityInterface();
-    EXPECT_EQ(2, currentInterface);
-    EXPECT_EQ(1, localIsTurbo);
-    scanStates[1].localPresent = 1;
-    networkRecords[1].deviceClass = kClassAv;
-    recomputeSecurityInterface();
-    EXPECT_EQ(1, currentInterface);
-    EXPECT_EQ(0, localIsTurbo);
-    // None present: unchanged.
-    scanStates[1].localPresent = scanStates[2].localPresent = 0;
-    recomputeSecurityInterface();
-    EXPECT_EQ(1, currentInterface);
-}
-
 // ---- Set Selected Devices: refusals ---------------------------------------------------
 
 class SetSelectedRefused : public SecurityPageLogic {
