@@ -1,0 +1,211 @@
+#include "ui/qt/diagnostics_page.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "network/auto_scan.h"
+#include "storage/preferences.h"
+
+namespace {
+DiagnosticsPage::ReportFileChooser fileChooser;
+DiagnosticsPage::PrinterQuery printerQuery;
+DiagnosticsPage::ReportPrinter reportPrinter;
+
+QString fromLatin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString chooseReportFile(QWidget* owner) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("Diagnostics (*.TXT)"), QStringLiteral("All (*.*)")});
+    dialog.selectNameFilter(QStringLiteral("Diagnostics (*.TXT)"));
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+DefaultPrinter queryDefaultPrinter() {
+    return QPrinterInfo::defaultPrinter().isNull() ? DefaultPrinter::Absent
+                                                   : DefaultPrinter::Present;
+}
+
+bool printReport(QWidget* owner, const QString& text) {
+    QPrinter printer(QPrinterInfo::defaultPrinter());
+    printer.setDocName(QStringLiteral("diagnostics.txt"));
+    QPrintDialog dialog(&printer, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    QTextDocument document;
+    QFont font(QStringLiteral("Monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+    document.setDefaultFont(font);
+    document.setPlainText(text);
+    document.print(&printer);
+    return printer.printerState() != QPrinter::Error;
+}
+
+void setColumns(QTreeWidget* list, const std::vector<DiagnosticsColumn>& columns) {
+    QStringList titles;
+    for (const DiagnosticsColumn& column : columns)
+        titles << QString::fromLatin1(column.title);
+    list->setColumnCount(static_cast<int>(columns.size()));
+    list->setHeaderLabels(titles);
+    for (size_t n = 0; n < columns.size(); ++n)
+        list->setColumnWidth(static_cast<int>(n), columns[n].width);
+}
+
+QTreeWidgetItem* itemOf(const DiagnosticsRow& row) {
+    auto* item = new QTreeWidgetItem;
+    for (size_t n = 0; n < row.cells.size(); ++n)
+        item->setText(static_cast<int>(n), fromLatin1(row.cells[n]));
+    item->setData(0, Qt::UserRole, row.reference);
+    return item;
+}
+} // namespace
+
+void DiagnosticsPage::setReportFileChooser(ReportFileChooser chooser) {
+    fileChooser = std::move(chooser);
+}
+
+void DiagnosticsPage::setPrinterQuery(PrinterQuery query) {
+    printerQuery = std::move(query);
+}
+
+void DiagnosticsPage::setReportPrinter(ReportPrinter printer) {
+    reportPrinter = std::move(printer);
+}
+
+DiagnosticsPage::DiagnosticsPage(QWidget* parent) : QWidget(parent) {
+    systemList_ = new QTreeWidget(this);
+    systemList_->setObjectName(QStringLiteral("systemList"));
+    historyList_ = new QTreeWidget(this);
+    historyList_->setObjectName(QStringLiteral("historyList"));
+    deleteButton_ = new QPushButton(QStringLiteral("Delete"), this);
+    saveButton_ = new QPushButton(QStringLiteral("Save Report"), this);
+    printButton_ = new QPushButton(QStringLiteral("Print Report"), this);
+    setupDiagnosticsLists();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(deleteButton_);
+    buttons->addWidget(saveButton_);
+    buttons->addWidget(printButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(systemList_, 1);
+    layout->addWidget(new QLabel(QStringLiteral("Remote Device History (Log)"), this));
+    layout->addWidget(historyList_, 1);
+    layout->addLayout(buttons);
+
+    connect(deleteButton_, &QPushButton::clicked, this, &DiagnosticsPage::deleteClicked);
+    connect(saveButton_, &QPushButton::clicked, this, &DiagnosticsPage::saveReportClicked);
+    connect(printButton_, &QPushButton::clicked, this, &DiagnosticsPage::printReportClicked);
+    connect(historyList_->header(), &QHeaderView::sectionClicked, this,
+            &DiagnosticsPage::historyHeaderClicked);
+    refill();
+}
+
+DiagnosticsPage::~DiagnosticsPage() {
+    pageDeactivating();
+}
+
+void DiagnosticsPage::setupDiagnosticsLists() {
+    for (QTreeWidget* list : {systemList_, historyList_}) {
+        list->setRootIsDecorated(false);
+        list->setUniformRowHeights(true);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSelectionBehavior(QAbstractItemView::SelectRows);
+        list->header()->setStretchLastSection(false);
+    }
+    setColumns(systemList_, systemInformationColumns());
+    setColumns(historyList_, historyColumns(preferences.diagnosticsLevel));
+    historyList_->header()->setSectionsClickable(true);
+    historyList_->setAllColumnsShowFocus(true);
+}
+
+void DiagnosticsPage::pageActivated() {
+    if (!suspended_) {
+        previousScanState_ = suspendAutoScan(0);
+        suspended_ = true;
+    }
+    refill();
+}
+
+bool DiagnosticsPage::pageDeactivating() {
+    if (suspended_) {
+        suspendAutoScan(previousScanState_);
+        suspended_ = false;
+    }
+    return true;
+}
+
+void DiagnosticsPage::refill() {
+    DiagnosticsLists lists = fillDiagnosticsLists(this);
+    systemList_->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const DiagnosticsRow& row : lists.system)
+        items << itemOf(row);
+    systemList_->addTopLevelItems(items);
+    historyRows_ = std::move(lists.history);
+    if (sorted_)
+        sortHistoryRows(historyRows_, sort_.lastColumn, sort_.direction);
+    showHistory();
+}
+
+void DiagnosticsPage::showHistory() {
+    historyList_->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const DiagnosticsRow& row : historyRows_)
+        items << itemOf(row);
+    historyList_->addTopLevelItems(items);
+}
+
+void DiagnosticsPage::historyHeaderClicked(int column) {
+    sort_.click(column);
+    sorted_ = true;
+    sortHistoryRows(historyRows_, sort_.lastColumn, sort_.direction);
+    showHistory();
+}
+
+void DiagnosticsPage::deleteClicked() {
+    std::string mac;
+    const QList<QTreeWidgetItem*> selected = historyList_->selectedItems();
+    if (!selected.isEmpty())
+        mac = selected.constFirst()->text(1).toStdString();
+    if (deleteHistoryDevice(mac, this))
+        refill();
+}
+
+void DiagnosticsPage::saveReportClicked() {
+    const QString path = fileChooser ? fileChooser(this) : chooseReportFile(this);
+    if (path.isEmpty())
+        return;
+    writeDiagnosticsReportFile(QFile::encodeName(path).toStdString(), this);
+}
+
+void DiagnosticsPage::printReportClicked() {
+    std::string text = writePrintedReport(this);
+    if (text.empty())
+        text = diagnosticsReportText(this);
+    const DefaultPrinter printer = printerQuery ? printerQuery() : queryDefaultPrinter();
+    if (!mayPrintReport(printer, this))
+        return;
+    const QString report = fromLatin1(text);
+    if (reportPrinter)
+        reportPrinter(this, report);
+    else
+        printReport(this, report);
+}
