@@ -5,6 +5,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "storage/preferences.h"
+#include "ui/qt/about_page.h"
+#include "ui/qt/diagnostics_page.h"
 #include "ui/qt/main_page.h"
 
 PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
@@ -23,6 +26,9 @@ PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
     // Pages, in the order the tabs show them.
     mainPage_ = new MainPage(this);
     addPage(mainPage_, QStringLiteral("Main"));
+    if (preferences.diagnosticsLevel != 0)
+        addPage(new DiagnosticsPage(this), QStringLiteral("Diagnostics"));
+    addPage(new AboutPage(this), QStringLiteral("About"));
 }
 
 PropertySheet::~PropertySheet() = default;
