@@ -1,0 +1,228 @@
+#include "ui/qt/security_page.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "platform/main_window.h"
+#include "platform/working_folder.h"
+#include "storage/preferences.h"
+#include "ui/bitmap.h"
+#include "ui/main_page_logic.h"
+#include "ui/qt/bitmap_painter.h"
+#include "ui/security_page_logic.h"
+
+namespace {
+
+// The row pictures by icon number, as on the Main page: HomePlug 1.0 (and
+// here every family but Turbo), HomePlug Turbo.
+const char* const kIconFiles[] = {"oemDeviceIconLS.bmp", "oemDeviceIconHS.bmp"};
+
+QIcon rowIcon(int index, int size, const QWidget& page) {
+    BitmapImage image;
+    if (loadBitmapFile(inWorkingFolder(kIconFiles[index]), kWhite, image) != BitmapError::None)
+        return page.style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    QImage picture = toQImage(image).scaled(size, size);
+    return QIcon(QPixmap::fromImage(picture));
+}
+
+QString fromText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+SecurityPage::SecurityPage(QWidget* parent) : QWidget(parent) {
+    buildControls();
+    // Creation: the network's password in the key edit, selected; the
+    // columns; the list.
+    keyEdit_->setText(fromText(keyTextOnCreate()));
+    keyEdit_->selectAll();
+    setUpColumns();
+    setSecurityPageHooks({[this] { syncList(); },
+                          [this](const std::string& text) { status_->setText(fromText(text)); },
+                          [this](bool) { applyEnabled(); }});
+    status_->setText(fromText(securityStatusText));
+    fillSecurityList();
+    syncList();
+    applyEnabled();
+}
+
+SecurityPage::~SecurityPage() {
+    setSecurityPageHooks({});
+}
+
+void SecurityPage::buildControls() {
+    status_ = new QLabel(this);
+    status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status_->setObjectName(QStringLiteral("securityStatus"));
+
+    list_ = new QTreeWidget(this);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->header()->setSectionsMovable(true);
+    list_->header()->setStretchLastSection(false);
+    connect(list_, &QTreeWidget::itemChanged, this, &SecurityPage::onItemChanged);
+
+    keyGroup_ = new QGroupBox(QString::fromLatin1(kSecurityGroupText), this);
+    keyCaption_ = new QLabel(QString::fromLatin1(kSecurityKeyCaption), keyGroup_);
+    keyEdit_ = new QLineEdit(keyGroup_);
+    keyCaption_->setBuddy(keyEdit_);
+    useDefault_ = new QPushButton(QString::fromLatin1(kUseDefaultText), keyGroup_);
+    setSelected_ = new QPushButton(QString::fromLatin1(kSetSelectedText), keyGroup_);
+    setSelected_->setAutoDefault(false);
+    useDefault_->setAutoDefault(false);
+    connect(useDefault_, &QPushButton::clicked, this, &SecurityPage::onUseDefault);
+    connect(setSelected_, &QPushButton::clicked, this, &SecurityPage::onSetSelected);
+
+    addDevice_ = new QPushButton(tr("Add Device..."), this);
+    addDevice_->setAutoDefault(false);
+    connect(addDevice_, &QPushButton::clicked, this, &SecurityPage::onAddDevice);
+
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(keyEdit_, 1);
+    keyRow->addWidget(useDefault_);
+    keyRow->addWidget(setSelected_);
+    auto* group = new QVBoxLayout(keyGroup_);
+    group->addWidget(keyCaption_);
+    group->addLayout(keyRow);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(addDevice_);
+    top->addStretch(1);
+    top->addWidget(status_, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(list_, 1);
+    layout->addWidget(keyGroup_);
+}
+
+void SecurityPage::setUpColumns() {
+    list_->setColumnCount(kSecurityColumnCount);
+    QStringList headers;
+    for (const SecurityColumnSpec& column : kSecurityColumns)
+        headers << QString::fromLatin1(column.header);
+    list_->setHeaderLabels(headers);
+    int iconSize = preferences.iconSize;
+    if (iconSize > 0)
+        list_->setIconSize(QSize(iconSize, iconSize));
+    for (int column = 0; column < kSecurityColumnCount; ++column) {
+        int width = kSecurityColumns[column].width;
+        // The first column carries the check box and, with icons, the icon.
+        if (column == kSecCheckColumn && iconSize > 0)
+            width += iconSize + 4;
+        list_->setColumnWidth(column, width);
+    }
+    std::array<int, kSecurityColumnCount> order = securityDisplayOrder();
+    for (int position = 0; position < kSecurityColumnCount; ++position) {
+        int from = list_->header()->visualIndex(order[position]);
+        if (from != position)
+            list_->header()->moveSection(from, position);
+    }
+    uint32_t rgb = listTextColor(preferences.color);
+    QPalette palette = list_->palette();
+    palette.setColor(QPalette::Text, QColor::fromRgb(rgb));
+    list_->setPalette(palette);
+}
+
+void SecurityPage::syncList() {
+    syncing_ = true;
+    int rows = static_cast<int>(securityList.size());
+    while (list_->topLevelItemCount() > rows)
+        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
+    while (list_->topLevelItemCount() < rows) {
+        auto* item = new QTreeWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        list_->addTopLevelItem(item);
+    }
+    for (int row = 0; row < rows; ++row)
+        syncItem(list_->topLevelItem(row), row);
+    syncing_ = false;
+}
+
+void SecurityPage::syncItem(QTreeWidgetItem* item, int row) {
+    const SecurityListRow& model = securityList[static_cast<size_t>(row)];
+    item->setCheckState(kSecCheckColumn, model.checked ? Qt::Checked : Qt::Unchecked);
+    for (int column = 1; column < kSecurityColumnCount; ++column)
+        item->setText(column, fromText(model.cells[static_cast<size_t>(column)]));
+    if (preferences.iconSize > 0)
+        item->setIcon(kSecCheckColumn, rowIcon(model.icon, preferences.iconSize, *this));
+}
+
+void SecurityPage::applyEnabled() {
+    bool usable = securityActionsEnabled && !keying_;
+    keyEdit_->setEnabled(!keying_);
+    useDefault_->setEnabled(usable);
+    setSelected_->setEnabled(usable);
+}
+
+void SecurityPage::pageActivated() {
+    keyEdit_->setText(fromText(keyTextOnActivate()));
+    keyEdit_->setFocus();
+}
+
+void SecurityPage::setPasswordDialog(PasswordDialog dialog) {
+    passwordDialog_ = std::move(dialog);
+}
+
+void SecurityPage::setAddDeviceDialog(AddDeviceDialog dialog) {
+    addDeviceDialog_ = std::move(dialog);
+}
+
+void SecurityPage::onItemChanged(QTreeWidgetItem* item, int column) {
+    if (syncing_ || column != kSecCheckColumn)
+        return;
+    int row = list_->indexOfTopLevelItem(item);
+    if (row < 0 || row >= static_cast<int>(securityList.size()))
+        return;
+    bool checked = item->checkState(kSecCheckColumn) == Qt::Checked;
+    // Only a change of the check box itself counts; text updates do not.
+    if (checked == securityList[static_cast<size_t>(row)].checked)
+        return;
+    if (securityCheckChanged(row, checked) == CheckAction::OpenPasswordDialog)
+        openPasswordDialog();
+}
+
+void SecurityPage::openPasswordDialog() {
+    int entryIndex = 0;
+    std::string deviceText;
+    rememberedSecurityDevice(entryIndex, deviceText);
+    if (passwordDialog_)
+        passwordDialog_(this, entryIndex, fromText(deviceText));
+    fillSecurityList();
+}
+
+void SecurityPage::onUseDefault() {
+    keyEdit_->setText(fromText(defaultKeyText()));
+    keyEdit_->selectAll();
+    keyEdit_->setFocus();
+}
+
+void SecurityPage::onSetSelected() {
+    // UTF-8 keeps every non-ASCII character as bytes of 128 and above, which
+    // the password rules refuse, instead of turning it into a "?" that would pass.
+    std::string text = keyEdit_->text().toUtf8().toStdString();
+    runSetSelectedDevices(this, text, [this](bool enabled) {
+        keying_ = !enabled;
+        applyEnabled();
+    });
+}
+
+void SecurityPage::onAddDevice() {
+    if (addDeviceDialog_)
+        addDeviceDialog_(this);
+    if (!preferences.autoScan)
+        scanNowMain(mainWindowHandle);
+}
