@@ -9,6 +9,7 @@
 #include "ui/qt/about_page.h"
 #include "ui/qt/diagnostics_page.h"
 #include "ui/qt/main_page.h"
+#include "ui/qt/security_page.h"
 
 PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
@@ -26,6 +27,7 @@ PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
     // Pages, in the order the tabs show them.
     mainPage_ = new MainPage(this);
     addPage(mainPage_, QStringLiteral("Main"));
+    addPage(new SecurityPage(this), QStringLiteral("Security"));
     if (preferences.diagnosticsLevel != 0)
         addPage(new DiagnosticsPage(this), QStringLiteral("Diagnostics"));
     addPage(new AboutPage(this), QStringLiteral("About"));
