@@ -16,6 +16,7 @@
 #include "platform/messages.h"
 #include "plcapi/plcapi.h"
 #include "sim/network.h"
+#include "support/core_bench.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
@@ -39,43 +40,25 @@ std::vector<uint8_t> bytesOf(const sim::AvKey& k) {
 
 class AvMaintenanceSim : public ::testing::Test {
   protected:
-    VirtualClock clock;
-    MemoryWire wire{clock};
-    RecordingMessages messages;
+    CoreBench bench;
+    VirtualClock& clock = bench.clock;
+    MemoryWire& wire = bench.wire;
+    RecordingMessages& messages = bench.messages;
     sim::Network net;
     TempDir dir;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetAvMaintenance();
-        resetPlcapi();
-        setSystemClock(&clock);
-        setPacketDriver(&wire);
-        setMessageSink(&messages);
-        MemoryWire::Port p0;
-        p0.name = "eth0";
-        std::memcpy(p0.mac, kHost0, 6);
-        wire.addPort(p0);
-        MemoryWire::Port p1;
-        p1.name = "eth1";
-        std::memcpy(p1.mac, kHost1, 6);
-        int port = wire.addPort(p1);
-        sim::Station local = sim::Station::av(kLocal);
-        local.local = true;
-        net.addStation(std::move(local));
-        net.attach(wire, port);
+        bench.addPort("eth0", kHost0);
+        net.addStation(localStation());
+        net.attach(wire, bench.addPort("eth1", kHost1));
         openAllInterfaces();
         currentInterface = 1;
     }
-    void TearDown() override {
-        net.detach();
-        closeAllInterfaces();
-        setPacketDriver(nullptr);
-        setMessageSink(nullptr);
-        setSystemClock(nullptr);
-        resetPlcapi();
-        resetAvMaintenance();
-        resetDeviceModel();
+    void TearDown() override { net.detach(); }
+    static sim::Station localStation() {
+        sim::Station local = sim::Station::av(kLocal);
+        local.local = true;
+        return local;
     }
     sim::Station& local() { return net.local(); }
     void learnLocalMac() { std::memcpy(scanStates[1].localMac, local().mac.data(), 6); }

@@ -12,6 +12,7 @@
 #include "packet/packet.h"
 #include "platform/messages.h"
 #include "sim/network.h"
+#include "support/core_bench.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
@@ -30,41 +31,25 @@ std::vector<uint8_t> slice(const std::vector<uint8_t>& v, size_t from, size_t le
 
 class Hp10UpgradeSim : public ::testing::Test {
   protected:
-    VirtualClock clock;
-    MemoryWire wire{clock};
-    RecordingMessages messages;
+    CoreBench bench;
+    VirtualClock& clock = bench.clock;
+    MemoryWire& wire = bench.wire;
+    RecordingMessages& messages = bench.messages;
     sim::Network net;
     TempDir dir;
     std::map<uint32_t, sim::Bytes> before;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetHp10Upgrade();
-        setSystemClock(&clock);
-        setPacketDriver(&wire);
-        setMessageSink(&messages);
-        MemoryWire::Port p;
-        p.name = "eth0";
-        std::memcpy(p.mac, kHost, 6);
-        int port = wire.addPort(p);
         sim::Station local = sim::Station::hp10(kDevice);
         local.local = true;
         net.addStation(std::move(local));
-        net.attach(wire, port);
+        net.attach(wire, bench.addPort("eth0", kHost));
         openAllInterfaces();
         currentInterface = 0;
         std::memcpy(scanStates[0].localMac, device().mac.data(), 6);
         before = device().loaderModules;
     }
-    void TearDown() override {
-        net.detach();
-        closeAllInterfaces();
-        setPacketDriver(nullptr);
-        setMessageSink(nullptr);
-        setSystemClock(nullptr);
-        resetHp10Upgrade();
-        resetDeviceModel();
-    }
+    void TearDown() override { net.detach(); }
     sim::Station& device() { return net.local(); }
     std::string file(const char* name, const std::vector<uint8_t>& bytes) {
         std::string path = dir.file(name);

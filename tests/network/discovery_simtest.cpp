@@ -23,6 +23,7 @@
 #include "sim/network.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/core_bench.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -48,50 +49,24 @@ sim::Fault ignoreAll() {
 
 class DiscoverySim : public ::testing::Test {
   protected:
-    VirtualClock clock;
-    MemoryWire wire{clock};
-    RecordingMessages messages;
-    ManualScanTimer timer;
-    TempDir dir;
+    CoreBench bench;
+    VirtualClock& clock = bench.clock;
+    MemoryWire& wire = bench.wire;
+    RecordingMessages& messages = bench.messages;
+    ManualScanTimer& timer = bench.timer;
+    TempDir& dir = bench.dir;
     std::vector<std::unique_ptr<sim::Network>> nets;
 
-    void SetUp() override {
-        resetDeviceModel();
-        resetHp10Frames();
-        resetAutoScan();
-        resetScan();
-        resetScanLog();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetAvMaintenance();
-        resetSecurityState();
-        setSystemClock(&clock);
-        setPacketDriver(&wire);
-        setMessageSink(&messages);
-        setScanTimer(&timer);
-        setLogDirectory(dir.path());
-        copyText(preferences.appName, "Tollbeam");
-    }
+    void SetUp() override { copyText(preferences.appName, "Tollbeam"); }
     void TearDown() override {
         closeAllInterfaces();
         for (auto& n : nets)
             n->detach();
-        setLocalDeviceObserver(nullptr);
-        resetAutoScan();
-        resetScanLog();
-        setPacketDriver(nullptr);
-        setMessageSink(nullptr);
-        setSystemClock(nullptr);
-        resetDeviceModel();
     }
 
     // One wire port with its own emulated powerline network.
     sim::Network& port(const uint8_t* hostMac) {
-        MemoryWire::Port p;
-        p.name = "eth" + std::to_string(nets.size());
-        p.description = p.name;
-        std::memcpy(p.mac, hostMac, 6);
-        int index = wire.addPort(p);
+        int index = bench.addPort(("eth" + std::to_string(nets.size())).c_str(), hostMac);
         nets.push_back(std::make_unique<sim::Network>());
         nets.back()->attach(wire, index);
         return *nets.back();

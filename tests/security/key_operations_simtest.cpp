@@ -27,6 +27,7 @@
 #include "storage/data_directory.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/core_bench.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -78,30 +79,19 @@ int mainWindow = 0;
 
 class KeyOperationsSim : public ::testing::Test {
   protected:
-    VirtualClock clock;
-    MemoryWire wire{clock};
-    Messages messages;
-    ManualScanTimer timer;
-    TempDir dir;
+    CoreBench bench;
+    VirtualClock& clock = bench.clock;
+    MemoryWire& wire = bench.wire;
+    ManualScanTimer& timer = bench.timer;
+    TempDir& dir = bench.dir;
+    Messages messages; // records owners and the busy flag too
     sim::Network net;
     int scans = 0;
     void* scanOwner = nullptr;
     std::vector<bool> cursor;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetHp10Frames();
-        resetAutoScan();
-        resetScan();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetAvMaintenance();
-        resetSecurityState();
-        resetKeyOperations();
-        setSystemClock(&clock);
-        setPacketDriver(&wire);
         setMessageSink(&messages);
-        setScanTimer(&timer);
         mainWindowHandle = &mainWindow;
         setScanNowHook([this](void* owner) {
             ++scans;
@@ -110,27 +100,13 @@ class KeyOperationsSim : public ::testing::Test {
         setWaitCursorHook([this](bool waiting) { cursor.push_back(waiting); });
         copyText(preferences.appName, "Tollbeam");
         ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
-        MemoryWire::Port p;
-        p.name = "eth0";
-        p.description = "eth0";
-        std::memcpy(p.mac, kHost, 6);
-        net.attach(wire, wire.addPort(p));
+        net.attach(wire, bench.addPort("eth0", kHost));
     }
     void TearDown() override {
         closeAllInterfaces();
         net.detach();
-        setLocalDeviceObserver(nullptr);
         setWaitCursorHook(nullptr);
         mainWindowHandle = nullptr;
-        resetKeyOperations();
-        resetAutoScan();
-        resetSecurityState();
-        resetDeviceDatabaseState();
-        resetPreferences();
-        setPacketDriver(nullptr);
-        setMessageSink(nullptr);
-        setSystemClock(nullptr);
-        resetDeviceModel();
     }
 
     sim::Station& station(sim::Family family, const char* text, const char* devicePassword,

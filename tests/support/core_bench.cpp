@@ -1,0 +1,60 @@
+#include "support/core_bench.h"
+
+#include <cstring>
+
+#include "diagnostics/scan_log.h"
+#include "maintenance/av_maintenance.h"
+#include "maintenance/hp10_upgrade.h"
+#include "network/hp10_frames.h"
+#include "network/model.h"
+#include "network/scan.h"
+#include "packet/driver.h"
+#include "packet/packet.h"
+#include "plcapi/plcapi.h"
+#include "security/key_operations.h"
+#include "security/keys.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+
+void resetCore() {
+    resetDeviceModel();
+    resetPlcapi();
+    resetAvMaintenance();
+    resetHp10Upgrade();
+    resetHp10Frames();
+    resetAutoScan();
+    resetScan();
+    resetScanLog();
+    resetSecurityState();
+    resetKeyOperations();
+    resetPreferences();
+    resetDeviceDatabaseState();
+}
+
+CoreBench::CoreBench() {
+    resetCore();
+    setSystemClock(&clock);
+    setPacketDriver(&wire);
+    setMessageSink(&messages);
+    setScanTimer(&timer);
+    setLogDirectory(dir.path());
+}
+
+CoreBench::~CoreBench() {
+    closeAllInterfaces();
+    setLocalDeviceObserver(nullptr);
+    resetCore();
+    setScanTimer(nullptr);
+    setPacketDriver(nullptr);
+    setMessageSink(nullptr);
+    setSystemClock(nullptr);
+    resetDeviceModel();
+}
+
+int CoreBench::addPort(const char* name, const uint8_t mac[6]) {
+    MemoryWire::Port port;
+    port.name = name;
+    port.description = name;
+    std::memcpy(port.mac, mac, 6);
+    return wire.addPort(port);
+}
