@@ -187,7 +187,7 @@ DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::strin
         entryAt(entryForDevice(entryIndex1, haveMac ? mac : nullptr, name.c_str()));
     if (entry == nullptr) {
         attention(owner, kSelectDeviceFirst);
-        return DialogAction::Close;
+        return DialogAction::Abandon;
     }
     copyText(entry->password, sizeof entry->password, password.c_str());
     saveDeviceDatabase();

@@ -77,6 +77,7 @@ enum class DialogAction {
     Close,         // done (result 1 for the password dialog)
     CloseAndScan,  // the local device has an old firmware: close, then scan now
     WaitForDevice, // Add Device succeeded: the refresh that finds the device closes it
+    Abandon,       // nothing could be stored (message shown): close with result 0
 };
 
 // Opening: with no device (empty `deviceText`) shows "Please select a device

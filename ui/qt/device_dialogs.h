@@ -20,3 +20,14 @@ bool runAddDeviceDialog(QWidget* parent);
 // NVM files" for HomePlug AV, "Config & Image" for Turbo) and runs it. The
 // caller has checked that the local device's row is the selected one.
 void runFirmwareUpgrade(QWidget* parent);
+
+// ---- Open-file dialogs --------------------------------------------------------------
+#include <functional>
+
+enum class FileChooserResult { Chosen, Cancelled, Failed };
+// Asks for one existing file. `filter` is e.g. "PIB File (*.PIB)", `defaultSuffix`
+// the extension added to a name without one. The default shows a QFileDialog;
+// ui tests install their own answer.
+using OpenFileChooser = std::function<FileChooserResult(
+    QWidget* parent, const QString& filter, const QString& defaultSuffix, QString& path)>;
+void setOpenFileChooser(OpenFileChooser chooser); // empty function restores the QFileDialog
