@@ -5,43 +5,18 @@
 #include <cstring>
 
 #include "platform/working_folder.h"
+#include "support/bmp_builder.h"
 #include "support/temp_dir.h"
 #include "ui/bitmap.h"
 
 namespace {
-void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = v & 0xFF;
-    b[at + 1] = v >> 8;
-}
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int n = 0; n < 4; ++n)
-        b[at + n] = (v >> (8 * n)) & 0xFF;
-}
+using bmp::put16;
+using bmp::put32;
 
-// A BITMAPINFOHEADER file with `palette` (BGRX entries) and the rows as given
-// (bottom-up unless height is negative), each padded to 4 bytes.
 std::vector<uint8_t> makeBmp(int32_t width, int32_t height, uint16_t bits,
                              const std::vector<uint32_t>& palette,
                              const std::vector<std::vector<uint8_t>>& rows) {
-    const size_t paletteBytes = palette.size() * 4;
-    const size_t stride = (size_t(width) * bits + 31) / 32 * 4;
-    const size_t offBits = 14 + 40 + paletteBytes;
-    std::vector<uint8_t> b(offBits + stride * rows.size(), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    put32(b, 2, uint32_t(b.size()));
-    put32(b, 10, uint32_t(offBits));
-    put32(b, 14, 40);
-    put32(b, 18, uint32_t(width));
-    put32(b, 22, uint32_t(height));
-    put16(b, 26, 1);
-    put16(b, 28, bits);
-    put32(b, 46, uint32_t(palette.size()));
-    for (size_t n = 0; n < palette.size(); ++n)
-        put32(b, 54 + 4 * n, palette[n]);
-    for (size_t r = 0; r < rows.size(); ++r)
-        std::memcpy(b.data() + offBits + r * stride, rows[r].data(), rows[r].size());
-    return b;
+    return bmp::build(width, height, bits, palette, rows);
 }
 
 // 3 x 2, 24 bits: bottom row red, white, (FE,FF,FF); top row blue, green, black.
