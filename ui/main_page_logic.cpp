@@ -134,7 +134,7 @@ DeviceEntry* touchEntry(const uint8_t* mac) {
 void writeRate(MainRow& row, double rate, int32_t family) {
     row.rateValue = rate;
     row.family = family;
-    row.rate = rateText(rate);
+    row.rate = mainRateText(rate);
     row.quality = qualityText(rate, family, mainPageState.qualityType);
 }
 
@@ -509,7 +509,7 @@ int iconForFamily(int32_t familyCode) {
     return 0;
 }
 
-std::string rateText(double rate) {
+std::string mainRateText(double rate) {
     if (rate == 0)
         return "?";
     char buffer[64];

@@ -70,7 +70,7 @@ uint32_t listTextColor(int32_t color);
 // Icon by family code: 1 HomePlug Turbo (2), 2 HomePlug AV (4), 0 anything else.
 int iconForFamily(int32_t familyCode);
 // "%.2f", or "?" for a rate of 0.
-std::string rateText(double rate);
+std::string mainRateText(double rate);
 // The Quality cell of a rate `x` (Mbit/s) and family code `t`, drawn as
 // `qualityType` chooses. Texts are UTF-8 (bars are U+258C, blocks U+2589).
 std::string qualityText(double x, int32_t familyCode, int qualityType);

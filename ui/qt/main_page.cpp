@@ -1,9 +1,387 @@
 #include "ui/qt/main_page.h"
 
-MainPage::MainPage(QWidget* parent) : QWidget(parent) {}
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
-void MainPage::pageActivated() {}
+#include "network/auto_scan.h"
+#include "platform/main_window.h"
+#include "platform/wait_cursor.h"
+#include "platform/working_folder.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+#include "ui/bitmap.h"
+#include "ui/device_dialogs_logic.h"
+#include "ui/qt/bitmap_painter.h"
+#include "ui/qt/device_dialogs.h"
+#include "ui/qt/ui_seams.h"
+
+namespace {
+
+MainPageSetup pageSetup;
+
+// The row icons in image-list order: HomePlug 1.0, Turbo, AV.
+const char* const kIconFiles[] = {"oemDeviceIconLS.bmp", "oemDeviceIconHS.bmp", "oemDevice.bmp"};
+constexpr int kCertX = 510;
+constexpr int kCertY = 36;
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+// Edits the first cell in place ("Device Name"); every other cell is read-only.
+// The page applies the rename rules when the edit ends.
+class RenameDelegate : public QStyledItemDelegate {
+  public:
+    RenameDelegate(MainPage* page) : QStyledItemDelegate(page), page_(page) {
+        connect(this, &QAbstractItemDelegate::closeEditor, this, [this] {
+            if (rowRenameOpen())
+                page_->renameFinished(row_, nullptr);
+        });
+    }
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        if (index.column() != 0)
+            return nullptr;
+        row_ = index.row();
+        page_->renameStarted(row_);
+        auto* editor = new QLineEdit(parent);
+        editor->setMaxLength(static_cast<int>(kNameReadMax));
+        (void)option;
+        return editor;
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        if (!line || !rowRenameOpen())
+            return;
+        QString text = line->text();
+        QString shown = page_->renameFinished(index.row(), &text);
+        model->setData(index, shown);
+    }
+
+  private:
+    MainPage* page_;
+    mutable int row_ = -1;
+};
+
+void MainPage::setSetup(const MainPageSetup& setup) {
+    pageSetup = setup;
+}
+
+MainPage::MainPage(QWidget* parent) : QWidget(parent) {
+    dialogs_.setPassword = runSetDevicePasswordDialog;
+    dialogs_.addDevice = runAddDeviceDialog;
+    dialogs_.firmwareUpgrade = runFirmwareUpgrade;
+    buildControls();
+    setUpList();
+    setMainViewHooks({[this] { syncFromState(); }, [this](bool on) { setActionsEnabled(on); }});
+    {
+        WaitCursorScope waiting;
+        createMainPage(pageSetup, this);
+    }
+    // The after-upgrade command reaches this page on the window's thread.
+    MainPageLinks links;
+    links.listedPasswords = [] { return mainPageState.rowPasswords; };
+    links.clearList = [] { clearMainRows(); };
+    links.afterUpgrade = [this] {
+        QMetaObject::invokeMethod(this, "afterUpgradeCommand", Qt::QueuedConnection);
+    };
+    setMainPageLinks(std::move(links));
+    loadIcons();
+    applySavedLayout();
+    syncFromState();
+}
+
+MainPage::~MainPage() {
+    setMainViewHooks({});
+    DeviceListHooks none;
+    setDeviceListHooks(none);
+}
+
+void MainPage::setDialogs(Dialogs dialogs) {
+    dialogs_ = std::move(dialogs);
+}
+
+void MainPage::buildControls() {
+    count_ = new QLabel(QStringLiteral("Powerline Devices :"), this);
+    network_ = new QLabel(QStringLiteral("Network Type : Private"), this);
+    status_ = new QLabel(this);
+    status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status_->setMinimumWidth(180);
+    list_ = new QTreeWidget(this);
+    rename_ = new QPushButton(QStringLiteral("Rename"), this);
+    reset_ = new QPushButton(QStringLiteral("Factory Reset"), this);
+    upgrade_ = new QPushButton(QStringLiteral("Firmware Upgrade"), this);
+    scan_ = new QPushButton(QStringLiteral("Scan"), this);
+    scan_->setDefault(true);
+
+    auto* labels = new QHBoxLayout;
+    labels->addWidget(count_);
+    labels->addStretch(1);
+    labels->addWidget(network_);
+    labels->addStretch(1);
+    labels->addWidget(status_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(rename_);
+    buttons->addWidget(reset_);
+    buttons->addWidget(upgrade_);
+    buttons->addStretch(1);
+    buttons->addWidget(scan_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(labels);
+    layout->addSpacing(28); // room for the certification logo
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+
+    connect(rename_, &QPushButton::clicked, this, &MainPage::onRename);
+    connect(reset_, &QPushButton::clicked, this, &MainPage::onFactoryReset);
+    connect(upgrade_, &QPushButton::clicked, this, &MainPage::onFirmwareUpgrade);
+    connect(scan_, &QPushButton::clicked, this, &MainPage::onScan);
+}
+
+void MainPage::setUpList() {
+    columns_ = mainColumns();
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setAllColumnsShowFocus(true);
+    list_->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    list_->setItemDelegate(new RenameDelegate(this));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->setColumnCount(static_cast<int>(columns_.size()));
+    QStringList headers;
+    for (const MainColumnSpec& column : columns_)
+        headers << QString::fromUtf8(column.header);
+    list_->setHeaderLabels(headers);
+
+    QHeaderView* header = list_->header();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setStretchLastSection(false);
+    std::vector<int> order = initialDisplayOrder(static_cast<int>(columns_.size()));
+    for (int position = 0; position < static_cast<int>(order.size()); ++position)
+        header->moveSection(header->visualIndex(order[static_cast<size_t>(position)]), position);
+    for (size_t c = 0; c < columns_.size(); ++c)
+        header->resizeSection(static_cast<int>(c), columns_[c].width);
+
+    QPalette palette = list_->palette();
+    palette.setColor(QPalette::Text, QColor::fromRgb(listTextColor(preferences.color)));
+    list_->setPalette(palette);
+    if (preferences.iconSize > 0)
+        list_->setIconSize(QSize(preferences.iconSize, preferences.iconSize));
+    recordLayout();
+
+    connect(header, &QHeaderView::sectionMoved, this, [this] { recordLayout(); });
+    connect(header, &QHeaderView::sectionResized, this, [this] { recordLayout(); });
+    connect(header, &QHeaderView::sectionClicked, this, &MainPage::onHeaderClicked);
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainPage::onSelectionChanged);
+    connect(list_, &QWidget::customContextMenuRequested, this, &MainPage::showContextMenu);
+}
+
+void MainPage::loadIcons() {
+    icons_.clear();
+    int size = preferences.iconSize;
+    if (size <= 0)
+        return;
+    for (const char* file : kIconFiles) {
+        BitmapImage image;
+        if (loadBitmapFile(inWorkingFolder(file), kWhite, image) == BitmapError::None) {
+            QImage picture =
+                toQImage(image).scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            icons_.push_back(QIcon(QPixmap::fromImage(picture)));
+        } else {
+            icons_.push_back(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        }
+    }
+}
+
+void MainPage::applySavedLayout() {
+    QHeaderView* header = list_->header();
+    int count = static_cast<int>(columns_.size());
+    std::vector<int> order = savedDisplayOrder(count);
+    for (int position = 0; position < count; ++position)
+        header->moveSection(header->visualIndex(order[static_cast<size_t>(position)]), position);
+    for (int c = 0; c < count; ++c)
+        header->resizeSection(c, savedColumnWidth(c));
+    layoutReady_ = true;
+    recordLayout();
+}
+
+void MainPage::recordLayout() {
+    QHeaderView* header = list_->header();
+    std::vector<int> order;
+    std::vector<int> widths;
+    for (int v = 0; v < header->count(); ++v)
+        order.push_back(header->logicalIndex(v));
+    for (int c = 0; c < header->count(); ++c)
+        widths.push_back(header->sectionSize(c));
+    recordListLayout(order, widths);
+}
+
+void MainPage::syncFromState() {
+    syncing_ = true;
+    const std::vector<MainRow>& rows = mainPageState.rows;
+    int macColumn = mainColumnIndex(MainColumn::Mac);
+    QString selectedMac;
+    if (QTreeWidgetItem* current = list_->currentItem(); current && current->isSelected())
+        selectedMac = current->text(macColumn);
+
+    while (list_->topLevelItemCount() > static_cast<int>(rows.size()))
+        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
+    while (list_->topLevelItemCount() < static_cast<int>(rows.size())) {
+        auto* item = new QTreeWidgetItem(list_);
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+    QTreeWidgetItem* reselect = nullptr;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(r));
+        for (size_t c = 0; c < columns_.size(); ++c)
+            item->setText(static_cast<int>(c), qs(rowCell(rows[r], columns_[c].kind)));
+        int icon = rows[r].icon;
+        item->setIcon(0, icon >= 0 && icon < static_cast<int>(icons_.size())
+                             ? icons_[static_cast<size_t>(icon)]
+                             : QIcon());
+        if (!selectedMac.isEmpty() && item->text(macColumn) == selectedMac)
+            reselect = item;
+    }
+    if (reselect) {
+        list_->setCurrentItem(reselect);
+        mainRowSelected(list_->indexOfTopLevelItem(reselect));
+    } else {
+        list_->clearSelection();
+    }
+    count_->setText(qs(mainPageState.countText));
+    network_->setText(qs(mainPageState.networkText));
+    status_->setText(qs(mainPageState.statusText));
+    syncing_ = false;
+}
+
+void MainPage::setActionsEnabled(bool enabled) {
+    for (QPushButton* button : {rename_, reset_, upgrade_, scan_})
+        button->setEnabled(enabled);
+}
+
+int MainPage::selectedRow() const {
+    QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    if (selected.isEmpty())
+        return -1;
+    return list_->indexOfTopLevelItem(selected.first());
+}
+
+void MainPage::pageActivated() {
+    mainPageActivated(this);
+}
 
 bool MainPage::pageDeactivating() {
+    mainPageDeactivated();
     return true;
+}
+
+void MainPage::onSelectionChanged() {
+    if (!syncing_)
+        mainRowSelected(selectedRow());
+}
+
+void MainPage::onHeaderClicked(int logicalIndex) {
+    sortMainRows(logicalIndex);
+}
+
+void MainPage::onRename() {
+    int row = selectedRow();
+    if (!renameRequested(row))
+        return;
+    int target = mainPageState.renameRow;
+    if (target < 0 || target >= list_->topLevelItemCount())
+        target = row;
+    list_->setFocus();
+    list_->editItem(list_->topLevelItem(target), 0);
+}
+
+void MainPage::renameStarted(int row) {
+    beginRowRename(row);
+}
+
+QString MainPage::renameFinished(int row, const QString* text) {
+    std::string typed = text ? text->toStdString() : std::string();
+    std::string shown = endRowRename(row, text ? &typed : nullptr, this);
+    return qs(shown);
+}
+
+void MainPage::onFactoryReset() {
+    WaitCursorScope waiting;
+    factoryResetRequested(selectedRow(), this);
+}
+
+void MainPage::onFirmwareUpgrade() {
+    if (firmwareUpgradeAllowed(selectedRow(), this) && dialogs_.firmwareUpgrade)
+        dialogs_.firmwareUpgrade(this);
+}
+
+void MainPage::onScan() {
+    WaitCursorScope waiting;
+    scanNowMain(this);
+}
+
+void MainPage::addDeviceCommand() {
+    if (dialogs_.addDevice)
+        dialogs_.addDevice(this);
+    if (!preferences.autoScan)
+        scanNowMain(this);
+}
+
+void MainPage::setDevicePasswordCommand() {
+    // The device is the one selected in this list.
+    int row = selectedRow();
+    int entry = 0;
+    QString text;
+    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size())) {
+        const MainRow& selected = mainPageState.rows[static_cast<size_t>(row)];
+        uint8_t mac[6];
+        if (parseMac(selected.mac.c_str(), mac))
+            entry = findDeviceEntry(mac);
+        text = qs(deviceLabelText(selected.name, selected.mac));
+    }
+    if (dialogs_.setPassword)
+        dialogs_.setPassword(this, entry, text);
+}
+
+void MainPage::afterUpgradeCommand() {
+    // Never inside another operation's wait: try again once it is done.
+    if (UiClock::insideWait()) {
+        QTimer::singleShot(kTimerPeriodMs, this, &MainPage::afterUpgradeCommand);
+        return;
+    }
+    afterUpgrade(this);
+}
+
+void MainPage::showContextMenu(const QPoint& at) {
+    QMenu menu(this);
+    QAction* add = menu.addAction(QStringLiteral("Add Device to Network..."));
+    QAction* password = menu.addAction(QStringLiteral("Set Device Password..."));
+    password->setEnabled(selectedRow() >= 0);
+    QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
+    if (chosen == add)
+        addDeviceCommand();
+    else if (chosen == password)
+        setDevicePasswordCommand();
+}
+
+void MainPage::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    drawPicture(painter, *this, "cert.bmp", kCertX, kCertY);
 }

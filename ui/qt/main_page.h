@@ -1,11 +1,100 @@
 #pragma once
-// The Main page: the device list of the current network and its buttons.
+// The Main page: the powerline devices of the current network in a list, the
+// count, network type and scan status labels, and the buttons "Rename",
+// "Factory Reset", "Firmware Upgrade" and "Scan". Rows, texts and the
+// buttons' messages are ui/main_page_logic.h; this widget shows them, hands
+// the clicks in there and keeps the list's column layout in the device
+// database's layout record.
+#include <QIcon>
 #include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "ui/main_page_logic.h"
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 class MainPage : public QWidget {
     Q_OBJECT
   public:
     explicit MainPage(QWidget* parent = nullptr);
+    ~MainPage() override;
+
+    // Where the page finds its files (working folder, data directory); the
+    // program uses the defaults, tests set temporary folders before the
+    // sheet is created.
+    static void setSetup(const MainPageSetup& setup);
+
+    // The sheet made this page current / is leaving it (always allowed).
     void pageActivated();
     bool pageDeactivating();
+
+    // The first selected row, or -1.
+    int selectedRow() const;
+
+    // How the page opens its dialogs; the defaults are the window's dialogs
+    // (ui/qt/device_dialogs.h). Tests may replace them.
+    struct Dialogs {
+        std::function<bool(QWidget*, int, const QString&)> setPassword;
+        std::function<bool(QWidget*)> addDevice;
+        std::function<void(QWidget*)> firmwareUpgrade;
+    };
+    void setDialogs(Dialogs dialogs);
+
+    // Commands besides the buttons.
+    void addDeviceCommand();
+    void setDevicePasswordCommand();
+    // Sent by the upgrade worker when it ends: recompute and scan now.
+    Q_INVOKABLE void afterUpgradeCommand();
+
+    QTreeWidget* deviceList() const { return list_; }
+    QLabel* countLabel() const { return count_; }
+    QLabel* networkLabel() const { return network_; }
+    QLabel* statusLabel() const { return status_; }
+    QPushButton* renameButton() const { return rename_; }
+    QPushButton* factoryResetButton() const { return reset_; }
+    QPushButton* firmwareUpgradeButton() const { return upgrade_; }
+    QPushButton* scanButton() const { return scan_; }
+
+    // Rebuilds the list from the page state (every refresh ends here).
+    void syncFromState();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    friend class RenameDelegate;
+    void buildControls();
+    void setUpList();
+    void loadIcons();
+    void applySavedLayout();
+    void recordLayout();
+    void setActionsEnabled(bool enabled);
+    void onRename();
+    void onFactoryReset();
+    void onFirmwareUpgrade();
+    void onScan();
+    void onSelectionChanged();
+    void onHeaderClicked(int logicalIndex);
+    void showContextMenu(const QPoint& at);
+    // In-place rename of the first cell, driven by the list's editor.
+    void renameStarted(int row);
+    QString renameFinished(int row, const QString* text);
+
+    QTreeWidget* list_ = nullptr;
+    QLabel* count_ = nullptr;
+    QLabel* network_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* rename_ = nullptr;
+    QPushButton* reset_ = nullptr;
+    QPushButton* upgrade_ = nullptr;
+    QPushButton* scan_ = nullptr;
+    std::vector<QIcon> icons_;
+    std::vector<MainColumnSpec> columns_;
+    Dialogs dialogs_;
+    bool syncing_ = false;
+    bool layoutReady_ = false;
 };

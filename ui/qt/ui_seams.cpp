@@ -1,0 +1,182 @@
+#include "ui/qt/ui_seams.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include "platform/wait_cursor.h"
+
+namespace {
+
+constexpr uint32_t kRepaintEveryMs = 15;
+int waitDepth = 0;
+
+QMessageBox::Icon qtIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons qtButtons(MessageButtons buttons) {
+    switch (buttons) {
+    case MessageButtons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MessageButtons::RetryCancel:
+        return QMessageBox::Retry | QMessageBox::Cancel;
+    case MessageButtons::Ok:
+        break;
+    }
+    return QMessageBox::Ok;
+}
+
+MessageResult fromQt(int pressed) {
+    switch (pressed) {
+    case QMessageBox::Cancel:
+        return MessageResult::Cancel;
+    case QMessageBox::Yes:
+        return MessageResult::Yes;
+    case QMessageBox::No:
+        return MessageResult::No;
+    case QMessageBox::Retry:
+        return MessageResult::Retry;
+    default:
+        return MessageResult::Ok;
+    }
+}
+
+bool onWindowThread() {
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+bool headless() {
+    QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+} // namespace
+
+// ---- Message boxes -----------------------------------------------------------------------
+
+MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
+                                     const std::string& caption, MessageIcon icon,
+                                     MessageButtons buttons) {
+    if (!onWindowThread() || headless()) {
+        ConsoleMessages console;
+        return console.show(owner, text, caption, icon, buttons);
+    }
+    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    qtButtons(buttons), static_cast<QWidget*>(owner));
+    return fromQt(box.exec());
+}
+
+// ---- Clock -------------------------------------------------------------------------------
+
+uint32_t UiClock::tickCount() {
+    return real_.tickCount();
+}
+
+void UiClock::sleepMs(uint32_t ms) {
+    if (!onWindowThread()) {
+        real_.sleepMs(ms);
+        return;
+    }
+    static uint32_t lastEvents = 0;
+    const uint32_t start = real_.tickCount();
+    for (;;) {
+        uint32_t now = real_.tickCount();
+        uint32_t elapsed = now - start;
+        if (now - lastEvents >= kRepaintEveryMs) {
+            lastEvents = now;
+            ++waitDepth;
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            --waitDepth;
+            now = real_.tickCount();
+            elapsed = now - start;
+        }
+        if (elapsed >= ms)
+            return;
+        real_.sleepMs(std::min<uint32_t>(ms - elapsed, kRepaintEveryMs));
+    }
+}
+
+bool UiClock::insideWait() {
+    return waitDepth > 0;
+}
+
+// ---- Scan timer --------------------------------------------------------------------------
+
+QtScanTimer::~QtScanTimer() {
+    for (auto& [id, timer] : timers_)
+        delete timer;
+}
+
+unsigned QtScanTimer::start(unsigned periodMs, std::function<void()> routine) {
+    unsigned id = nextId_++;
+    auto* timer = new QTimer(this);
+    timer->setInterval(static_cast<int>(periodMs));
+    connect(timer, &QTimer::timeout, this, [routine = std::move(routine)] {
+        if (!UiClock::insideWait() && routine)
+            routine();
+    });
+    timers_[id] = timer;
+    timer->start();
+    return id;
+}
+
+void QtScanTimer::stop(unsigned id) {
+    auto found = timers_.find(id);
+    if (found == timers_.end())
+        return;
+    found->second->stop();
+    found->second->deleteLater();
+    timers_.erase(found);
+}
+
+// ---- Wait cursor ---------------------------------------------------------------------------
+
+void installWaitCursor() {
+    setWaitCursorHook([](bool waiting) {
+        if (!onWindowThread() || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return;
+        if (waiting)
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        else
+            QApplication::restoreOverrideCursor();
+    });
+}
+
+// ---- All of them -------------------------------------------------------------------------------
+
+UiSeams::UiSeams() {
+    setMessageSink(&messages_);
+    setSystemClock(&clock_);
+    setScanTimer(&timer_);
+    installWaitCursor();
+}
+
+UiSeams::~UiSeams() {
+    stopTimer();
+    setScanTimer(nullptr);
+    setSystemClock(nullptr);
+    setMessageSink(nullptr);
+    setWaitCursorHook({});
+}

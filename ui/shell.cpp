@@ -1,0 +1,22 @@
+#include "ui/shell.h"
+
+#include <cstdio>
+
+#include "platform/messages.h"
+#include "platform/single_instance.h"
+#include "storage/preferences.h"
+
+std::string alreadyRunningText(const std::string& appName) {
+    return appName + " is already running.\nOnly one copy can run at a time.";
+}
+
+bool startShell(const std::string& workingFolder) {
+    std::string prefs =
+        workingFolder.empty() ? std::string(kPrefsFileName) : workingFolder + "/" + kPrefsFileName;
+    readPreferencesFile(prefs);
+    if (acquireSingleInstance(kInstanceLockName))
+        return true;
+    showMessage(alreadyRunningText(prefAppName()), "Attention", MessageIcon::Error,
+                MessageButtons::Ok, nullptr);
+    return false;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The start of halyard before any window exists: the preferences are read
+// first, then the single-instance check. The property sheet (ui/qt) follows.
+#include <string>
+
+// The name of the single-instance lock ("<runtime dir>/halyard.lock").
+inline constexpr const char* kInstanceLockName = "halyard";
+
+// "%s is already running.\nOnly one copy can run at a time." with `appName`.
+std::string alreadyRunningText(const std::string& appName);
+
+// Reads OEMPrefs.dat of `workingFolder` (the current directory when empty)
+// and takes the single-instance lock. When another copy holds it, shows the
+// "already running" box (no owner, caption "Attention", error icon) and
+// returns false: the program then ends with exit code 0 without a window.
+bool startShell(const std::string& workingFolder = {});
