@@ -13,8 +13,8 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "platform/main_window.h"
+#include "security/key_operations.h"
 #include "ui/device_dialogs_logic.h"
-#include "ui/main_page_logic.h"
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/upgrade_worker.h"
 
@@ -89,7 +89,7 @@ QLabel* wrappedLabel(const std::string& text, const char* name) {
 }
 
 void scanNowAfterClose() {
-    scanNowMain(mainWindowHandle);
+    scanNow(mainWindowHandle);
 }
 
 // ---- "Set Device Password" ---------------------------------------------------------------
@@ -345,8 +345,7 @@ class AvUpgradeDialog : public QDialog {
         // The automatic scan stays suspended: the rescan after the upgrade re-arms it.
         UpgradeWorker worker(nvm, pib);
         connect(&worker, &UpgradeWorker::hideFileDialog, this, [this] { hide(); });
-        connect(&worker, &UpgradeWorker::afterUpgrade, this,
-                [] { afterUpgrade(mainWindowHandle); });
+        connect(&worker, &UpgradeWorker::afterUpgrade, this, [] { runAfterUpgradeCommand(); });
         if (worker.start()) {
             UpgradeProgressDialog progress(parentWidget(), worker);
             progress.exec();
@@ -448,7 +447,7 @@ void runFirmwareUpgrade(QWidget* parent) {
         // The device restarted with its new image: rescan, which also re-arms
         // the automatic scan the dialog suspended.
         if (dialog.upgradeRan())
-            afterUpgrade(mainWindowHandle);
+            runAfterUpgradeCommand();
         return;
     }
     default:
