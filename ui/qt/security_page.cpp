@@ -18,6 +18,7 @@
 #include "ui/bitmap.h"
 #include "ui/main_page_logic.h"
 #include "ui/qt/bitmap_painter.h"
+#include "ui/qt/device_dialogs.h"
 #include "ui/security_page_logic.h"
 
 namespace {
@@ -40,7 +41,9 @@ QString fromText(const std::string& text) {
 
 } // namespace
 
-SecurityPage::SecurityPage(QWidget* parent) : QWidget(parent) {
+SecurityPage::SecurityPage(QWidget* parent)
+    : QWidget(parent), passwordDialog_(runSetDevicePasswordDialog),
+      addDeviceDialog_(runAddDeviceDialog) {
     buildControls();
     // Creation: the network's password in the key edit, selected; the
     // columns; the list.
