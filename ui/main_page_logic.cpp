@@ -326,15 +326,6 @@ bool adaptersChanged() {
     return changed;
 }
 
-void seedInterfaceCache() {
-    for (int i = 0; i < kMaxInterfaces; ++i) {
-        InterfaceCacheEntry& cached = mainPageState.interfaceCache[i];
-        cached.localPresent = scanStates[i].localPresent;
-        cached.deviceClass = scanStates[i].deviceClass;
-        std::memcpy(cached.localMac, scanStates[i].localMac, sizeof cached.localMac);
-    }
-}
-
 void handleAdapterChange() {
     if (!adaptersChanged())
         return;
@@ -347,6 +338,7 @@ void handleAdapterChange() {
     }
     recomputeCurrentInterface();
     clearRemotes();
+    clearMainRows(); // also when the automatic scan's hooks are not installed
 }
 
 // The path of the running program, for the capture advice.
@@ -379,14 +371,13 @@ void showNotDetected(void* owner) {
 bool clearAndScan() {
     if (currentInterfaceValid())
         clearRemotes();
-    else
-        clearMainRows();
+    clearMainRows();
     bool found =
         startAutoScan(static_cast<uint16_t>(std::clamp(preferenceIntervalTicks(), 0, 65535)),
                       kDropAfterMisses, preferences.autoScan != 0);
     // The scan itself is the new picture of the adapters: the next refresh
     // compares against it, so it does not clear what the scan just found.
-    seedInterfaceCache();
+    rememberAdapters();
     return found;
 }
 
@@ -590,6 +581,15 @@ void resetMainPage() {
     mainPageState = MainPageState{};
     viewHooks = MainViewHooks{};
     openRename = RenameEdit{};
+}
+
+void rememberAdapters() {
+    for (int i = 0; i < kMaxInterfaces; ++i) {
+        InterfaceCacheEntry& cached = mainPageState.interfaceCache[i];
+        cached.localPresent = scanStates[i].localPresent;
+        cached.deviceClass = scanStates[i].deviceClass;
+        std::memcpy(cached.localMac, scanStates[i].localMac, sizeof cached.localMac);
+    }
 }
 
 void recomputeCurrentInterface() {

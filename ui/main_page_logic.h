@@ -127,6 +127,11 @@ void resetMainPage();
 // device (unchanged when none has); localIsTurbo follows its device class.
 void recomputeCurrentInterface();
 
+// Takes the adapters of every interface (ScanState: local device present,
+// class, MAC) as the known ones; a refresh that finds them changed clears the
+// remote table and the lists. Every deliberate scan ends with this.
+void rememberAdapters();
+
 int findRowByMac(const std::string& macText); // -1 when absent
 bool deleteRowByMac(const std::string& macText);
 void setRowName(int row, const std::string& name);
