@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "diagnostics/diagnostics_report.h"
+#include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "platform/host_info.h"
@@ -49,6 +50,7 @@ class DiagnosticsPageTest : public ::testing::Test {
         resetAutoScan();
         resetDeviceModel();
         resetPreferences();
+        resetAvMaintenance();
     }
 
     void addRemote(int n, std::initializer_list<uint8_t> mac, int32_t type, const char* version,
@@ -94,6 +96,7 @@ class DiagnosticsPageTest : public ::testing::Test {
         nic.deviceClass = kClassAv;
         setMac(nic.localMac, {0x00, 0xB0, 0x52, 0x00, 0x00, 0x0A});
         copyText(nic.keyLabel, "MyHomeNet");
+        copyText(localFirmwareVersion, "KARSA02-3.1.8");
         nic.localStats.highest = 180;
         nic.localStats.lowest = 60;
         setMac(networkRecords[1].hostMac, {0x52, 0x54, 0x00, 0x65, 0x43, 0x21});
@@ -139,7 +142,7 @@ TEST_F(DiagnosticsPageTest, ListsShowInterfacesHostAndHistory) {
     ASSERT_GT(system->topLevelItemCount(), 10);
     EXPECT_EQ(QStringLiteral("On NIC #1 MAC = 52:54:00:12:34:56"),
               system->topLevelItem(0)->text(0));
-    EXPECT_EQ(QStringLiteral("   Firmware: HP 1.0"), system->topLevelItem(4)->text(0));
+    EXPECT_EQ(QStringLiteral("   Firmware: KARSA02-3.1.8 "), system->topLevelItem(4)->text(0));
 
     QTreeWidget* history = page->historyList();
     ASSERT_EQ(14, history->columnCount());

@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "network/auto_scan.h"
 #include "storage/preferences.h"
@@ -66,6 +67,17 @@ void setColumns(QTreeWidget* list, const std::vector<DiagnosticsColumn>& columns
     list->setHeaderLabels(titles);
     for (size_t n = 0; n < columns.size(); ++n)
         list->setColumnWidth(static_cast<int>(n), columns[n].width);
+}
+
+// The columns keep their set widths and grow where a title or a cell needs
+// more room in the font the desktop uses.
+void widenToContents(QTreeWidget* list, const std::vector<DiagnosticsColumn>& columns) {
+    for (size_t n = 0; n < columns.size(); ++n) {
+        const int column = static_cast<int>(n);
+        list->resizeColumnToContents(column);
+        const int needed = list->columnWidth(column);
+        list->setColumnWidth(column, std::max(columns[n].width, needed));
+    }
 }
 
 QTreeWidgetItem* itemOf(const DiagnosticsRow& row) {
@@ -153,12 +165,13 @@ bool DiagnosticsPage::pageDeactivating() {
 }
 
 void DiagnosticsPage::refill() {
-    DiagnosticsLists lists = fillDiagnosticsLists(this);
+    DiagnosticsLists lists = fillDiagnosticsLists(owner());
     systemList_->clear();
     QList<QTreeWidgetItem*> items;
     for (const DiagnosticsRow& row : lists.system)
         items << itemOf(row);
     systemList_->addTopLevelItems(items);
+    widenToContents(systemList_, systemInformationColumns());
     historyRows_ = std::move(lists.history);
     if (sorted_)
         sortHistoryRows(historyRows_, sort_.lastColumn, sort_.direction);
@@ -171,6 +184,7 @@ void DiagnosticsPage::showHistory() {
     for (const DiagnosticsRow& row : historyRows_)
         items << itemOf(row);
     historyList_->addTopLevelItems(items);
+    widenToContents(historyList_, historyColumns(preferences.diagnosticsLevel));
 }
 
 void DiagnosticsPage::historyHeaderClicked(int column) {
@@ -185,7 +199,7 @@ void DiagnosticsPage::deleteClicked() {
     const QList<QTreeWidgetItem*> selected = historyList_->selectedItems();
     if (!selected.isEmpty())
         mac = selected.constFirst()->text(1).toStdString();
-    if (deleteHistoryDevice(mac, this))
+    if (deleteHistoryDevice(mac, owner()))
         refill();
 }
 
@@ -193,15 +207,15 @@ void DiagnosticsPage::saveReportClicked() {
     const QString path = fileChooser ? fileChooser(this) : chooseReportFile(this);
     if (path.isEmpty())
         return;
-    writeDiagnosticsReportFile(QFile::encodeName(path).toStdString(), this);
+    writeDiagnosticsReportFile(QFile::encodeName(path).toStdString(), owner());
 }
 
 void DiagnosticsPage::printReportClicked() {
-    std::string text = writePrintedReport(this);
+    std::string text = writePrintedReport(owner());
     if (text.empty())
-        text = diagnosticsReportText(this);
+        text = diagnosticsReportText(owner());
     const DefaultPrinter printer = printerQuery ? printerQuery() : queryDefaultPrinter();
-    if (!mayPrintReport(printer, this))
+    if (!mayPrintReport(printer, owner()))
         return;
     const QString report = fromLatin1(text);
     if (reportPrinter)

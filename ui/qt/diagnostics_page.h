@@ -44,6 +44,8 @@ class DiagnosticsPage : public QWidget {
     static void setReportPrinter(ReportPrinter printer);
 
   private:
+    // The page as the owner of message boxes shown by the core.
+    void* owner() { return static_cast<QWidget*>(this); }
     void setupDiagnosticsLists();
     void showHistory();
     void deleteClicked();
