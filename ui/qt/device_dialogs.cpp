@@ -162,7 +162,13 @@ class AddDeviceDialog : public QDialog {
         hooks.showStatus = [this](const std::string& text) {
             status_->setText(QString::fromStdString(text));
         };
-        hooks.close = [this] { done(1); };
+        // Closed by the refresh that named the new device. The automatic scan
+        // goes back to how it was before the dialog opened (the addition
+        // restored it already; this covers a close before OK was pressed).
+        hooks.close = [this] {
+            cancelAddDevice(previousScan_);
+            done(1);
+        };
         setAddDeviceDialogHooks(std::move(hooks));
     }
     ~AddDeviceDialog() override { setAddDeviceDialogHooks({}); }
