@@ -356,6 +356,8 @@ class AvUpgradeDialog : public QDialog {
             UpgradeProgressDialog progress(parentWidget(), worker);
             progress.exec();
             worker.waitUntilFinished();
+        } else {
+            suspendAutoScan(previousScan_); // nothing runs, so no rescan re-arms it
         }
         done(1);
     }
