@@ -183,7 +183,9 @@ void MainPage::setUpList() {
     list_->setPalette(palette);
     if (preferences.iconSize > 0)
         list_->setIconSize(QSize(preferences.iconSize, preferences.iconSize));
-    recordLayout();
+    layoutReady_ = true;
+    recordLayout(); // the database may replace it when it is read
+    layoutReady_ = false;
 
     connect(header, &QHeaderView::sectionMoved, this, [this] { recordLayout(); });
     connect(header, &QHeaderView::sectionResized, this, [this] { recordLayout(); });
@@ -212,16 +214,24 @@ void MainPage::loadIcons() {
 void MainPage::applySavedLayout() {
     QHeaderView* header = list_->header();
     int count = static_cast<int>(columns_.size());
+    // Taken before anything moves: every move and resize below would record
+    // the half-applied layout.
     std::vector<int> order = savedDisplayOrder(count);
+    std::vector<int> widths;
+    for (int c = 0; c < count; ++c)
+        widths.push_back(savedColumnWidth(c));
+    layoutReady_ = false;
     for (int position = 0; position < count; ++position)
         header->moveSection(header->visualIndex(order[static_cast<size_t>(position)]), position);
     for (int c = 0; c < count; ++c)
-        header->resizeSection(c, savedColumnWidth(c));
+        header->resizeSection(c, widths[static_cast<size_t>(c)]);
     layoutReady_ = true;
     recordLayout();
 }
 
 void MainPage::recordLayout() {
+    if (!layoutReady_)
+        return;
     QHeaderView* header = list_->header();
     std::vector<int> order;
     std::vector<int> widths;
