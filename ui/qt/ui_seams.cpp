@@ -79,9 +79,19 @@ bool headless() {
 MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
                                      const std::string& caption, MessageIcon icon,
                                      MessageButtons buttons) {
-    if (!onWindowThread() || headless()) {
+    if (headless() || !QCoreApplication::instance()) {
         ConsoleMessages console;
         return console.show(owner, text, caption, icon, buttons);
+    }
+    if (!onWindowThread()) {
+        // A worker's box (the upgrade's outcome) is shown by the window's
+        // thread; the worker waits for the answer.
+        MessageResult result = MessageResult::Ok;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [&] { result = show(owner, text, caption, icon, buttons); },
+            Qt::BlockingQueuedConnection);
+        return result;
     }
     QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     qtButtons(buttons), static_cast<QWidget*>(owner));

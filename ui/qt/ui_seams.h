@@ -11,9 +11,10 @@
 
 class QTimer;
 
-// Shows every box as a modal QMessageBox owned by the given QWidget (or none).
-// On a platform without a screen ("offscreen", "minimal") nobody could press a
-// button, so the box is written to standard error and answered affirmatively.
+// Shows every box as a modal QMessageBox owned by the given QWidget (or none);
+// a box asked for by another thread is shown by the window's thread while the
+// asking thread waits for the answer. On a platform without a screen ("offscreen", "minimal")
+// nobody could press a button, so the box is written to standard error and answered affirmatively.
 class QtMessageBoxSink : public MessageSink {
   public:
     MessageResult show(void* owner, const std::string& text, const std::string& caption,
