@@ -684,6 +684,9 @@ bool scanNowMain(void* owner) {
                     owner);
         return false;
     }
+    // The cycle that disabled the action buttons starts over (or, without a
+    // device, does not run at all): they must not stay disabled.
+    setActionButtonsEnabled(true);
     if (found) {
         recomputeCurrentInterface();
         refreshMainPage(firstRefreshStage());

@@ -212,6 +212,26 @@ TEST_F(MainPageSim, RenamedDeviceKeepsItsNameInTheDatabaseFile) {
     EXPECT_STREQ("Bedroom", deviceTable[index - 1].name);
 }
 
+TEST_F(MainPageSim, ScanEnablesTheActionButtonsACycleDisabled) {
+    h.attachScenario("home.json");
+    ASSERT_TRUE(start());
+    int lastState = -1;
+    DeviceListHooks hooks;
+    hooks.refresh = [](int stage) { refreshMainPage(stage); };
+    hooks.setActions = [&](bool enabled) { lastState = enabled ? 1 : 0; };
+    setDeviceListHooks(hooks);
+    h.tick(1); // step 1 of the cycle
+    ASSERT_EQ(0, lastState);
+    // The adapter goes away before the cycle ends; the user scans.
+    h.net->faults().push_back([] {
+        sim::Fault f;
+        f.kind = sim::Fault::Kind::Ignore;
+        return f;
+    }());
+    EXPECT_FALSE(scanNowMain(nullptr));
+    EXPECT_EQ(1, lastState);
+}
+
 TEST_F(MainPageSim, ActivationRestartsTheTimerAndScansOnReturn) {
     h.attachScenario("home.json");
     ASSERT_TRUE(start());
