@@ -301,51 +301,79 @@ class UpgradeProgressDialog : public QDialog {
     bool cancelling_ = false;
 };
 
-// ---- "Enter PIB & NVM files" ----------------------------------------------------------------
-class AvUpgradeDialog : public QDialog {
+// ---- The two upgrade dialogs: a pair of file paths, each with its browse button ---------------
+// Both suspend the automatic scan while they are open and restore it when cancelled.
+class FilePairDialog : public QDialog {
   public:
-    explicit AvUpgradeDialog(QWidget* parent) : QDialog(parent) {
-        setObjectName("avUpgradeDialog");
-        setWindowTitle("Enter PIB & NVM files");
-        auto* title = new QLabel("Please select appropriate PIB and NVM files.");
-        title->setObjectName("titleLabel");
-        title->setStyleSheet("QLabel { color: blue; background: transparent; }");
-        pib_ = pathEdit("pibEdit", false);
-        nvm_ = pathEdit("nvmEdit", false);
-        auto* browsePib = button("Browse...", "pibBrowse");
-        auto* browseNvm = button("Browse...", "nvmBrowse");
+    struct Row {
+        const char* label;
+        const char* editName;
+        const char* browseName;
+        const FileChoice& choice;
+    };
+
+  protected:
+    FilePairDialog(QWidget* parent, const char* objectName, const char* title,
+                   const char* browseText, bool readOnly, const Row& first, const Row& second)
+        : QDialog(parent) {
+        setObjectName(objectName);
+        setWindowTitle(title);
+        layout_ = new QVBoxLayout(this);
         auto* grid = new QGridLayout;
-        grid->addWidget(new QLabel("PIB"), 0, 0);
-        grid->addWidget(pib_, 0, 1);
-        grid->addWidget(browsePib, 0, 2);
-        grid->addWidget(new QLabel("NVM"), 1, 0);
-        grid->addWidget(nvm_, 1, 1);
-        grid->addWidget(browseNvm, 1, 2);
+        first_ = addRow(grid, 0, first, browseText, readOnly);
+        second_ = addRow(grid, 1, second, browseText, readOnly);
+        layout_->addLayout(grid);
         auto* ok = button("OK", "okButton");
         auto* cancel = button("Cancel", "cancelButton");
-        auto* layout = new QVBoxLayout(this);
-        layout->addWidget(title);
-        layout->addLayout(grid);
-        layout->addLayout(okCancelRow(ok, cancel));
-        connect(browsePib, &QPushButton::clicked, this,
-                [this] { browseInto(this, pib_, kPibChoice); });
-        connect(browseNvm, &QPushButton::clicked, this,
-                [this] { browseInto(this, nvm_, kNvmChoice); });
+        layout_->addLayout(okCancelRow(ok, cancel));
         connect(ok, &QPushButton::clicked, this, [this] { okPressed(); });
         connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
         previousScan_ = suspendAutoScan(0);
     }
 
-  protected:
     void reject() override {
         suspendAutoScan(previousScan_);
         done(0);
     }
+    virtual void okPressed() = 0;
+
+    QVBoxLayout* layout_;
+    QLineEdit* first_;
+    QLineEdit* second_;
+    int previousScan_ = 1;
 
   private:
-    void okPressed() {
-        std::string pib = pib_->text().toStdString();
-        std::string nvm = nvm_->text().toStdString();
+    QLineEdit* addRow(QGridLayout* grid, int row, const Row& r, const char* browseText,
+                      bool readOnly) {
+        QLineEdit* edit = pathEdit(r.editName, readOnly);
+        auto* browse = button(browseText, r.browseName);
+        grid->addWidget(new QLabel(r.label), row, 0);
+        grid->addWidget(edit, row, 1);
+        grid->addWidget(browse, row, 2);
+        const FileChoice* choice = &r.choice;
+        connect(browse, &QPushButton::clicked, this,
+                [this, edit, choice] { browseInto(this, edit, *choice); });
+        return edit;
+    }
+};
+
+// ---- "Enter PIB & NVM files" ----------------------------------------------------------------
+class AvUpgradeDialog : public FilePairDialog {
+  public:
+    explicit AvUpgradeDialog(QWidget* parent)
+        : FilePairDialog(parent, "avUpgradeDialog", "Enter PIB & NVM files", "Browse...", false,
+                         {"PIB", "pibEdit", "pibBrowse", kPibChoice},
+                         {"NVM", "nvmEdit", "nvmBrowse", kNvmChoice}) {
+        auto* title = new QLabel("Please select appropriate PIB and NVM files.");
+        title->setObjectName("titleLabel");
+        title->setStyleSheet("QLabel { color: blue; background: transparent; }");
+        layout_->insertWidget(0, title);
+    }
+
+  private:
+    void okPressed() override {
+        std::string pib = first_->text().toStdString();
+        std::string nvm = second_->text().toStdString();
         if (!confirmAvUpgradeFiles(this, pib, nvm))
             return;
         // The automatic scan stays suspended: the rescan after the upgrade re-arms it.
@@ -361,60 +389,24 @@ class AvUpgradeDialog : public QDialog {
         }
         done(1);
     }
-
-    QLineEdit* pib_;
-    QLineEdit* nvm_;
-    int previousScan_ = 1;
 };
 
 // ---- "Config & Image" -----------------------------------------------------------------------
-class Hp10UpgradeDialog : public QDialog {
+class Hp10UpgradeDialog : public FilePairDialog {
   public:
-    explicit Hp10UpgradeDialog(QWidget* parent) : QDialog(parent) {
-        setObjectName("hp10UpgradeDialog");
-        setWindowTitle("Config & Image");
-        config_ = pathEdit("configEdit", true);
-        image_ = pathEdit("imageEdit", true);
-        auto* browseConfig = button("Browse....", "configBrowse");
-        auto* browseImage = button("Browse....", "imageBrowse");
-        auto* grid = new QGridLayout;
-        grid->addWidget(new QLabel("Config"), 0, 0);
-        grid->addWidget(config_, 0, 1);
-        grid->addWidget(browseConfig, 0, 2);
-        grid->addWidget(new QLabel("Image"), 1, 0);
-        grid->addWidget(image_, 1, 1);
-        grid->addWidget(browseImage, 1, 2);
-        auto* ok = button("OK", "okButton");
-        auto* cancel = button("Cancel", "cancelButton");
-        auto* layout = new QVBoxLayout(this);
-        layout->addLayout(grid);
-        layout->addLayout(okCancelRow(ok, cancel));
-        connect(browseConfig, &QPushButton::clicked, this,
-                [this] { browseInto(this, config_, kCfgChoice); });
-        connect(browseImage, &QPushButton::clicked, this,
-                [this] { browseInto(this, image_, kImgChoice); });
-        connect(ok, &QPushButton::clicked, this, [this] { okPressed(); });
-        connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
-        previousScan_ = suspendAutoScan(0);
-    }
+    explicit Hp10UpgradeDialog(QWidget* parent)
+        : FilePairDialog(parent, "hp10UpgradeDialog", "Config & Image", "Browse....", true,
+                         {"Config", "configEdit", "configBrowse", kCfgChoice},
+                         {"Image", "imageEdit", "imageBrowse", kImgChoice}) {}
     bool upgradeRan() const { return ran_; }
 
-  protected:
-    void reject() override {
-        suspendAutoScan(previousScan_);
-        done(0);
-    }
-
   private:
-    void okPressed() {
-        runHp10Upgrade(image_->text().toStdString(), config_->text().toStdString());
+    void okPressed() override {
+        runHp10Upgrade(second_->text().toStdString(), first_->text().toStdString());
         ran_ = true;
         done(1);
     }
 
-    QLineEdit* config_;
-    QLineEdit* image_;
-    int previousScan_ = 1;
     bool ran_ = false;
 };
 
