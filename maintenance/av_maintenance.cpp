@@ -74,6 +74,13 @@ bool isVersionReply(const PlcReply& reply) {
 
 enum class Confirmation { Accepted, Resend, None };
 
+// How many resends one block may take before the exchange gives up. The
+// library resends a block after a failure status at most three times, and each
+// host action indication that arrives instead of the confirmation queues its
+// response; a device that keeps sending indications must not hold the
+// exchange for ever.
+constexpr int kMaxResendsPerBlock = 8;
+
 // Waits up to the reply time-out for the confirmation of `requestType`. A
 // confirmation with a failure status that made the transfer queue a resend
 // ends the wait early with Resend. Each receive already waits up to the read
@@ -148,6 +155,7 @@ bool firmwareImageUsable(const std::vector<uint8_t>& firmware) {
 
 // Drives a running image write to its end. Every message is the abort text.
 bool runImageWrite(void* owner) {
+    int resends = 0;
     for (;;) {
         if (upgradeCancelRequested.load()) {
             return false;
@@ -159,13 +167,14 @@ bool runImageWrite(void* owner) {
         }
         PlcReply reply{};
         Confirmation c = awaitConfirmation(type, reply);
-        if (c == Confirmation::Resend) {
+        if (c == Confirmation::Resend && ++resends <= kMaxResendsPerBlock) {
             continue;
         }
-        if (c == Confirmation::None) {
+        if (c != Confirmation::Accepted) {
             showUpgradeError("Upgrade failed. Operation aborted.", owner);
             return false;
         }
+        resends = 0;
         sleepMs(1);
         if (reply.state == kReplyStateComplete) {
             return true;
@@ -414,6 +423,7 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
     }
     std::vector<uint8_t> block;
     block.reserve(kPibLength33);
+    int resends = 0;
     for (;;) {
         uint8_t frame[kMmeFrameCapacity] = {};
         uint32_t length = plcapi_NextFrame(sizeof frame, frame);
@@ -424,9 +434,14 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
         }
         PlcReply reply{};
         Confirmation c = awaitConfirmation(kMmtypeReadModule, reply);
-        if (c == Confirmation::Resend) {
+        if (c == Confirmation::Resend && ++resends <= kMaxResendsPerBlock) {
             continue;
         }
+        if (c == Confirmation::Resend) {
+            resetPlcapi();
+            return false;
+        }
+        resends = 0;
         if (c == Confirmation::None || reply.valid != 1 ||
             reply.mmtype != (kMmtypeReadModule | 1) || reply.dataLength < kChunkData) {
             return false;
