@@ -787,6 +787,19 @@ bool renameRequested(int selectedRow) {
     return true;
 }
 
+namespace {
+// The row that shows `mac`, or -1.
+int rowOfMac(const uint8_t* mac) {
+    if (!macIsSet(mac))
+        return -1;
+    const std::string text = formatMac(mac);
+    for (size_t r = 0; r < mainPageState.rows.size(); ++r)
+        if (mainPageState.rows[r].mac == text)
+            return static_cast<int>(r);
+    return -1;
+}
+} // namespace
+
 void beginRowRename(int row) {
     std::string macText;
     if (row >= 0 && row < static_cast<int>(mainPageState.rows.size()))
@@ -802,8 +815,10 @@ std::string endRowRename(int row, const std::string* newText, void* owner) {
         mainPageState.renaming = false;
         std::string stored;
         RenameOutcome outcome = endRename(openRename, newText, stored, owner);
+        // The name goes to the row of the device whose edit began: a sort while
+        // the editor was open moves the devices under the row indices.
         if (outcome == RenameOutcome::Renamed)
-            setRowName(row, stored);
+            setRowName(rowOfMac(openRename.mac), stored);
     }
     if (row < 0 || row >= static_cast<int>(mainPageState.rows.size()))
         return {};

@@ -550,4 +550,36 @@ TEST_F(MainPageLogic, RenameStoresTheNameAndRefusesDuplicates) {
     EXPECT_FALSE(rowRenameOpen());
 }
 
+TEST_F(MainPageLogic, RenameEndingAfterASortNamesTheDeviceWhoseEditBegan) {
+    localAv();
+    appendDeviceEntry(kLocal, "Study");
+    appendDeviceEntry(kRemoteA, "Hall");
+    appendDeviceEntry(kRemoteB, "Zed");
+    remote(0, kRemoteA, kTypeAv, 150);
+    remote(1, kRemoteB, kTypeAv, 90);
+    countActive();
+    settle();
+    const std::string hallMac = formatMac(kRemoteA);
+    int hallRow = -1;
+    for (size_t r = 0; r < mainPageState.rows.size(); ++r)
+        if (mainPageState.rows[r].mac == hallMac)
+            hallRow = static_cast<int>(r);
+    ASSERT_GE(hallRow, 0);
+
+    // The editor opens on Hall's row; a header click sorts the rows under it.
+    beginRowRename(hallRow);
+    for (int click = 0;
+         click < 2 && mainPageState.rows[static_cast<size_t>(hallRow)].mac == hallMac; ++click)
+        sortMainRows(0);
+    const MainRow other = mainPageState.rows[static_cast<size_t>(hallRow)];
+    ASSERT_NE(hallMac, other.mac);
+
+    std::string name = "Kitchen";
+    // The edited index now shows another device, which keeps its own name.
+    EXPECT_EQ(other.name, endRowRename(hallRow, &name, nullptr));
+    EXPECT_STREQ("Kitchen", deviceTable[findDeviceEntry(kRemoteA) - 1].name);
+    for (const MainRow& row : mainPageState.rows)
+        EXPECT_EQ(row.mac == hallMac, row.name == "Kitchen") << row.mac;
+}
+
 } // namespace
