@@ -61,6 +61,26 @@ int entryForDevice(int entryIndex1, const uint8_t* mac, const char* newName) {
     return appendDeviceEntry(mac, newName);
 }
 
+// The first `maxBytes` bytes of a text, one byte fewer or more where the cut
+// would split a UTF-8 character (the window's texts are UTF-8): a name cut in
+// the middle of a character would be stored as a broken character.
+std::string cutText(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    size_t lead = maxBytes;
+    int back = 0;
+    while (lead > 0 && back < 3 && (static_cast<uint8_t>(text[lead]) & 0xC0) == 0x80) {
+        --lead;
+        ++back;
+    }
+    const auto first = static_cast<uint8_t>(text[lead]);
+    const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    // Only a real lead byte whose character reaches past the cut moves it.
+    if (back > 0 && length > 1 && lead + length > maxBytes)
+        return text.substr(0, lead);
+    return text.substr(0, maxBytes);
+}
+
 // The MAC in the parentheses at the end of a label text.
 bool macFromLabel(const std::string& label, uint8_t out[6]) {
     size_t open = label.rfind('(');
@@ -117,11 +137,11 @@ RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std:
 
 RenameOutcome applyRename(int entryIndex1, const uint8_t* mac, const std::string& newText,
                           std::string& storedName, void* owner) {
-    std::string typed = newText.substr(0, kNameReadMax);
+    std::string typed = cutText(newText, kNameReadMax);
     typed = typed.substr(0, typed.find('\0'));
     // The duplicate test uses the name as it would be stored, so a long name
     // whose first 31 characters another device bears is refused too.
-    std::string name = typed.substr(0, kStoredNameMax);
+    std::string name = cutText(typed, kStoredNameMax);
     if (name.empty() || findDeviceEntryByName(name.c_str()) != 0) {
         attention(owner, kAnotherName);
         return RenameOutcome::Refused;
@@ -180,7 +200,7 @@ DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::strin
         return DialogAction::StayOpen;
     uint8_t mac[6];
     bool haveMac = macFromLabel(deviceText, mac);
-    std::string name = nameFromLabel(deviceText).substr(0, kStoredNameMax);
+    std::string name = cutText(nameFromLabel(deviceText), kStoredNameMax);
     if (name.empty() || findDeviceEntryByName(name.c_str()) != 0)
         name = ""; // a new entry never takes another device's name
     DeviceEntry* entry =

@@ -84,6 +84,24 @@ TEST_F(DeviceDialogs, RenameToFortyCharactersStoresThirtyOneAndPersists) {
     EXPECT_EQ("Office", name(2));
 }
 
+TEST_F(DeviceDialogs, RenameCutNeverSplitsACharacter) {
+    std::string stored;
+    // 30 letters, then a two-byte character over the 31st and 32nd byte.
+    const std::string thirty(30, 'k');
+    EXPECT_EQ(RenameOutcome::Renamed, applyRename(1, kMacA, thirty + "\xC3\xBC" + "che", stored));
+    EXPECT_EQ(thirty, stored);
+    EXPECT_EQ(thirty, name(1));
+    // A three-byte character that ends exactly at the 31st byte stays whole.
+    const std::string twentyEight(28, 'e');
+    EXPECT_EQ(RenameOutcome::Renamed,
+              applyRename(1, kMacA, twentyEight + "\xE2\x82\xAC" + "uro", stored));
+    EXPECT_EQ(twentyEight + "\xE2\x82\xAC", name(1));
+    // Single-byte text with high bytes (no UTF-8 lead before them) is cut at 31.
+    const std::string latin = std::string(29, 'l') + "\xB0\xB0\xB0\xB0";
+    EXPECT_EQ(RenameOutcome::Renamed, applyRename(1, kMacA, latin, stored));
+    EXPECT_EQ(latin.substr(0, 31), name(1));
+}
+
 TEST_F(DeviceDialogs, RenameToAnotherDevicesNameIsRefused) {
     std::string stored = "unchanged";
     EXPECT_EQ(RenameOutcome::Refused, applyRename(1, kMacA, "Office", stored));
