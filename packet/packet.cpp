@@ -25,6 +25,12 @@ const char* const kReadErrorText =
     "Error occured while reading the frame. Please try after sometime.";
 const char* const kReadErrorCaption = "Reading Error";
 
+// The interface counters are 32-bit signed numbers that the diagnostics show;
+// a long run of traffic wraps them round instead of overflowing.
+void addWrapping(int32_t& counter, uint32_t amount) {
+    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + amount);
+}
+
 bool validIndex(int index) {
     return index >= 0 && index < kMaxInterfaces;
 }
@@ -63,8 +69,8 @@ bool takeIntoReceivedFrame(int index) {
     ReceivedFrame.data = data;
     ReceivedFrame.length = static_cast<uint32_t>(takeBuffer.size());
     ScanState& state = scanStates[index];
-    state.reads += 1;
-    state.bytesRead += static_cast<int32_t>(ReceivedFrame.length);
+    addWrapping(state.reads, 1);
+    addWrapping(state.bytesRead, ReceivedFrame.length);
     return true;
 }
 
@@ -178,8 +184,8 @@ bool sendFrame(int index, const uint8_t* bytes, size_t length) {
         return false;
     }
     if (sent) {
-        scanStates[index].writes += 1;
-        scanStates[index].bytesWritten += wireLength;
+        addWrapping(scanStates[index].writes, 1);
+        addWrapping(scanStates[index].bytesWritten, wireLength);
     }
     return sent;
 }
