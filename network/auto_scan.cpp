@@ -225,7 +225,9 @@ void ageRemotes() {
         if (slot.missesTillDrop == 0) {
             slot.active = 0;
             slot.stats.rate = 0;
-            slot.missTotal += dropAfterMisses;
+            // Counted in 32 bits as the file stores it; wraps rather than overflows.
+            slot.missTotal =
+                static_cast<int32_t>(static_cast<uint32_t>(slot.missTotal) + dropAfterMisses);
             if (active > 0)
                 --active;
         }

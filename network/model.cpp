@@ -276,7 +276,8 @@ void recordRemote(const uint8_t* mac) {
     slot->missesTillDrop = static_cast<int8_t>(dropAfterMisses);
     stampCurrentKey(*slot);
     slot->active = 1;
-    ++slot->seenCount;
+    // Counted in 32 bits as the file stores it; wraps rather than overflows.
+    slot->seenCount = static_cast<int32_t>(static_cast<uint32_t>(slot->seenCount) + 1u);
 }
 
 double convertRate(uint16_t raw, int kind) {
