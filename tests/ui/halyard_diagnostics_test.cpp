@@ -256,6 +256,31 @@ TEST_F(DiagnosticsPageTest, PrintWithoutAPrinterAsksToInstallOne) {
     EXPECT_EQ(1u, messages.shown.size());
 }
 
+TEST_F(DiagnosticsPageTest, UtfEightNamesAndALatinOneAppNameBothShowAsEntered) {
+    // A name typed in the window is stored as UTF-8; brandkit writes Latin-1.
+    copyText(deviceTable[0].name, "K\xC3\xBC"
+                                  "che");
+    copyText(preferences.appName, "Caf\xE9 Net");
+    open();
+    EXPECT_EQ(QStringLiteral("K\u00FCche,Office,Garage"), historyNames());
+    bool appLine = false;
+    for (int n = 0; n < page->systemList()->topLevelItemCount(); ++n)
+        appLine |= page->systemList()->topLevelItem(n)->text(0).startsWith(
+            QStringLiteral("Caf\u00E9 Net"));
+    EXPECT_TRUE(appLine);
+
+    std::vector<QString> printed;
+    DiagnosticsPage::setReportPrinter([&](QWidget*, const QString& text) {
+        printed.push_back(text);
+        return true;
+    });
+    DiagnosticsPage::setPrinterQuery([] { return DefaultPrinter::Present; });
+    QTest::mouseClick(page->printReportButton(), Qt::LeftButton);
+    ASSERT_EQ(1u, printed.size());
+    EXPECT_TRUE(printed[0].contains(QStringLiteral("\nK\u00FCche\t")));
+    EXPECT_TRUE(printed[0].contains(QStringLiteral("Caf\u00E9 Net")));
+}
+
 TEST_F(DiagnosticsPageTest, TheAutomaticScanRestsWhileThePageIsShown) {
     busyFlag = 0;
     open();

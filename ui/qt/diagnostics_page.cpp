@@ -16,14 +16,17 @@
 
 #include "network/auto_scan.h"
 #include "storage/preferences.h"
+#include "ui/qt/text_codec.h"
 
 namespace {
 DiagnosticsPage::ReportFileChooser fileChooser;
 DiagnosticsPage::PrinterQuery printerQuery;
 DiagnosticsPage::ReportPrinter reportPrinter;
 
-QString fromLatin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+// Names and passwords are UTF-8 as typed in the window, the application name
+// Latin-1 as brandkit writes it.
+QString cellText(const std::string& text) {
+    return textFromBytes(text);
 }
 
 QString chooseReportFile(QWidget* owner) {
@@ -83,7 +86,7 @@ void widenToContents(QTreeWidget* list, const std::vector<DiagnosticsColumn>& co
 QTreeWidgetItem* itemOf(const DiagnosticsRow& row) {
     auto* item = new QTreeWidgetItem;
     for (size_t n = 0; n < row.cells.size(); ++n)
-        item->setText(static_cast<int>(n), fromLatin1(row.cells[n]));
+        item->setText(static_cast<int>(n), cellText(row.cells[n]));
     item->setData(0, Qt::UserRole, row.reference);
     return item;
 }
@@ -217,7 +220,17 @@ void DiagnosticsPage::printReportClicked() {
     const DefaultPrinter printer = printerQuery ? printerQuery() : queryDefaultPrinter();
     if (!mayPrintReport(printer, owner()))
         return;
-    const QString report = fromLatin1(text);
+    // Line by line: the report holds the Latin-1 application name and UTF-8 names.
+    QStringList lines;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find('\n', start);
+        lines << cellText(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    const QString report = lines.join(QLatin1Char('\n'));
     if (reportPrinter)
         reportPrinter(this, report);
     else

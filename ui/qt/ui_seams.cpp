@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "platform/wait_cursor.h"
+#include "ui/qt/text_codec.h"
 
 namespace {
 
@@ -93,8 +94,8 @@ MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
             Qt::BlockingQueuedConnection);
         return result;
     }
-    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    qtButtons(buttons), static_cast<QWidget*>(owner));
+    QMessageBox box(qtIcon(icon), textFromBytes(caption), textFromBytes(text), qtButtons(buttons),
+                    static_cast<QWidget*>(owner));
     return fromQt(box.exec());
 }
 
