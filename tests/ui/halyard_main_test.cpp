@@ -319,6 +319,22 @@ TEST_F(HalyardMain, HeaderClickSortsAndTheLayoutIsSavedWhenTheSheetCloses) {
     EXPECT_EQ(201, header2->sectionSize(0));
 }
 
+TEST_F(HalyardMain, WindowDoesNotCloseInsideAnOperationsWait) {
+    auto sheet = openSheet();
+    UiClock ui;
+    bool asked = false;
+    // The close box is handled while a wait keeps the window painted.
+    QTimer::singleShot(10, sheet.get(), [&] {
+        asked = true;
+        sheet->close();
+    });
+    ui.sleepMs(80);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(sheet->isVisible());
+    sheet->close(); // once the operation is done it closes
+    EXPECT_FALSE(sheet->isVisible());
+}
+
 TEST_F(HalyardMain, SecondCopyEndsWithoutAWindow) {
     // This test process is the copy that runs.
     ASSERT_TRUE(acquireSingleInstance(kInstanceLockName));

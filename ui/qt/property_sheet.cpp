@@ -1,5 +1,6 @@
 #include "ui/qt/property_sheet.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QStyle>
@@ -13,6 +14,7 @@
 #include "ui/qt/diagnostics_page.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/security_page.h"
+#include "ui/qt/ui_seams.h"
 
 namespace {
 
@@ -93,6 +95,19 @@ void PropertySheet::showEvent(QShowEvent* event) {
         shown_ = true;
         activatePage(tabs_->currentWidget());
     }
+}
+
+void PropertySheet::closeEvent(QCloseEvent* event) {
+    // The window's close box is not user input to the event loop, so it
+    // arrives while an operation waits in the window's clock (a scan, a key
+    // operation, the automatic cycle). Closing then would write the database
+    // in the middle of the operation and hide the window while it goes on;
+    // the close is refused until the operation is done.
+    if (UiClock::insideWait()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void PropertySheet::onCurrentChanged(int index) {

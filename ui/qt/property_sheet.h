@@ -26,6 +26,7 @@ class PropertySheet : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     // Adds one page as a tab; pages are added in the order they appear.
