@@ -74,12 +74,34 @@ bool isVersionReply(const PlcReply& reply) {
 
 enum class Confirmation { Accepted, Resend, None };
 
-// How many resends one block may take before the exchange gives up. The
-// library resends a block after a failure status at most three times, and each
-// host action indication that arrives instead of the confirmation queues its
-// response; a device that keeps sending indications must not hold the
-// exchange for ever.
+// How many resends in a row may leave the transfer where it was before the
+// exchange gives up. The library resends a block after a failure status at
+// most three times, and each host action indication that arrives instead of
+// the confirmation queues its response; a device that keeps sending
+// indications must not hold the exchange for ever. A resend during which a
+// confirmation moved the transfer on starts the count again.
 constexpr int kMaxResendsPerBlock = 8;
+
+// Where the transfer stands: the block in flight and the modules still to go.
+struct TransferPosition {
+    uint8_t module;
+    uint32_t position;
+    uint32_t length;
+    uint32_t flags;
+    const BlockCursor* cursor;
+    bool operator==(const TransferPosition&) const = default;
+};
+
+TransferPosition transferPosition() {
+    return {plcSequence.blockModule, plcSequence.blockPosition, plcSequence.blockLength,
+            plcSequence.flags, plcSequence.currentCursor};
+}
+
+// Counts a resend; true while the transfer may go on with it.
+bool resendAllowed(int& resends, const TransferPosition& before) {
+    resends = transferPosition() == before ? resends + 1 : 0;
+    return resends <= kMaxResendsPerBlock;
+}
 
 // Waits up to the reply time-out for the confirmation of `requestType`. A
 // confirmation with a failure status that made the transfer queue a resend
@@ -166,8 +188,9 @@ bool runImageWrite(void* owner) {
             return false;
         }
         PlcReply reply{};
+        const TransferPosition before = transferPosition();
         Confirmation c = awaitConfirmation(type, reply);
-        if (c == Confirmation::Resend && ++resends <= kMaxResendsPerBlock) {
+        if (c == Confirmation::Resend && resendAllowed(resends, before)) {
             continue;
         }
         if (c != Confirmation::Accepted) {
@@ -433,8 +456,9 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
             sendFrame(currentInterface, frame, length);
         }
         PlcReply reply{};
+        const TransferPosition before = transferPosition();
         Confirmation c = awaitConfirmation(kMmtypeReadModule, reply);
-        if (c == Confirmation::Resend && ++resends <= kMaxResendsPerBlock) {
+        if (c == Confirmation::Resend && resendAllowed(resends, before)) {
             continue;
         }
         if (c == Confirmation::Resend) {
