@@ -145,8 +145,17 @@ void stopTimer() {
 }
 
 void timerTick() {
-    if (busyFlag)
+    // A tick can open a message box (the Main page's refresh does), whose own
+    // event loop keeps the window timer firing. A tick never runs inside
+    // another: a nested scan would close and reopen the interfaces under the
+    // outer tick's drain. The outer tick goes on when the box is closed.
+    static bool inTick = false;
+    if (busyFlag || inTick)
         return;
+    inTick = true;
+    struct Leave {
+        ~Leave() { inTick = false; }
+    } leave;
     drainResponses();
     ++scanTickCount;
     if (intervalTicks > 0 && scanTickCount >= intervalTicks) {

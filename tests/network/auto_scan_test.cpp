@@ -191,6 +191,39 @@ TEST_F(AutoScanTest, BusyTickSendsNothingAndKeepsTheCycleState) {
     EXPECT_FALSE(wire.sent.empty());
 }
 
+TEST_F(AutoScanTest, TickFiredInsideATicksMessageBoxDoesNothing) {
+    // The Main page's refresh can open a message box whose event loop keeps
+    // the window timer firing; those ticks must not run a step inside the
+    // step that opened the box.
+    openOnePort();
+    scanStates[0].localPresent = 1;
+    scanStates[0].deviceClass = kClassHp10;
+    std::memcpy(scanStates[0].localMac, kLocal, 6);
+    intervalTicks = 100;
+    startTimer();
+    int refreshes = 0;
+    size_t sentInside = 0;
+    int stepInside = 0;
+    setDeviceListHooks({[&](int) {
+                            ++refreshes;
+                            size_t before = wire.sent.size();
+                            for (int n = 0; n < 5; ++n)
+                                timerTick(); // the box's event loop
+                            sentInside = wire.sent.size() - before;
+                            stepInside = cycleStep;
+                        },
+                        nullptr, nullptr});
+    timerTick();
+    setDeviceListHooks({});
+    EXPECT_EQ(1, refreshes);
+    EXPECT_EQ(0u, sentInside);
+    EXPECT_EQ(1, stepInside);
+    EXPECT_EQ(2, cycleStep); // the outer tick finished its step
+    EXPECT_EQ(1, scanTickCount);
+    timerTick(); // and ticks run again once it has returned
+    EXPECT_EQ(3, cycleStep);
+}
+
 TEST_F(AutoScanTest, CycleStepsAdvanceOnlyWithALocalDevice) {
     openOnePort();
     intervalTicks = 100;
