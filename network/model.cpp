@@ -114,8 +114,7 @@ std::string formatMac(const uint8_t* mac) {
     return text;
 }
 
-namespace {
-int hexDigit(char c) {
+int hexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -124,7 +123,6 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     return -1;
 }
-} // namespace
 
 bool parseMac(const char* text, uint8_t out[6]) {
     std::memset(out, 0, kMacLength);
@@ -132,8 +130,8 @@ bool parseMac(const char* text, uint8_t out[6]) {
         return false;
     const char* p = text;
     for (int n = 0; n < kMacLength; ++n) {
-        int hi = hexDigit(p[0]);
-        int lo = hi < 0 ? -1 : hexDigit(p[1]);
+        int hi = hexDigitValue(p[0]);
+        int lo = hi < 0 ? -1 : hexDigitValue(p[1]);
         if (hi < 0 || lo < 0)
             return false;
         out[n] = static_cast<uint8_t>(hi * 16 + lo);

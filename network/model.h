@@ -196,6 +196,8 @@ std::string formatMac(const uint8_t* mac);
 // Returns false (and leaves `out` zero-filled where nothing was read) when fewer
 // than six groups are valid.
 bool parseMac(const char* text, uint8_t out[6]);
+// Value of one hexadecimal digit, or -1 when `c` is none.
+int hexDigitValue(char c);
 const uint8_t* hostMac();
 const uint8_t* localDeviceMac();
 ScanState& currentScanState();

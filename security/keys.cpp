@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "network/model.h"
+#include "platform/file_io.h"
 
 const uint8_t kDakSalt[8] = {0x08, 0x85, 0x6D, 0xAF, 0x7C, 0xF5, 0x81, 0x85};
 const uint8_t kNmkSalt[8] = {0x08, 0x85, 0x6D, 0xAF, 0x7C, 0xF5, 0x81, 0x86};
@@ -83,17 +84,7 @@ bool kernelRandom(uint8_t* out, size_t length) {
     if (fd < 0) {
         return false;
     }
-    done = 0;
-    while (done < length) {
-        ssize_t got = read(fd, out + done, length - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
+    done = readFully(fd, out, length);
     close(fd);
     return done == length;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packet/packet.h"
+#include "platform/file_io.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "security/keys.h"
@@ -74,17 +75,7 @@ bool readFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>&
         return false;
     }
     out.assign(limit, 0);
-    size_t done = 0;
-    while (done < limit) {
-        ssize_t got = read(fd, out.data() + done, limit - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
+    size_t done = readFully(fd, out.data(), limit);
     close(fd);
     out.resize(done);
     return true;

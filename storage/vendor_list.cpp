@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "network/model.h"
 #include "storage/preferences.h"
 
 std::vector<VendorEntry> vendorTable;
@@ -19,24 +20,14 @@ bool isSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // One or two hexadecimal digits after optional blanks, like "%2X".
 bool readHexByte(const std::string& s, size_t& pos, uint8_t& out) {
     while (pos < s.size() && isSpace(s[pos]))
         ++pos;
     int value = 0;
     int digits = 0;
-    while (digits < 2 && pos < s.size() && hexValue(s[pos]) >= 0) {
-        value = value * 16 + hexValue(s[pos]);
+    while (digits < 2 && pos < s.size() && hexDigitValue(s[pos]) >= 0) {
+        value = value * 16 + hexDigitValue(s[pos]);
         ++pos;
         ++digits;
     }
