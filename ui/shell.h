@@ -10,7 +10,8 @@ inline constexpr const char* kInstanceLockName = "halyard";
 std::string alreadyRunningText(const std::string& appName);
 
 // Reads OEMPrefs.dat of `workingFolder` (the current directory when empty)
-// and takes the single-instance lock. When another copy holds it, shows the
+// and takes the single-instance lock, then installs the network subsystem's
+// local-device observer on the packet interface. When another copy holds the lock, shows the
 // "already running" box (no owner, caption "Attention", error icon) and
 // returns false: the program then ends with exit code 0 without a window.
 bool startShell(const std::string& workingFolder = {});

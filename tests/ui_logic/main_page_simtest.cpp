@@ -14,6 +14,7 @@
 
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "packet/packet.h"
 #include "platform/single_instance.h"
 #include "security/key_operations.h"
 #include "storage/data_directory.h"
@@ -76,6 +77,20 @@ TEST_F(MainPageSim, StartListsTheLocalAndTheReachableRemoteDevices) {
     EXPECT_EQ("Powerline Devices : 3", mainPageState.countText);
     EXPECT_EQ("Network Type : Public", mainPageState.networkText);
     EXPECT_TRUE(h.messages.shown.empty());
+}
+
+TEST_F(MainPageSim, StartInstallsTheLocalDeviceObserverAHomePlug10ScanNeeds) {
+    // A fresh process has no observer: the start-up must install it, or the
+    // self-addressed statistics answer that marks a HomePlug 1.0 local
+    // adapter is never seen.
+    setLocalDeviceObserver(nullptr);
+    h.attachScenario("hp10.json");
+    ASSERT_TRUE(start());
+    cycle();
+    ASSERT_FALSE(mainPageState.rows.empty());
+    EXPECT_EQ("00:04:87:00:00:10", mainPageState.rows[0].mac);
+    EXPECT_EQ("Local", mainPageState.rows[0].location);
+    EXPECT_EQ(kClassHp10, scanStates[currentInterface].deviceClass);
 }
 
 TEST_F(MainPageSim, SecondStartIsRefusedWithTheApplicationName) {
