@@ -537,9 +537,16 @@ std::string deviceCountText(int n) {
 }
 
 std::string networkTypeText() {
-    bool isPublic = currentInterfaceValid() &&
-                    fieldText(currentRecord().keyLabel, sizeof currentRecord().keyLabel) ==
-                        kDefaultNetworkPassword;
+    bool isPublic = false;
+    if (currentInterfaceValid()) {
+        std::string label = fieldText(currentRecord().keyLabel, sizeof currentRecord().keyLabel);
+        // The scan labels a HomePlug 1.0 or Turbo adapter on its standard's
+        // default key with that standard's default password; such a network is
+        // just as public as an AV one on "HomePlugAV", and must not be called
+        // private.
+        isPublic = label == kDefaultNetworkPassword ||
+                   (!localIsAv && label == kHp10DefaultNetworkPassword);
+    }
     return std::string("Network Type : ") + (isPublic ? "Public" : "Private");
 }
 

@@ -77,7 +77,8 @@ std::string qualityText(double x, int32_t familyCode, int qualityType);
 // "%s : %d" with "Powerline Device" (n = 1) or "Powerline Devices".
 std::string deviceCountText(int n);
 // "Network Type : Public" when the current interface's key label is the
-// HomePlug AV default network password, else "Network Type : Private".
+// HomePlug AV default network password (or, with a HomePlug 1.0 or Turbo
+// local adapter, the HomePlug 1.0 one), else "Network Type : Private".
 std::string networkTypeText();
 // Status for a refresh stage: the adding text while a device is being added,
 // " Scanning..." below stage 3, else empty.

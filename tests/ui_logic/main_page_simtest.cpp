@@ -91,6 +91,9 @@ TEST_F(MainPageSim, StartInstallsTheLocalDeviceObserverAHomePlug10ScanNeeds) {
     EXPECT_EQ("00:04:87:00:00:10", mainPageState.rows[0].mac);
     EXPECT_EQ("Local", mainPageState.rows[0].location);
     EXPECT_EQ(kClassHp10, scanStates[currentInterface].deviceClass);
+    // On the standard's default key: labelled with its password and called public.
+    EXPECT_STREQ("HomePlug", networkRecords[currentInterface].keyLabel);
+    EXPECT_EQ("Network Type : Public", mainPageState.networkText);
 }
 
 TEST_F(MainPageSim, SecondStartIsRefusedWithTheApplicationName) {

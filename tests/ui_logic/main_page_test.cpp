@@ -273,9 +273,16 @@ TEST_F(MainPageLogic, StatusAndNetworkTypeTexts) {
     refreshMainPage(3);
     EXPECT_EQ("", mainPageState.statusText);
     EXPECT_EQ("Network Type : Private", mainPageState.networkText);
-    copyText(networkRecords[0].keyLabel, "HomePlug"); // the 1.0 default is not "Public"
+    copyText(networkRecords[0].keyLabel, "HomePlug"); // an AV network named "HomePlug" is private
     refreshMainPage(5);
     EXPECT_EQ("Network Type : Private", mainPageState.networkText);
+    localIsAv = 0; // a HomePlug 1.0 adapter on its standard's default key is public
+    refreshMainPage(5);
+    EXPECT_EQ("Network Type : Public", mainPageState.networkText);
+    copyText(networkRecords[0].keyLabel, "Unknown Encryption Key");
+    refreshMainPage(5);
+    EXPECT_EQ("Network Type : Private", mainPageState.networkText);
+    localIsAv = 1;
     addingDevice = 1;
     refreshMainPage(1);
     EXPECT_EQ("Adding device. Please Wait...", mainPageState.statusText);
