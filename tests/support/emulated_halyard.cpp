@@ -19,6 +19,7 @@
 #include "security/keys.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/core_bench.h"
 #include "ui/bitmap.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/security_page_logic.h"
@@ -29,17 +30,7 @@ void resetAllHalyardState() {
     resetDeviceDialogs();
     resetDiagnostics();
     resetBitmaps();
-    resetAutoScan();
-    resetScan();
-    resetHp10Frames();
-    resetScanLog();
-    resetPlcapi();
-    resetMaintenance();
-    resetKeyOperations();
-    resetSecurityState();
-    resetPreferences();
-    resetDeviceDatabaseState();
-    resetDeviceModel();
+    resetCore();
     setWorkingFolder("");
     mainWindowHandle = nullptr;
 }

@@ -37,6 +37,7 @@
 #include "sim/network.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/emulated_halyard.h"
 #include "support/temp_dir.h"
 #include "ui/main_page_logic.h"
 #include "ui/qt/device_dialogs.h"
@@ -74,17 +75,7 @@ class SecurityPageUi : public ::testing::Test {
     std::vector<std::string> typedPasswords;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetHp10Frames();
-        resetAutoScan();
-        resetScan();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetMaintenance();
-        resetSecurityState();
-        resetKeyOperations();
-        resetMainPage();
-        resetSecurityPage();
+        resetAllHalyardState();
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
@@ -143,14 +134,7 @@ class SecurityPageUi : public ::testing::Test {
         setLocalDeviceObserver(nullptr);
         mainWindowHandle = nullptr;
         setWorkingFolder("");
-        resetSecurityPage();
-        resetMainPage();
-        resetKeyOperations();
-        resetAutoScan();
-        resetSecurityState();
-        resetMaintenance();
-        resetDeviceDatabaseState();
-        resetPreferences();
+        resetAllHalyardState();
         setScanTimer(nullptr);
         setPacketDriver(nullptr);
         setMessageSink(nullptr);

@@ -19,6 +19,7 @@
 #include "security/keys.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/emulated_halyard.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/main_page_logic.h"
 #include "ui/security_page_logic.h"
@@ -52,15 +53,7 @@ class MainPageLogic : public ::testing::Test {
     int syncs = 0;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetAutoScan();
-        resetAvMaintenance();
-        resetKeyOperations();
-        resetSecurityPage();
-        resetDeviceDialogs();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetMainPage();
+        resetAllHalyardState();
         setSystemClock(&clock);
         setMessageSink(&messages);
         setScanTimer(&timer);
@@ -72,14 +65,7 @@ class MainPageLogic : public ::testing::Test {
         interfaceCount = 1;
     }
     void TearDown() override {
-        resetMainPage();
-        resetSecurityPage();
-        resetDeviceDialogs();
-        resetKeyOperations();
-        resetAvMaintenance();
-        resetAutoScan();
-        resetPreferences();
-        resetDeviceDatabaseState();
+        resetAllHalyardState();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

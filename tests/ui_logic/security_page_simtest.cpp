@@ -25,6 +25,7 @@
 #include "storage/data_directory.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/emulated_halyard.h"
 #include "support/temp_dir.h"
 #include "ui/main_page_logic.h"
 #include "ui/security_page_logic.h"
@@ -71,17 +72,7 @@ class SecurityPageSim : public ::testing::TestWithParam<Family> {
     std::vector<bool> controls;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetHp10Frames();
-        resetAutoScan();
-        resetScan();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetMaintenance();
-        resetSecurityState();
-        resetKeyOperations();
-        resetMainPage();
-        resetSecurityPage();
+        resetAllHalyardState();
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
@@ -101,14 +92,7 @@ class SecurityPageSim : public ::testing::TestWithParam<Family> {
         net.detach();
         setLocalDeviceObserver(nullptr);
         mainWindowHandle = nullptr;
-        resetSecurityPage();
-        resetMainPage();
-        resetKeyOperations();
-        resetAutoScan();
-        resetSecurityState();
-        resetMaintenance();
-        resetDeviceDatabaseState();
-        resetPreferences();
+        resetAllHalyardState();
         setScanTimer(nullptr);
         setPacketDriver(nullptr);
         setMessageSink(nullptr);

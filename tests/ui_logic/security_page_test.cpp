@@ -17,6 +17,7 @@
 #include "platform/messages.h"
 #include "security/key_operations.h"
 #include "security/keys.h"
+#include "support/emulated_halyard.h"
 #include "ui/security_page_logic.h"
 
 namespace {
@@ -36,11 +37,7 @@ class SecurityPageLogic : public ::testing::Test {
     int listChanges = 0;
 
     void SetUp() override {
-        resetDeviceModel();
-        resetAutoScan();
-        resetAvMaintenance();
-        resetKeyOperations();
-        resetSecurityPage();
+        resetAllHalyardState();
         setSystemClock(&clock);
         setMessageSink(&messages);
         mainWindowHandle = &mainWindow;
@@ -48,10 +45,7 @@ class SecurityPageLogic : public ::testing::Test {
         interfaceCount = 1;
     }
     void TearDown() override {
-        resetSecurityPage();
-        resetKeyOperations();
-        resetAvMaintenance();
-        resetAutoScan();
+        resetAllHalyardState();
         mainWindowHandle = nullptr;
         setMessageSink(nullptr);
         setSystemClock(nullptr);
