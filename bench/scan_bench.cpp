@@ -34,6 +34,7 @@
 #include "sim/network.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/core_bench.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -54,15 +55,7 @@ double wallMs(std::chrono::steady_clock::time_point since) {
 }
 
 void resetAll(const std::string& dir) {
-    resetDeviceModel();
-    resetHp10Frames();
-    resetAutoScan();
-    resetScan();
-    resetScanLog();
-    resetPreferences();
-    resetDeviceDatabaseState();
-    resetAvMaintenance();
-    resetPlcapi();
+    resetCore();
     setLogDirectory(dir);
 }
 

@@ -18,6 +18,7 @@
 #include "sim/network.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "support/core_bench.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -43,15 +44,7 @@ TEST(ScanWire, FindsNamesAndLabelsTheEmulatedAvAdapterAndListsItsRemotes) {
     ASSERT_TRUE(emulator.running());
 
     net.runIn(NetnsPair::Host, [&] {
-        resetDeviceModel();
-        resetHp10Frames();
-        resetAutoScan();
-        resetScan();
-        resetScanLog();
-        resetPreferences();
-        resetDeviceDatabaseState();
-        resetAvMaintenance();
-        resetPlcapi();
+        resetCore();
         setLogDirectory(dir.path());
         ManualScanTimer timer;
         setScanTimer(&timer);
