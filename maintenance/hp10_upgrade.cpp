@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "network/auto_scan.h"
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
@@ -233,17 +234,6 @@ bool verifyConfigSection(const std::vector<uint8_t>& config, const ConfigSection
     showError(mismatchText);
     return false;
 }
-
-class BusyScope {
-  public:
-    BusyScope() : saved_(busyFlag) { busyFlag = 1; }
-    ~BusyScope() { busyFlag = saved_; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-  private:
-    int saved_;
-};
 
 } // namespace
 

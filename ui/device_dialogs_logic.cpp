@@ -117,8 +117,9 @@ std::string addDeviceHelpText() {
 
 // ---- In-place rename ----------------------------------------------------------------
 
-RenameEdit beginRename(const std::string& macText) {
+RenameEdit beginRename(const std::string& macText, const std::string& shownName) {
     RenameEdit edit;
+    edit.shownName = shownName;
     edit.previousScanState = suspendAutoScan(0);
     if (parseMac(macText.c_str(), edit.mac))
         edit.entryIndex1 = findDeviceEntry(edit.mac);
@@ -129,8 +130,22 @@ RenameEdit beginRename(const std::string& macText) {
 
 RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std::string& storedName,
                         void* owner) {
-    suspendAutoScan(edit.previousScanState);
+    struct Restore {
+        int state;
+        ~Restore() { suspendAutoScan(state); }
+    } restore{edit.previousScanState};
     if (newText == nullptr)
+        return RenameOutcome::Cancelled;
+    std::string typed = cutText(*newText, kNameReadMax);
+    typed = cutText(typed.substr(0, typed.find('\0')), kStoredNameMax);
+    // The entry the edit began with, or the one that holds the MAC now.
+    const DeviceEntry* entry = nullptr;
+    if (validIndex(edit.entryIndex1) && macEqual(deviceTable[edit.entryIndex1 - 1].mac, edit.mac))
+        entry = &deviceTable[edit.entryIndex1 - 1];
+    else if (int found = macIsSet(edit.mac) ? findDeviceEntry(edit.mac) : 0)
+        entry = &deviceTable[found - 1];
+    const std::string current = entry ? fieldText(entry->name) : edit.shownName;
+    if (!typed.empty() && typed == current)
         return RenameOutcome::Cancelled;
     return applyRename(edit.entryIndex1, edit.mac, *newText, storedName, owner);
 }
@@ -295,6 +310,11 @@ int beginAddDevice() {
 
 void cancelAddDevice(int previousScanState) {
     suspendAutoScan(previousScanState);
+    // Closed before the device turned up (Cancel or the close box after a
+    // successful OK): nothing waits for it any more, so no device found later
+    // may take the typed name and password.
+    addingDevice = 0;
+    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
 }
 
 namespace {
@@ -449,9 +469,16 @@ bool runUpgradeWorker(const std::string& nvmPath, const std::string& pibPath,
         while (!tickReached(deadline) && !upgradeCancelRequested.load())
             sleepMs(100);
     }
+    // A cancel during the transfer or during the settle wait: the user is told
+    // so, never that the upgrade succeeded (after the settle wait was cut
+    // short nobody knows whether the device came back with the new firmware).
+    const bool cancelled = upgradeCancelRequested.load();
     if (hooks.closeProgress)
         hooks.closeProgress();
-    if (upgraded)
+    if (cancelled)
+        showMessage(kUpgradeCancelledText, "Information", MessageIcon::Warning, MessageButtons::Ok,
+                    nullptr);
+    else if (upgraded)
         showMessage("Device firmware has been upgraded successfully.", "Information",
                     MessageIcon::Information, MessageButtons::Ok, nullptr);
     if (hooks.afterUpgrade)

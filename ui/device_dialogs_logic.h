@@ -29,6 +29,8 @@ inline constexpr size_t kStoredNameMax = 31;          // characters of a name ke
 inline constexpr size_t kUpgradePathMax = 260;        // characters of an upgrade file path
 inline constexpr uint32_t kUpgradeSettleMs = 15000;   // wait after a successful AV upgrade
 inline constexpr uint32_t kAddFailureSettleMs = 3000; // wait after the key is put back
+inline constexpr const char* kUpgradeCancelledText =
+    "The firmware upgrade was cancelled.\nThe local device may need to be upgraded again.";
 
 // ---- In-place rename ----------------------------------------------------------------
 // One rename edit of the Main page's device list, from its start to its end.
@@ -36,6 +38,7 @@ struct RenameEdit {
     int previousScanState = 1; // what suspendAutoScan returned
     int entryIndex1 = 0;       // device entry of the row, 0 when it has none
     uint8_t mac[6] = {};       // MAC of the row, zero when the text did not parse
+    std::string shownName;     // the row's name when editing began
 };
 
 enum class RenameOutcome {
@@ -46,11 +49,13 @@ enum class RenameOutcome {
 };
 
 // Editing begins: suspends the automatic scan and finds the row's entry by its
-// "MAC Address" text.
-RenameEdit beginRename(const std::string& macText);
+// "MAC Address" text; `shownName` is the name the row shows.
+RenameEdit beginRename(const std::string& macText, const std::string& shownName = {});
 
-// Editing ends: restores the automatic scan, then applies `newText` (null when
-// the edit was cancelled) with applyRename.
+// Editing ends (the editor has closed): applies `newText` (null when the edit
+// was cancelled) with applyRename, then restores the automatic scan, so that
+// no cycle runs while a refusal box is open. Committing the name the device
+// already has is a cancel: nothing is stored and no box is shown.
 RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std::string& storedName,
                         void* owner = nullptr);
 
@@ -133,7 +138,8 @@ inline constexpr int kAddDevicePictureY = 70;
 
 // Opening: suspends the automatic scan; returns the state to restore.
 int beginAddDevice();
-// Cancel: restores the automatic scan.
+// Cancel or close: restores the automatic scan and stops waiting for the
+// device (addingDevice and addedDeviceMac cleared).
 void cancelAddDevice(int previousScanState);
 // OK: the checks, then the addition itself. `previousScanState` is what
 // beginAddDevice returned; the automatic scan is restored where the flow says.

@@ -11,8 +11,10 @@
 
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
+#include "network/hp10_frames.h"
 #include "network/scan.h"
 #include "packet/packet.h"
+#include "platform/clock.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "platform/working_folder.h"
@@ -258,7 +260,11 @@ void fillDeviceList() {
 // password the user gave, any other the first free default name.
 void addEntryForSlot(const RemoteDevice& slot) {
     char name[sizeof(DeviceEntry::name)];
-    bool added = addingDevice != 0;
+    // Where the addition learned the new device's MAC, only that device
+    // takes the typed name and password: another one that happens to appear
+    // during the addition gets a default name.
+    bool added =
+        addingDevice != 0 && (!macIsSet(addedDeviceMac) || macEqual(slot.mac, addedDeviceMac));
     if (added)
         copyText(name, addedDeviceName);
     else
@@ -266,10 +272,11 @@ void addEntryForSlot(const RemoteDevice& slot) {
     int index = appendDeviceEntry(slot.mac, name);
     if (index <= 0)
         return;
-    if (added) {
-        copyText(deviceTable[index - 1].password, addedDevicePassword);
-        addingDevice = 0;
-    }
+    if (!added)
+        return;
+    copyText(deviceTable[index - 1].password, addedDevicePassword);
+    addingDevice = 0;
+    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
     closeAddDeviceDialog();
 }
 
@@ -682,10 +689,37 @@ bool createMainPage(const MainPageSetup& setup, void* owner) {
     return scanNowMain(owner);
 }
 
+// With AutoScan off no timer cycle runs, yet only a cycle finds the remote
+// devices (their parameters and station answers): Scan runs one whole cycle
+// itself, at the timer's pace, so the list, the Security page and the Add
+// Device dialog work as with AutoScan on.
+namespace {
+void runOneCycle() {
+    BusyScope busy; // the timer's own ticks stay out of it
+    cycleStep = 1;
+    waitTicks = 0;
+    constexpr int kMostTicks = 4 * kCycleIdle; // a cycle that stalls still ends
+    for (int tick = 0; tick < kMostTicks && cycleStep < kCycleIdle; ++tick) {
+        sleepMs(kTimerPeriodMs);
+        drainResponses();
+        const int before = cycleStep;
+        runCycleStep();
+        if (cycleStep == before && cycleStep != 6)
+            break; // no local device any more: the step cannot run
+    }
+    cycleStep = kCycleIdle;
+    setActionButtonsEnabled(true);
+}
+} // namespace
+
 bool scanNowMain(void* owner) {
     bool found = false;
     try {
         found = clearAndScan();
+        if (found && !preferences.autoScan) {
+            recomputeCurrentInterface();
+            runOneCycle();
+        }
     } catch (const std::exception&) {
         showMessage(kScanFailedText, kScanFailedCaption, MessageIcon::Error, MessageButtons::Ok,
                     owner);
@@ -695,6 +729,9 @@ bool scanNowMain(void* owner) {
     // device, does not run at all): they must not stay disabled.
     setActionButtonsEnabled(true);
     if (found) {
+        // A scan that finds the adapter again ends the quiet spell the key
+        // operations asked for; the next loss is reported again.
+        quietNotDetected = 0;
         recomputeCurrentInterface();
         refreshMainPage(firstRefreshStage());
     } else if (!quietNotDetected) {
@@ -745,12 +782,24 @@ void mainPageDeactivated() {
 void mainRowSelected(int row) {
     if (row >= 0)
         mainPageState.renameRow = row;
+    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size()))
+        mainPageState.selectedMac = mainPageState.rows[static_cast<size_t>(row)].mac;
+}
+
+void mainSelectionCleared() {
+    mainPageState.selectedMac.clear();
+}
+
+int selectedRowByMac() {
+    return mainPageState.selectedMac.empty() ? -1 : findRowByMac(mainPageState.selectedMac);
 }
 
 // ---- Sorting ------------------------------------------------------------------------------
 
 bool rowComesAfter(const MainRow& a, const MainRow& b, MainColumn kind, int direction) {
-    if (kind == MainColumn::Rate) {
+    // The quality words say how good the rate is; they sort by the rate, not
+    // by their alphabet.
+    if (kind == MainColumn::Rate || kind == MainColumn::Quality) {
         if (a.rateValue == b.rateValue)
             return false;
         return direction ? a.rateValue < b.rateValue : a.rateValue > b.rateValue;
@@ -808,28 +857,30 @@ int rowOfMac(const uint8_t* mac) {
 } // namespace
 
 void beginRowRename(int row) {
-    std::string macText;
-    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size()))
+    std::string macText, shown;
+    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size())) {
         macText = mainPageState.rows[static_cast<size_t>(row)].mac;
-    openRename = beginRename(macText);
+        shown = mainPageState.rows[static_cast<size_t>(row)].name;
+    }
+    openRename = beginRename(macText, shown);
     mainPageState.renaming = true;
 }
 
 std::string endRowRename(int row, const std::string* newText, void* owner) {
-    if (!mainPageState.renaming)
-        newText = nullptr;
-    else {
+    if (mainPageState.renaming) {
+        // Closed before any box opens: a refusal box is shown with the editor
+        // gone, and the automatic scan comes back only after it (endRename).
         mainPageState.renaming = false;
         std::string stored;
         RenameOutcome outcome = endRename(openRename, newText, stored, owner);
-        // The name goes to the row of the device whose edit began: a sort while
-        // the editor was open moves the devices under the row indices.
+        // The name goes to the row of the device whose edit began, found by
+        // its MAC: the rows may have been rebuilt while the box was open.
         if (outcome == RenameOutcome::Renamed)
             setRowName(rowOfMac(openRename.mac), stored);
     }
+    rowsChanged();
     if (row < 0 || row >= static_cast<int>(mainPageState.rows.size()))
         return {};
-    rowsChanged();
     return mainPageState.rows[static_cast<size_t>(row)].name;
 }
 
@@ -842,16 +893,15 @@ void factoryResetRequested(int selectedRow, void* owner) {
         showMessage(kNoSelectionText, "Attention", MessageIcon::Warning, MessageButtons::Ok, owner);
         return;
     }
+    // The device is taken before the question: nothing refers to the row
+    // while the box is open.
+    uint8_t mac[6] = {};
+    bool haveMac = parseMac(mainPageState.rows[static_cast<size_t>(selectedRow)].mac.c_str(), mac);
     int resume = suspendAutoScan(0);
     MessageResult answer = showMessage(kResetQuestion, kResetCaption, MessageIcon::Information,
                                        MessageButtons::OkCancel, owner);
     if (answer == MessageResult::Ok) {
-        uint8_t mac[6] = {};
-        // The row may have gone while the question was open (a refresh).
-        bool haveRow =
-            selectedRow < static_cast<int>(mainPageState.rows.size()) &&
-            parseMac(mainPageState.rows[static_cast<size_t>(selectedRow)].mac.c_str(), mac);
-        bool done = haveRow && resetToFactoryDefaults(mac) != 0;
+        bool done = haveMac && resetToFactoryDefaults(mac) != 0;
         showMessage(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
     }
     suspendAutoScan(resume);

@@ -108,6 +108,7 @@ struct MainPageState {
     std::vector<MainRow> rows;
     int renameRow = -1;                  // row last selected
     bool renaming = false;               // an in-place rename is open
+    std::string selectedMac;             // MAC of the selected row, kept across rebuilds
     std::array<int, 8> savedDirection{}; // per sub-item, 0 at start
     std::array<InterfaceCacheEntry, kMaxInterfaces> interfaceCache{};
     bool notDetectedGuard = false;
@@ -188,6 +189,10 @@ void mainPageActivated(void* owner);
 void mainPageDeactivated();
 // A selection change to `row` (-1: nothing selected, the rename row stays).
 void mainRowSelected(int row);
+// The user took the selection away (not a rebuild of the list).
+void mainSelectionCleared();
+// The row of the selected device after a rebuild, or -1.
+int selectedRowByMac();
 
 // Sorts the rows by a click on the header of sub-item `subItem`.
 void sortMainRows(int subItem);

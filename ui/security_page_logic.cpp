@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <utility>
 
 #include "maintenance/av_maintenance.h"
@@ -29,6 +30,15 @@ namespace {
 
 constexpr uint32_t kMarkSettleMs = 100; // after marking the key as changed
 
+// What the user chose, by device: the checked rows and the row last checked.
+// The rows themselves come and go with every refresh and every interval's
+// clearing of the list; these survive them.
+std::set<std::string> checkedMacs;
+std::string rememberedMac;
+
+// The remembered row index follows the remembered device.
+void updateRememberedRow();
+
 SecurityPageHooks pageHooks;
 
 void notifyListChanged() {
@@ -52,8 +62,9 @@ std::string numberedName(size_t number) {
     return text;
 }
 
+// The same picture per family as the Main page's rows.
 int iconFor(int32_t code) {
-    return code == kTypeTurbo ? 1 : 0;
+    return iconForFamily(code);
 }
 
 int findSecurityRow(const std::string& mac) {
@@ -74,9 +85,14 @@ void eraseRow(int i) {
 }
 
 void insertRow(int at, SecurityListRow row) {
+    row.checked = checkedMacs.count(row.cells[kSecMacColumn]) != 0;
     securityList.insert(securityList.begin() + at, std::move(row));
     if (rememberedSecurityRow >= at)
         ++rememberedSecurityRow;
+}
+
+void updateRememberedRow() {
+    rememberedSecurityRow = rememberedMac.empty() ? -1 : findSecurityRow(rememberedMac);
 }
 
 // Password and name cells from the device's entry (index 1-based, 0 none).
@@ -256,10 +272,15 @@ void fillSecurityList() {
     fillLocalRow();
     fillRemoteRows();
     removeSilentRows();
+    for (SecurityListRow& row : securityList)
+        row.checked = checkedMacs.count(row.cells[kSecMacColumn]) != 0;
+    updateRememberedRow();
     notifyListChanged();
 }
 
 void clearSecurityList() {
+    // The rows go; the user's checks and remembered device stay for the
+    // rows the next refresh brings back.
     securityList.clear();
     rememberedSecurityRow = -1;
     notifyListChanged();
@@ -305,8 +326,13 @@ CheckAction securityCheckChanged(int row, bool checked) {
     if (row < 0 || row >= static_cast<int>(securityList.size()))
         return CheckAction::None;
     securityList[row].checked = checked;
-    if (!checked)
+    const std::string& mac = securityList[row].cells[kSecMacColumn];
+    if (!checked) {
+        checkedMacs.erase(mac);
         return CheckAction::None;
+    }
+    checkedMacs.insert(mac);
+    rememberedMac = mac;
     rememberedSecurityRow = row;
     if (securityList[row].cells[kSecLocationColumn] != kLocalText)
         return CheckAction::OpenPasswordDialog;
@@ -316,14 +342,30 @@ CheckAction securityCheckChanged(int row, bool checked) {
 bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText) {
     entryIndex1 = 0;
     deviceText.clear();
-    if (rememberedSecurityRow < 0 || rememberedSecurityRow >= static_cast<int>(securityList.size()))
-        return false;
-    const SecurityListRow& row = securityList[rememberedSecurityRow];
+    updateRememberedRow();
+    if (rememberedSecurityRow >= 0 &&
+        rememberedSecurityRow < static_cast<int>(securityList.size())) {
+        const SecurityListRow& row = securityList[rememberedSecurityRow];
+        uint8_t mac[6];
+        if (parseMac(row.cells[kSecMacColumn].c_str(), mac))
+            entryIndex1 = findDeviceEntry(mac);
+        deviceText = row.cells[kSecNameColumn] + "  (" + row.cells[kSecMacColumn] + ")";
+        return true;
+    }
+    // The row is not listed right now (an interval cleared the list): the
+    // device is still the one the user checked.
     uint8_t mac[6];
-    if (parseMac(row.cells[kSecMacColumn].c_str(), mac))
-        entryIndex1 = findDeviceEntry(mac);
-    deviceText = row.cells[kSecNameColumn] + "  (" + row.cells[kSecMacColumn] + ")";
+    if (rememberedMac.empty() || !parseMac(rememberedMac.c_str(), mac))
+        return false;
+    entryIndex1 = findDeviceEntry(mac);
+    if (entryIndex1 == 0)
+        return false;
+    deviceText = fieldText(deviceTable[entryIndex1 - 1].name) + "  (" + rememberedMac + ")";
     return true;
+}
+
+bool securityDeviceChecked(const std::string& macText) {
+    return checkedMacs.count(macText) != 0;
 }
 
 SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
@@ -358,6 +400,8 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
 
 void resetSecurityPage() {
     securityList.clear();
+    checkedMacs.clear();
+    rememberedMac.clear();
     rememberedSecurityRow = -1;
     securityStatusText.clear();
     securityActionsEnabled = true;

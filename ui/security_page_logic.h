@@ -61,14 +61,16 @@ constexpr size_t kKeyTextMax = 79;
 // ---- The list ----------------------------------------------------------------------------
 struct SecurityListRow {
     int reference = 0; // 0 the local device, else remote slot + 1
-    int icon = 0;      // 1 HomePlug Turbo, 0 every other family
+    int icon = 0;      // as on the Main page: 0 HomePlug 1.0, 1 Turbo, 2 AV
     bool checked = false;
     std::array<std::string, kSecurityColumnCount> cells; // sub-item order; cell 0 is empty
 };
 
 // The rows as the page shows them, the local device first.
 extern std::vector<SecurityListRow> securityList;
-// The row last checked (index into securityList), -1 when none.
+// The row last checked (index into securityList), -1 when none or when that
+// device is not listed right now. Checks and the remembered device are kept
+// by MAC, so every rebuild of the list brings them back.
 extern int rememberedSecurityRow;
 // The status text, mirroring the Main page's scan status.
 extern std::string securityStatusText;
@@ -115,7 +117,10 @@ CheckAction securityCheckChanged(int row, bool checked);
 // The device of the remembered row, as the "Set Device Password" dialog
 // needs it: the 1-based device entry index (0 when the device has none) and
 // the text "<name>  (<MAC>)". False when no row is remembered.
+// The device stays remembered while its row is away (an interval's clearing).
 bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText);
+// Whether the user checked the device with this MAC text.
+bool securityDeviceChecked(const std::string& macText);
 
 // Outcome of "Set Selected Devices".
 enum class SetSelectedResult { NoneChecked, InvalidKey, Cancelled, Applied };

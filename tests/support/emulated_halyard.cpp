@@ -37,9 +37,13 @@ void resetAllHalyardState() {
 
 EmulatedHalyard::EmulatedHalyard(bool installClock) : clockInstalled_(installClock) {
     resetAllHalyardState();
-    if (clockInstalled_)
+    if (clockInstalled_) {
         setSystemClock(&clock);
-    setPacketDriver(&wire);
+        setPacketDriver(&wire);
+    } else {
+        realTime_ = std::make_unique<RealTimeWire>(wire);
+        setPacketDriver(realTime_.get());
+    }
     setMessageSink(&messages);
     setScanTimer(&timer);
     setLogDirectory(dir.path());

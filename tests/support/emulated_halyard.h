@@ -21,6 +21,7 @@
 #include "platform/messages.h"
 #include "sim/network.h"
 #include "storage/prefs_layout.h"
+#include "support/real_time_wire.h"
 #include "support/temp_dir.h"
 #include "ui/main_page_logic.h"
 
@@ -34,8 +35,9 @@ void resetAllHalyardState();
 
 class EmulatedHalyard {
   public:
-    // `installClock` false leaves the real clock (tests that let Qt's own
-    // timers drive the automatic scan in real time).
+    // `installClock` false leaves the real clock and puts the wire on it
+    // (RealTimeWire): the live tests, where Qt's own timers drive the
+    // automatic scan in real time.
     explicit EmulatedHalyard(bool installClock = true);
     ~EmulatedHalyard();
     EmulatedHalyard(const EmulatedHalyard&) = delete;
@@ -70,6 +72,7 @@ class EmulatedHalyard {
 
   private:
     sim::Network& attach(std::unique_ptr<sim::Network> network);
+    std::unique_ptr<RealTimeWire> realTime_;
     bool clockInstalled_;
     bool hadRuntimeDir_ = false;
     std::string oldRuntimeDir_;

@@ -375,9 +375,10 @@ TEST_F(UpgradeUi, CancelInTheProgressDialogStopsTheWorkerAtABlockBoundary) {
     EXPECT_EQ(oldNvm, net.local().nvm);
     EXPECT_EQ(0u, net.local().commits);
     std::vector<std::string> shown = texts();
-    ASSERT_EQ(3u, shown.size());
+    ASSERT_EQ(4u, shown.size());
     EXPECT_EQ("Cancelling upgrade process may destroy the device. Click OK to continue.", shown[2]);
     EXPECT_EQ("Warning....", messages.shown[2].caption);
+    EXPECT_EQ(kUpgradeCancelledText, shown[3]); // said so, never "upgraded successfully"
     EXPECT_EQ(1, afterUpgrades); // the rescan follows a cancelled upgrade too
 }
 

@@ -186,6 +186,9 @@ class SecurityPageUi : public ::testing::Test {
         QRect box =
             list()->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list());
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, box.center());
+        // The password dialog opens from the event loop, not inside the
+        // list's item-changed signal.
+        QApplication::processEvents();
     }
 
     void typeKey(const QString& text) {
@@ -226,7 +229,7 @@ TEST_F(SecurityPageUi, ListsTheLocalDeviceFirstAndTheColumnsInTheirOrder) {
     EXPECT_EQ((QStringList{"", "Device Name", "Location", "Device Password", "MAC Address",
                            "Firmware Version"}),
               shown);
-    EXPECT_EQ(310, list()->columnWidth(kSecFirmwareColumn));
+    EXPECT_GE(list()->columnWidth(kSecFirmwareColumn), 310); // grows with the font
     EXPECT_EQ(QColor(0, 0, 255), list()->palette().color(QPalette::Text));
     // The controls of the key setting.
     EXPECT_EQ(QStringLiteral("Encryption Key Setting"), page->findChild<QGroupBox*>()->title());
@@ -348,7 +351,7 @@ TEST_F(SecurityPageUi, TheRealPasswordDialogStoresWhatTheUserTypes) {
     page->setPasswordDialog(runSetDevicePasswordDialog);
     bool answered = false;
     QString label;
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(50, [&] {
         QWidget* dialog = QApplication::activeModalWidget();
         ASSERT_NE(nullptr, dialog);
         for (QLabel* l : dialog->findChildren<QLabel*>())
@@ -384,8 +387,9 @@ TEST_F(SecurityPageUi, AddDeviceOpensTheDialogAndScansWithoutAutoScan) {
     QTest::mouseClick(page->addDeviceButton(), Qt::LeftButton);
     ASSERT_EQ(1u, parents.size());
     EXPECT_EQ(page.get(), parents[0]);
-    EXPECT_GT(wire.sent.size(), sent);         // scanned now
-    EXPECT_EQ(1, list()->topLevelItemCount()); // the remotes return with the next cycle
+    EXPECT_GT(wire.sent.size(), sent); // scanned now
+    // Without AutoScan the Scan runs one whole cycle: the remotes are listed.
+    EXPECT_EQ(3, list()->topLevelItemCount());
 }
 
 TEST_F(SecurityPageUi, AutomaticCycleDisablesTheActionButtons) {

@@ -180,7 +180,9 @@ TEST_F(UpgradeWorkerFlow, CancelStopsAtTheNextBlockAndStillRescans) {
     EXPECT_LT(frames, 5u); // a full upgrade of these images sends dozens
     EXPECT_EQ(oldNvm, local.nvm);
     EXPECT_EQ(0u, local.commits);
-    EXPECT_TRUE(messages.shown.empty()); // no success, no failure box
+    // No success and no failure box: the user is told it was cancelled.
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_EQ(kUpgradeCancelledText, messages.shown[0].text);
     ASSERT_EQ(3u, steps.size());
     EXPECT_EQ("hide", steps[0]);
     EXPECT_EQ("after", steps[2]);

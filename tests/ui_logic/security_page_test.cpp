@@ -130,9 +130,9 @@ TEST_F(SecurityPageLogic, LocalFirstThenRemotesWithEntriesOnly) {
     EXPECT_EQ(0, securityList[0].reference);
     EXPECT_EQ(1, securityList[1].reference);
     EXPECT_EQ(2, securityList[2].reference);
-    // Icon 1 only for HomePlug Turbo; HomePlug AV shares icon 0 with 1.0.
-    EXPECT_EQ(0, securityList[0].icon);
-    EXPECT_EQ(0, securityList[1].icon);
+    // The Main page's picture per family: 2 HomePlug AV, 1 Turbo, 0 1.0.
+    EXPECT_EQ(2, securityList[0].icon);
+    EXPECT_EQ(2, securityList[1].icon);
     EXPECT_EQ(1, securityList[2].icon);
     EXPECT_EQ(1, listChanges);
 

@@ -1,8 +1,13 @@
 #include "ui/qt/bitmap_painter.h"
 
+#include <QIcon>
 #include <QPainter>
+#include <QPixmap>
+#include <QStyle>
 #include <QWidget>
 #include <cstring>
+
+#include "platform/working_folder.h"
 
 namespace {
 Rgb pageColourOf(const QWidget& window) {
@@ -35,4 +40,33 @@ bool drawPicture(QPainter& painter, const QWidget& window, const std::string& fi
         return false;
     painter.drawImage(x, y, picture);
     return true;
+}
+
+QIcon devicePicture(const char* fileName, int size, const QWidget& page) {
+    BitmapImage image;
+    if (loadBitmapFile(inWorkingFolder(fileName), kWhite, image) != BitmapError::None)
+        return page.style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const qreal ratio = page.devicePixelRatioF() > 0 ? page.devicePixelRatioF() : 1.0;
+    const int pixels = static_cast<int>(size * ratio + 0.5);
+    QPixmap pixmap = QPixmap::fromImage(
+        toQImage(image).scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    return QIcon(pixmap);
+}
+
+PictureBox::PictureBox(const char* fileName, QWidget* parent)
+    : QWidget(parent), fileName_(fileName) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+QSize PictureBox::sizeHint() const {
+    const std::pair<int, int> size = pictureSize(picturePath(fileName_));
+    // One pixel to the left of the picture is where its key colour is read.
+    return QSize(size.first > 0 ? size.first + 1 : 0, size.second > 0 ? size.second : 0);
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    drawPicture(painter, *this, fileName_, 1, 0);
 }

@@ -16,6 +16,8 @@
 #include "security/key_operations.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/qt/bitmap_painter.h"
+#include "ui/qt/text_codec.h"
+#include "ui/qt/ui_seams.h"
 #include "ui/qt/upgrade_worker.h"
 
 namespace {
@@ -27,9 +29,13 @@ FileChooserResult chooseWithFileDialog(QWidget* parent, const QString& filter,
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog, whose filter matching can ignore case: firmware files
+    // come named "*.PIB" as well as "*.pib".
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted)
+    if (execModal(dialog) != QDialog::Accepted)
         return FileChooserResult::Cancelled;
     QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
@@ -382,7 +388,7 @@ class AvUpgradeDialog : public FilePairDialog {
         connect(&worker, &UpgradeWorker::afterUpgrade, this, [] { runAfterUpgradeCommand(); });
         if (worker.start()) {
             UpgradeProgressDialog progress(parentWidget(), worker);
-            progress.exec();
+            execModal(progress);
             worker.waitUntilFinished();
         } else {
             suspendAutoScan(previousScan_); // nothing runs, so no rescan re-arms it
@@ -420,7 +426,7 @@ bool runSetDevicePasswordDialog(QWidget* parent, int deviceEntryIndex1, const QS
     if (!openSetDevicePassword(parent, deviceText.toStdString()))
         return false;
     SetDevicePasswordDialog dialog(parent, deviceEntryIndex1, deviceText);
-    bool stored = dialog.exec() == 1;
+    bool stored = execModal(dialog) == 1;
     if (dialog.scanAfterClose())
         scanNowAfterClose();
     return stored;
@@ -428,7 +434,10 @@ bool runSetDevicePasswordDialog(QWidget* parent, int deviceEntryIndex1, const QS
 
 bool runAddDeviceDialog(QWidget* parent) {
     AddDeviceDialog dialog(parent);
-    dialog.exec();
+    // Busy until OK succeeds; the addition then lets the automatic scan run
+    // again while the dialog stays open, because the refresh that finds the
+    // new device is what closes it. It refers to no row of the lists.
+    execModal(dialog, false);
     if (dialog.scanAfterClose())
         scanNowAfterClose();
     return dialog.added();
@@ -437,13 +446,13 @@ bool runAddDeviceDialog(QWidget* parent) {
 void runFirmwareUpgrade(QWidget* parent) {
     switch (chooseUpgradeDialog()) {
     case UpgradeDialogKind::Av: {
-        AvUpgradeDialog dialog(parent);
-        dialog.exec();
+        AvUpgradeDialog dialog(parent); // suspends the automatic scan itself
+        execModal(dialog, false);
         return;
     }
     case UpgradeDialogKind::Hp10: {
-        Hp10UpgradeDialog dialog(parent);
-        dialog.exec();
+        Hp10UpgradeDialog dialog(parent); // suspends the automatic scan itself
+        execModal(dialog, false);
         // The device restarted with its new image: rescan, which also re-arms
         // the automatic scan the dialog suspended.
         if (dialog.upgradeRan())

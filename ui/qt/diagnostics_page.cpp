@@ -1,5 +1,7 @@
 #include "ui/qt/diagnostics_page.h"
 
+#include "ui/qt/ui_seams.h"
+
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -37,7 +39,9 @@ QString chooseReportFile(QWidget* owner) {
     dialog.selectNameFilter(QStringLiteral("Diagnostics (*.TXT)"));
     dialog.setDefaultSuffix(QStringLiteral("TXT"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    dialog.setOption(QFileDialog::DontUseNativeDialog); // filter matching ignores case
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (execModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
 }
@@ -51,7 +55,7 @@ bool printReport(QWidget* owner, const QString& text) {
     QPrinter printer(QPrinterInfo::defaultPrinter());
     printer.setDocName(QStringLiteral("diagnostics.txt"));
     QPrintDialog dialog(&printer, owner);
-    if (dialog.exec() != QDialog::Accepted)
+    if (execModal(dialog) != QDialog::Accepted)
         return false;
     QTextDocument document;
     QFont font(QStringLiteral("Monospace"));

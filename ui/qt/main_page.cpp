@@ -1,5 +1,7 @@
 #include "ui/qt/main_page.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,7 +26,9 @@
 #include "ui/device_dialogs_logic.h"
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
+#include "ui/qt/text_codec.h"
 #include "ui/qt/ui_seams.h"
+#include "ui/security_page_logic.h"
 
 namespace {
 
@@ -32,49 +36,62 @@ MainPageSetup pageSetup;
 
 // The row icons in image-list order: HomePlug 1.0, Turbo, AV.
 const char* const kIconFiles[] = {"oemDeviceIconLS.bmp", "oemDeviceIconHS.bmp", "oemDevice.bmp"};
-constexpr int kCertX = 510;
-constexpr int kCertY = 36;
+
+} // namespace
+
+// A column's width in pixels: the described width at the described font,
+// grown with the font in use and never narrower than the header's own text.
+int columnWidth(const QHeaderView& header, int section, int describedWidth) {
+    const double scale = std::max(1.0, header.fontMetrics().height() / kDescribedFontHeight);
+    const int scaled = static_cast<int>(describedWidth * scale + 0.5);
+    return std::max(scaled, headerTextWidth(header, section));
+}
+
+int headerTextWidth(const QHeaderView& header, int section) {
+    const QString text =
+        header.model() ? header.model()->headerData(section, Qt::Horizontal).toString() : QString();
+    const QStyle* style = header.style();
+    // The text, the margins on both sides and room for the sort indicator.
+    return header.fontMetrics().horizontalAdvance(text) +
+           2 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &header) +
+           style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, &header) + 8;
+}
+
+namespace {
 
 QString qs(const std::string& text) {
-    return QString::fromStdString(text);
+    return textFromBytes(text);
 }
 
 } // namespace
 
 // Edits the first cell in place ("Device Name"); every other cell is read-only.
-// The page applies the rename rules when the edit ends.
+// The delegate writes nothing into the list: it hands the typed text to the
+// page, which applies the rename rules once the editor has closed, by the
+// device's MAC. A box shown by the rules thus never opens inside the editor,
+// and no model index outlives it.
 class RenameDelegate : public QStyledItemDelegate {
   public:
     RenameDelegate(MainPage* page) : QStyledItemDelegate(page), page_(page) {
-        connect(this, &QAbstractItemDelegate::closeEditor, this, [this] {
-            if (rowRenameOpen())
-                page_->renameFinished(row_, nullptr);
-        });
+        connect(this, &QAbstractItemDelegate::closeEditor, page_, &MainPage::renameClosed);
     }
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
-        if (index.column() != 0)
+        if (index.column() != 0 || rowRenameOpen())
             return nullptr;
-        row_ = index.row();
-        page_->renameStarted(row_);
+        page_->renameStarted(index.row());
         auto* editor = new QLineEdit(parent);
         editor->setMaxLength(static_cast<int>(kNameReadMax));
         (void)option;
         return editor;
     }
-    void setModelData(QWidget* editor, QAbstractItemModel* model,
-                      const QModelIndex& index) const override {
-        auto* line = qobject_cast<QLineEdit*>(editor);
-        if (!line || !rowRenameOpen())
-            return;
-        QString text = line->text();
-        QString shown = page_->renameFinished(index.row(), &text);
-        model->setData(index, shown);
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            page_->renameTyped(line->text());
     }
 
   private:
     MainPage* page_;
-    mutable int row_ = -1;
 };
 
 void MainPage::setSetup(const MainPageSetup& setup) {
@@ -142,7 +159,12 @@ void MainPage::buildControls() {
     buttons->addWidget(scan_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(labels);
-    layout->addSpacing(28); // room for the certification logo
+    // The certification logo, top right above the list, in a widget of its
+    // own: the list never paints over it and its white takes the page colour.
+    auto* logoRow = new QHBoxLayout;
+    logoRow->addStretch(1);
+    logoRow->addWidget(new PictureBox("cert.bmp", this));
+    layout->addLayout(logoRow);
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
 
@@ -171,12 +193,13 @@ void MainPage::setUpList() {
     QHeaderView* header = list_->header();
     header->setSectionsMovable(true);
     header->setSectionsClickable(true);
-    header->setStretchLastSection(false);
+    header->setStretchLastSection(true);
     std::vector<int> order = initialDisplayOrder(static_cast<int>(columns_.size()));
     for (int position = 0; position < static_cast<int>(order.size()); ++position)
         header->moveSection(header->visualIndex(order[static_cast<size_t>(position)]), position);
     for (size_t c = 0; c < columns_.size(); ++c)
-        header->resizeSection(static_cast<int>(c), columns_[c].width);
+        header->resizeSection(static_cast<int>(c),
+                              columnWidth(*header, static_cast<int>(c), columns_[c].width));
 
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Text, QColor::fromRgb(listTextColor(preferences.color)));
@@ -199,16 +222,8 @@ void MainPage::loadIcons() {
     int size = preferences.iconSize;
     if (size <= 0)
         return;
-    for (const char* file : kIconFiles) {
-        BitmapImage image;
-        if (loadBitmapFile(inWorkingFolder(file), kWhite, image) == BitmapError::None) {
-            QImage picture =
-                toQImage(image).scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            icons_.push_back(QIcon(QPixmap::fromImage(picture)));
-        } else {
-            icons_.push_back(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        }
-    }
+    for (const char* file : kIconFiles)
+        icons_.push_back(devicePicture(file, size, *this));
 }
 
 void MainPage::applySavedLayout() {
@@ -224,7 +239,8 @@ void MainPage::applySavedLayout() {
     for (int position = 0; position < count; ++position)
         header->moveSection(header->visualIndex(order[static_cast<size_t>(position)]), position);
     for (int c = 0; c < count; ++c)
-        header->resizeSection(c, widths[static_cast<size_t>(c)]);
+        header->resizeSection(
+            c, std::max(widths[static_cast<size_t>(c)], headerTextWidth(*header, c)));
     layoutReady_ = true;
     recordLayout();
 }
@@ -243,12 +259,15 @@ void MainPage::recordLayout() {
 }
 
 void MainPage::syncFromState() {
+    // Never rebuilt under an open editor: its row would be deleted or reused
+    // under it. The rename's end brings the list up to date.
+    if (rowRenameOpen()) {
+        syncPending_ = true;
+        return;
+    }
+    syncPending_ = false;
     syncing_ = true;
     const std::vector<MainRow>& rows = mainPageState.rows;
-    int macColumn = mainColumnIndex(MainColumn::Mac);
-    QString selectedMac;
-    if (QTreeWidgetItem* current = list_->currentItem(); current && current->isSelected())
-        selectedMac = current->text(macColumn);
 
     while (list_->topLevelItemCount() > static_cast<int>(rows.size()))
         delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
@@ -256,21 +275,21 @@ void MainPage::syncFromState() {
         auto* item = new QTreeWidgetItem(list_);
         item->setFlags(item->flags() | Qt::ItemIsEditable);
     }
-    QTreeWidgetItem* reselect = nullptr;
     for (size_t r = 0; r < rows.size(); ++r) {
         QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(r));
         for (size_t c = 0; c < columns_.size(); ++c)
-            item->setText(static_cast<int>(c), qs(rowCell(rows[r], columns_[c].kind)));
+            item->setText(static_cast<int>(c), textFromBytes(rowCell(rows[r], columns_[c].kind)));
         int icon = rows[r].icon;
         item->setIcon(0, icon >= 0 && icon < static_cast<int>(icons_.size())
                              ? icons_[static_cast<size_t>(icon)]
                              : QIcon());
-        if (!selectedMac.isEmpty() && item->text(macColumn) == selectedMac)
-            reselect = item;
     }
-    if (reselect) {
-        list_->setCurrentItem(reselect);
-        mainRowSelected(list_->indexOfTopLevelItem(reselect));
+    // The selection follows the device, not the row number, across every
+    // rebuild and every interval's clearing of the list.
+    int reselect = selectedRowByMac();
+    if (reselect >= 0) {
+        list_->setCurrentItem(list_->topLevelItem(reselect));
+        mainRowSelected(reselect);
     } else {
         list_->clearSelection();
     }
@@ -302,8 +321,13 @@ bool MainPage::pageDeactivating() {
 }
 
 void MainPage::onSelectionChanged() {
-    if (!syncing_)
-        mainRowSelected(selectedRow());
+    if (syncing_)
+        return;
+    int row = selectedRow();
+    if (row >= 0)
+        mainRowSelected(row);
+    else
+        mainSelectionCleared();
 }
 
 void MainPage::onHeaderClicked(int logicalIndex) {
@@ -322,13 +346,28 @@ void MainPage::onRename() {
 }
 
 void MainPage::renameStarted(int row) {
+    renameText_.reset();
+    renameShown_.clear();
+    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size()))
+        renameShown_ = mainPageState.rows[static_cast<size_t>(row)].name;
     beginRowRename(row);
 }
 
-QString MainPage::renameFinished(int row, const QString* text) {
-    std::string typed = text ? text->toStdString() : std::string();
-    std::string shown = endRowRename(row, text ? &typed : nullptr, this);
-    return qs(shown);
+void MainPage::renameTyped(const QString& text) {
+    renameText_ = text;
+}
+
+void MainPage::renameClosed() {
+    // The editor is being destroyed; the rules run from the event loop once
+    // it is gone, inside the rename's own suspension of the automatic scan.
+    std::optional<QString> typed = std::move(renameText_);
+    renameText_.reset();
+    runWhenIdle(this, [this, typed, shown = renameShown_] {
+        std::string bytes = typed ? bytesFromText(*typed, shown) : std::string();
+        endRowRename(-1, typed ? &bytes : nullptr, this);
+        if (syncPending_)
+            syncFromState();
+    });
 }
 
 void MainPage::onFactoryReset() {
@@ -354,19 +393,14 @@ void MainPage::addDeviceCommand() {
 }
 
 void MainPage::setDevicePasswordCommand() {
-    // The device is the one selected in this list.
-    int row = selectedRow();
+    // The dialog's device is the Security page's remembered row (the row last
+    // checked there), whichever page sends the command.
     int entry = 0;
-    QString text;
-    if (row >= 0 && row < static_cast<int>(mainPageState.rows.size())) {
-        const MainRow& selected = mainPageState.rows[static_cast<size_t>(row)];
-        uint8_t mac[6];
-        if (parseMac(selected.mac.c_str(), mac))
-            entry = findDeviceEntry(mac);
-        text = qs(deviceLabelText(selected.name, selected.mac));
-    }
+    std::string text;
+    rememberedSecurityDevice(entry, text);
     if (dialogs_.setPassword)
-        dialogs_.setPassword(this, entry, text);
+        dialogs_.setPassword(this, entry, textFromBytes(text));
+    fillSecurityList();
 }
 
 void MainPage::afterUpgradeCommand() {
@@ -382,8 +416,12 @@ void MainPage::showContextMenu(const QPoint& at) {
     QMenu menu(this);
     QAction* add = menu.addAction(QStringLiteral("Add Device to Network..."));
     QAction* password = menu.addAction(QStringLiteral("Set Device Password..."));
-    password->setEnabled(selectedRow() >= 0);
-    QAction* chosen = menu.exec(list_->viewport()->mapToGlobal(at));
+    password->setEnabled(rememberedSecurityRow >= 0);
+    QAction* chosen = nullptr;
+    {
+        ModalScope modal; // the menu runs its own event loop over the list
+        chosen = menu.exec(list_->viewport()->mapToGlobal(at));
+    }
     if (chosen == add)
         addDeviceCommand();
     else if (chosen == password)
@@ -392,6 +430,4 @@ void MainPage::showContextMenu(const QPoint& at) {
 
 void MainPage::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
-    QPainter painter(this);
-    drawPicture(painter, *this, "cert.bmp", kCertX, kCertY);
 }

@@ -8,14 +8,24 @@
 #include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "ui/main_page_logic.h"
 
+class QHeaderView;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+// Line height of the font the described column widths were made for.
+inline constexpr double kDescribedFontHeight = 13.0;
+// A column's width for the list's font: the described width, scaled when the
+// font is larger, and at least wide enough for the header's text.
+int columnWidth(const QHeaderView& header, int section, int describedWidth);
+// The width a header section needs to show its text untruncated.
+int headerTextWidth(const QHeaderView& header, int section);
 
 class MainPage : public QWidget {
     Q_OBJECT
@@ -80,9 +90,11 @@ class MainPage : public QWidget {
     void onSelectionChanged();
     void onHeaderClicked(int logicalIndex);
     void showContextMenu(const QPoint& at);
-    // In-place rename of the first cell, driven by the list's editor.
+    // In-place rename of the first cell, driven by the list's editor: it
+    // began on `row`, the user committed `text`, the editor closed.
     void renameStarted(int row);
-    QString renameFinished(int row, const QString* text);
+    void renameTyped(const QString& text);
+    void renameClosed();
 
     QTreeWidget* list_ = nullptr;
     QLabel* count_ = nullptr;
@@ -96,5 +108,8 @@ class MainPage : public QWidget {
     std::vector<MainColumnSpec> columns_;
     Dialogs dialogs_;
     bool syncing_ = false;
+    bool syncPending_ = false; // a rebuild waits for the editor to close
+    std::optional<QString> renameText_;
+    std::string renameShown_; // the row's name (stored bytes) when the edit began
     bool layoutReady_ = false;
 };

@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <iterator>
 #include <utility>
 
 #include "platform/main_window.h"
@@ -19,24 +20,25 @@
 #include "ui/main_page_logic.h"
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
+#include "ui/qt/main_page.h"
+#include "ui/qt/text_codec.h"
+#include "ui/qt/ui_seams.h"
 #include "ui/security_page_logic.h"
 
 namespace {
 
-// The row pictures by icon number, as on the Main page: HomePlug 1.0 (and
-// here every family but Turbo), HomePlug Turbo.
-const char* const kIconFiles[] = {"oemDeviceIconLS.bmp", "oemDeviceIconHS.bmp"};
+// The row pictures by icon number, as on the Main page: HomePlug 1.0,
+// HomePlug Turbo, HomePlug AV.
+const char* const kIconFiles[] = {"oemDeviceIconLS.bmp", "oemDeviceIconHS.bmp", "oemDevice.bmp"};
 
 QIcon rowIcon(int index, int size, const QWidget& page) {
-    BitmapImage image;
-    if (loadBitmapFile(inWorkingFolder(kIconFiles[index]), kWhite, image) != BitmapError::None)
-        return page.style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    QImage picture = toQImage(image).scaled(size, size);
-    return QIcon(QPixmap::fromImage(picture));
+    if (index < 0 || index >= static_cast<int>(std::size(kIconFiles)))
+        index = 0;
+    return devicePicture(kIconFiles[index], size, page);
 }
 
 QString fromText(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return textFromBytes(text);
 }
 
 } // namespace
@@ -75,7 +77,7 @@ void SecurityPage::buildControls() {
     list_->setAllColumnsShowFocus(true);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->header()->setSectionsMovable(true);
-    list_->header()->setStretchLastSection(false);
+    list_->header()->setStretchLastSection(true);
     connect(list_, &QTreeWidget::itemChanged, this, &SecurityPage::onItemChanged);
 
     keyGroup_ = new QGroupBox(QString::fromLatin1(kSecurityGroupText), this);
@@ -126,7 +128,7 @@ void SecurityPage::setUpColumns() {
         // The first column carries the check box and, with icons, the icon.
         if (column == kSecCheckColumn && iconSize > 0)
             width += iconSize + 4;
-        list_->setColumnWidth(column, width);
+        list_->setColumnWidth(column, columnWidth(*list_->header(), column, width));
     }
     std::array<int, kSecurityColumnCount> order = securityDisplayOrder();
     for (int position = 0; position < kSecurityColumnCount; ++position) {
@@ -141,6 +143,12 @@ void SecurityPage::setUpColumns() {
 }
 
 void SecurityPage::syncList() {
+    // Never rebuilt while the password dialog for one of its rows is open.
+    if (dialogOpen_) {
+        syncPending_ = true;
+        return;
+    }
+    syncPending_ = false;
     syncing_ = true;
     int rows = static_cast<int>(securityList.size());
     while (list_->topLevelItemCount() > rows)
@@ -160,6 +168,14 @@ void SecurityPage::syncItem(QTreeWidgetItem* item, int row) {
     item->setCheckState(kSecCheckColumn, model.checked ? Qt::Checked : Qt::Unchecked);
     for (int column = 1; column < kSecurityColumnCount; ++column)
         item->setText(column, fromText(model.cells[static_cast<size_t>(column)]));
+    // A screen reader reads the check box cell by this text: the device and
+    // whether it is checked.
+    QString device = fromText(model.cells[kSecNameColumn]);
+    item->setData(kSecCheckColumn, Qt::AccessibleTextRole,
+                  model.checked ? device + QStringLiteral(": checked")
+                                : device + QStringLiteral(": not checked"));
+    item->setData(kSecCheckColumn, Qt::AccessibleDescriptionRole,
+                  QStringLiteral("Check box: apply the encryption key to this device"));
     if (preferences.iconSize > 0)
         item->setIcon(kSecCheckColumn, rowIcon(model.icon, preferences.iconSize, *this));
 }
@@ -194,17 +210,28 @@ void SecurityPage::onItemChanged(QTreeWidgetItem* item, int column) {
     // Only a change of the check box itself counts; text updates do not.
     if (checked == securityList[static_cast<size_t>(row)].checked)
         return;
-    if (securityCheckChanged(row, checked) == CheckAction::OpenPasswordDialog)
-        openPasswordDialog();
+    if (securityCheckChanged(row, checked) == CheckAction::OpenPasswordDialog) {
+        // Not inside Qt's item-changed signal: the dialog's event loop would
+        // run with the list in the middle of changing the item. From the
+        // event loop instead, for the device the row shows (by MAC).
+        runWhenIdle(this, [this] { openPasswordDialog(); });
+    }
 }
 
 void SecurityPage::openPasswordDialog() {
     int entryIndex = 0;
     std::string deviceText;
     rememberedSecurityDevice(entryIndex, deviceText);
-    if (passwordDialog_)
-        passwordDialog_(this, entryIndex, fromText(deviceText));
+    {
+        ModalScope modal; // the dialog and its boxes: no cycle, no rebuild
+        dialogOpen_ = true;
+        if (passwordDialog_)
+            passwordDialog_(this, entryIndex, fromText(deviceText));
+        dialogOpen_ = false;
+    }
     fillSecurityList();
+    if (syncPending_)
+        syncList();
 }
 
 void SecurityPage::onUseDefault() {

@@ -10,3 +10,9 @@ QString textFromBytes(const std::string& text) {
         return decoded;
     return QString::fromLatin1(bytes);
 }
+
+std::string bytesFromText(const QString& text, const std::string& shown) {
+    if (!shown.empty() && text == textFromBytes(shown))
+        return shown;
+    return text.toUtf8().toStdString();
+}

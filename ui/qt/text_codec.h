@@ -8,3 +8,7 @@
 #include <string>
 
 QString textFromBytes(const std::string& text);
+// The bytes to store for a text typed in the window: UTF-8. When the text is
+// exactly what `shown` (the stored bytes) decodes to, those bytes themselves,
+// so an unchanged Latin-1 name is never rewritten as another encoding.
+std::string bytesFromText(const QString& text, const std::string& shown = {});

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
 
+#include "network/model.h"
 #include "platform/wait_cursor.h"
 #include "ui/qt/text_codec.h"
 
@@ -15,6 +17,56 @@ namespace {
 
 constexpr uint32_t kRepaintEveryMs = 15;
 int waitDepth = 0;
+int modalDepth = 0;
+bool realBoxesWhenHeadless = false;
+// The modal depth at which the innermost running wait discards input; -1
+// when no wait runs. A box opened inside the wait is one level deeper and
+// gets its input.
+int discardAtModalDepth = -1;
+
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Drops the user's clicks and keys while a fixed wait runs.
+class InputDiscarder : public QObject {
+  public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (discardAtModalDepth >= 0 && modalDepth == discardAtModalDepth &&
+            isUserInput(event->type()))
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void installInputDiscarder() {
+    static InputDiscarder* discarder = nullptr;
+    if (discarder || !QCoreApplication::instance())
+        return;
+    discarder = new InputDiscarder;
+    discarder->setParent(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(discarder);
+}
 
 QMessageBox::Icon qtIcon(MessageIcon icon) {
     switch (icon) {
@@ -69,8 +121,14 @@ bool onWindowThread() {
 }
 
 bool headless() {
+    if (realBoxesWhenHeadless)
+        return false;
     QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+bool haveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
 } // namespace
@@ -96,7 +154,53 @@ MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
     }
     QMessageBox box(qtIcon(icon), textFromBytes(caption), textFromBytes(text), qtButtons(buttons),
                     static_cast<QWidget*>(owner));
+    ModalScope modal;
     return fromQt(box.exec());
+}
+
+void QtMessageBoxSink::setRealBoxesWhenHeadless(bool real) {
+    realBoxesWhenHeadless = real;
+}
+
+// ---- Modal scopes ------------------------------------------------------------------------
+
+ModalScope::ModalScope(bool setBusy) : setBusy_(setBusy), previousBusy_(busyFlag) {
+    if (setBusy_)
+        busyFlag = 1;
+    ++modalDepth;
+    if (onWindowThread() && haveWidgets())
+        QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+}
+
+ModalScope::~ModalScope() {
+    if (onWindowThread() && haveWidgets())
+        QApplication::restoreOverrideCursor();
+    --modalDepth;
+    if (setBusy_)
+        busyFlag = previousBusy_;
+}
+
+int ModalScope::depth() {
+    return modalDepth;
+}
+
+int execModal(QDialog& dialog, bool setBusy) {
+    ModalScope modal(setBusy);
+    return dialog.exec();
+}
+
+void runWhenIdle(QObject* context, std::function<void()> fn) {
+    auto call = [context, fn = std::move(fn)]() mutable {
+        if (UiClock::insideWait()) {
+            // Postponed, not run inside another operation's wait.
+            QTimer::singleShot(kTimerPeriodMs, context, [context, fn = std::move(fn)]() mutable {
+                runWhenIdle(context, std::move(fn));
+            });
+            return;
+        }
+        fn();
+    };
+    QTimer::singleShot(0, context, std::move(call));
 }
 
 // ---- Clock -------------------------------------------------------------------------------
@@ -117,9 +221,15 @@ void UiClock::sleepMs(uint32_t ms) {
         uint32_t elapsed = now - start;
         if (now - lastEvents >= kRepaintEveryMs) {
             lastEvents = now;
+            installInputDiscarder();
+            const int outerDiscard = discardAtModalDepth;
+            discardAtModalDepth = modalDepth;
             ++waitDepth;
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            // All events, user input included, so that the discarder sees the
+            // input and drops it instead of leaving it queued for later.
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
             --waitDepth;
+            discardAtModalDepth = outerDiscard;
             now = real_.tickCount();
             elapsed = now - start;
         }
