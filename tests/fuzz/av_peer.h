@@ -40,8 +40,7 @@ inline void avEchoRead(std::vector<uint8_t>& f, bool headerChecksum) {
     uint8_t* data = &f[36];
     if (headerChecksum && s.blockModule == 1 && s.blockPosition == s.nextHeader &&
         length >= sizeof(NvmBlockHeader)) {
-        plcapi_detail::putLe32(data + offsetof(NvmBlockHeader, checksum),
-                               Checksum32(10, data, 0));
+        plcapi_detail::putLe32(data + offsetof(NvmBlockHeader, checksum), Checksum32(10, data, 0));
     }
     // Stored checksum c verifies when Checksum32(words, data, c) == 0.
     plcapi_detail::putLe32(&f[32], ~Checksum32(length / 4, data, 0));
@@ -60,4 +59,3 @@ inline void avEchoWrite(std::vector<uint8_t>& f, uint16_t mmtype) {
         plcapi_detail::putLe32(&f[25], s.blockPosition);
     }
 }
-

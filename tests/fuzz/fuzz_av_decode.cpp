@@ -17,10 +17,10 @@
 #include <cstring>
 #include <vector>
 
+#include "av_peer.h"
 #include "harness.h"
 #include "plcapi/bytes.h"
 #include "plcapi/plcapi.h"
-#include "av_peer.h"
 #include "support/image_builders.h"
 
 namespace {
@@ -36,8 +36,8 @@ struct Images {
 const Images& images() {
     static const Images built = [] {
         Images i;
-        i.firmware = makeNvmImage({{0x1000, patternBytes(1100, 1), 1, 2},
-                                   {0x2000, patternBytes(1500, 2), 3, 4}});
+        i.firmware = makeNvmImage(
+            {{0x1000, patternBytes(1100, 1), 1, 2}, {0x2000, patternBytes(1500, 2), 3, 4}});
         i.parameters = makeValidPib33();
         return i;
     }();
@@ -75,8 +75,8 @@ bool samePosition(const Position& a, const Position& b, bool pendingMayChange) {
         const PendingFrame& p = x.pending;
         const PendingFrame& q = y.pending;
         same = same && p.pending == q.pending && p.mmtype == q.mmtype &&
-               p.fixedLength == q.fixedLength && p.dataLength == q.dataLength &&
-               p.data == q.data && p.trailerLength == q.trailerLength &&
+               p.fixedLength == q.fixedLength && p.dataLength == q.dataLength && p.data == q.data &&
+               p.trailerLength == q.trailerLength &&
                std::memcmp(p.fixed, q.fixed, sizeof p.fixed) == 0;
     }
     return same;

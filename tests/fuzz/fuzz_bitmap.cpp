@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(image.width >= 1 && image.width <= kMaxBitmapSide);
     FUZZ_CHECK(image.height >= 1 && image.height <= kMaxBitmapSide);
     FUZZ_CHECK(image.pixels.size() == static_cast<size_t>(image.width) * image.height);
-    const uint32_t keyPixel = 0xFF000000u | (uint32_t{key.red} << 16) |
-                              (uint32_t{key.green} << 8) | key.blue;
+    const uint32_t keyPixel =
+        0xFF000000u | (uint32_t{key.red} << 16) | (uint32_t{key.green} << 8) | key.blue;
     for (uint32_t p : image.pixels) {
         FUZZ_CHECK((p & 0xFF000000u) == 0xFF000000u);
         FUZZ_CHECK(p != 0xFFFFFFFFu || keyPixel == 0xFFFFFFFFu);

@@ -41,8 +41,7 @@ uint16_t emit(const ExactBytes& file, Sent& sent) {
     const uint8_t* pib = parameterBlock().data();
     if (p.dataLength != 0) {
         bool inFirmware = p.data >= fw && p.data + p.dataLength <= fw + file.size();
-        bool inParameters =
-            p.data >= pib && p.data + p.dataLength <= pib + parameterBlock().size();
+        bool inParameters = p.data >= pib && p.data + p.dataLength <= pib + parameterBlock().size();
         FUZZ_CHECK(inFirmware || inParameters);
         FUZZ_CHECK(p.dataLength <= kMmeBlockSize);
         if (inFirmware)
@@ -69,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* last = plcapi_WalkNvmHeaders(file.data(), file.length());
     uint32_t lastImage = 0;
     if (last != nullptr) {
-        FUZZ_CHECK(last >= file.data() && last + sizeof(NvmBlockHeader) <= file.data() + file.size());
+        FUZZ_CHECK(last >= file.data() &&
+                   last + sizeof(NvmBlockHeader) <= file.data() + file.size());
         FUZZ_CHECK(Checksum32(11, last, 0) == 0);
         FUZZ_CHECK(plcapi_detail::getLe32(last + offsetof(NvmBlockHeader, nextHeader)) == 0);
         lastImage = plcapi_detail::getLe32(last + offsetof(NvmBlockHeader, imageLength));

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::create_directories(folder);
     FUZZ_CHECK(prepareDataDirectory(nullptr, {folder, folder}));
     std::string database = deviceDatabasePath();
-    FUZZ_CHECK(database.size() > folder.size() + 1 && database.compare(0, folder.size(), folder) == 0);
+    FUZZ_CHECK(database.size() > folder.size() + 1 &&
+               database.compare(0, folder.size(), folder) == 0);
     FUZZ_CHECK(database[folder.size()] == '/');
     FUZZ_CHECK(database.find('/', folder.size() + 1) == std::string::npos);
     FUZZ_CHECK(database.find('\0') == std::string::npos);

@@ -46,7 +46,8 @@ bool FuzzInput::record(std::vector<uint8_t>& out, size_t max) {
     return true;
 }
 
-ExactBytes::ExactBytes(const std::vector<uint8_t>& bytes) : ExactBytes(bytes.data(), bytes.size()) {}
+ExactBytes::ExactBytes(const std::vector<uint8_t>& bytes)
+    : ExactBytes(bytes.data(), bytes.size()) {}
 
 ExactBytes::ExactBytes(const uint8_t* data, size_t size)
     : bytes_(new uint8_t[size == 0 ? 1 : size]), size_(size) {
@@ -124,7 +125,8 @@ std::string fuzzFile(const char* name) {
 
 void writeFuzzFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     FUZZ_CHECK(out.good());
 }
 

@@ -25,7 +25,8 @@ void seed(const char* target, const char* name, const Bytes& bytes) {
     std::filesystem::path dir = root / target;
     std::filesystem::create_directories(dir);
     std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void append(Bytes& to, const Bytes& bytes) {
@@ -82,8 +83,8 @@ void avDecodeSeeds() {
     // Module 1 read: header chunk, image chunk, next header, last image.
     Bytes read1 = {1, 0};
     Bytes chunk = mme(0xA025, 36 + 44);
-    putLe32At(chunk, 36 + 12, 100);       // image length
-    putLe32At(chunk, 36 + 36, 44 + 100);  // next header
+    putLe32At(chunk, 36 + 12, 100);      // image length
+    putLe32At(chunk, 36 + 36, 44 + 100); // next header
     record(read1, 7, chunk);
     record(read1, 7, mme(0xA025, 36 + 100));
     Bytes last = mme(0xA025, 36 + 44);
@@ -223,7 +224,8 @@ void imageSeeds() {
     seed("pib_image", "version-1.2", old);
 
     Bytes nvm = {0x00};
-    append(nvm, makeNvmImage({{0x1000, patternBytes(300, 1), 1, 2}, {0x2000, patternBytes(1100, 2), 3, 4}}));
+    append(nvm, makeNvmImage(
+                    {{0x1000, patternBytes(300, 1), 1, 2}, {0x2000, patternBytes(1100, 2), 3, 4}}));
     seed("nvm_image", "memory-two-blocks", nvm);
     Bytes module = {0x03};
     append(module, makeNvmImage({{0x3000, patternBytes(900, 3), 5, 6}}));
@@ -290,11 +292,13 @@ void bitmapSeeds() {
     seed("bitmap", "24-bit", keyed(bmp::trueColour(3, 2, [](int x, int y) {
              return (x + y) % 2 ? 0xFFFFFFu : 0x102030u;
          })));
-    seed("bitmap", "8-bit", keyed(bmp::build(4, -2, 8, {0xFFFFFF, 0x000000, 0x00FF00},
-                                             {{0, 1, 2, 0}, {2, 1, 0, 1}})));
-    seed("bitmap", "4-bit", keyed(bmp::build(3, 2, 4, {0xFFFFFF, 0x123456}, {{0x01, 0x00}, {0x10, 0x00}})));
+    seed("bitmap", "8-bit",
+         keyed(bmp::build(4, -2, 8, {0xFFFFFF, 0x000000, 0x00FF00}, {{0, 1, 2, 0}, {2, 1, 0, 1}})));
+    seed("bitmap", "4-bit",
+         keyed(bmp::build(3, 2, 4, {0xFFFFFF, 0x123456}, {{0x01, 0x00}, {0x10, 0x00}})));
     seed("bitmap", "1-bit", keyed(bmp::build(9, 1, 1, {0xFFFFFF, 0x0000FF}, {{0xA5, 0x80}})));
-    Bytes deep = bmp::build(2, 2, 32, {}, {{1, 2, 3, 0, 0xFF, 0xFF, 0xFF, 0}, {4, 5, 6, 0, 7, 8, 9, 0}});
+    Bytes deep =
+        bmp::build(2, 2, 32, {}, {{1, 2, 3, 0, 0xFF, 0xFF, 0xFF, 0}, {4, 5, 6, 0, 7, 8, 9, 0}});
     seed("bitmap", "32-bit", keyed(deep));
 }
 
