@@ -256,6 +256,10 @@ void stampCurrentKey(RemoteDevice& slot) {
 } // namespace
 
 void recordRemote(const uint8_t* mac) {
+    // A frame's source is one station: an unset or group address names none,
+    // and a slot holding one would stand for no device (or for all of them).
+    if (!macIsSet(mac) || (mac[0] & 0x01))
+        return;
     if (macEqual(mac, scanStates[currentInterface].localMac))
         return;
     RemoteDevice* slot = findRemote(mac);

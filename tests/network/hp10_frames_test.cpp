@@ -338,6 +338,23 @@ TEST_F(Hp10Test, ParametersAnswerRecordsTheRemote) {
     EXPECT_EQ(kTypeHp10, +r->deviceType);
 }
 
+// Found by fuzzing: a parameters response from source 00:00:00:00:00:00 made
+// an active remote slot without a MAC (the frame as the fuzzer sent it).
+TEST_F(Hp10Test, ParametersAnswerFromAnUnsetOrGroupSourceRecordsNoRemote) {
+    const Bytes zeroSource = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                              0x00, 0x00, 0x88, 0x7B, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(handle(zeroSource));
+    const uint8_t group[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_TRUE(handle(answer(kHost, group, kEntryParamsResponse, 0, zeros(40))));
+    const uint8_t multicast[6] = {0x01, 0x50, 0xC2, 0x00, 0x00, 0x11};
+    EXPECT_TRUE(handle(answer(kHost, multicast, kEntryParamsResponse, 0, zeros(40))));
+    for (const RemoteDevice& slot : networkRecords[0].remotes)
+        EXPECT_EQ(0, +slot.active);
+    // A station's own address is still recorded.
+    EXPECT_TRUE(handle(answer(kHost, kRemoteA, kEntryParamsResponse, 0, zeros(40))));
+    EXPECT_EQ(1, +networkRecords[0].remotes[0].active);
+}
+
 TEST_F(Hp10Test, LocalParamsKindDependsOnParamsValid) {
     // paramsValid clear: only a running copy (kind 2) is taken.
     handle(localParamsAnswer(kHost, kLocal, 1, 0x10));
