@@ -102,6 +102,17 @@ void terminateTexts(DeviceEntry& entry) {
     terminate(entry.keyLabel);
 }
 
+// A slot without a MAC holds no device: a file that marks one active is not
+// believed (the device list would show a device 00:00:00:00:00:00 until the
+// automatic scan dropped it).
+void checkSlots(NetworkRecord& record) {
+    for (RemoteDevice& remote : record.remotes) {
+        if (!macIsSet(remote.mac)) {
+            remote.active = 0;
+        }
+    }
+}
+
 bool isColumnPermutation(const int32_t (&order)[kListColumns]) {
     bool seen[kListColumns] = {};
     for (int32_t column : order) {
@@ -212,6 +223,7 @@ DatabaseLoad loadDeviceDatabase() {
     }
     for (NetworkRecord& record : networkRecords) {
         terminateTexts(record);
+        checkSlots(record);
     }
 
     int32_t count = 0;

@@ -49,8 +49,10 @@ bool parseVendorLine(const std::string& line, VendorEntry& out) {
             return false;
     while (pos < line.size() && isSpace(line[pos]))
         ++pos;
+    // The name is one word: it ends at a blank, and at a NUL byte, which no
+    // text file holds and which would cut the name short when it is shown.
     size_t end = pos;
-    while (end < line.size() && !isSpace(line[end]))
+    while (end < line.size() && !isSpace(line[end]) && line[end] != '\0')
         ++end;
     if (end == pos)
         return false;

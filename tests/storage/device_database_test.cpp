@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <sys/stat.h>
 #include <vector>
 
@@ -347,6 +348,44 @@ TEST_F(DeviceDatabaseTest, UnterminatedTextsAreCutAndBadColumnOrderIgnored) {
     EXPECT_EQ(4, deviceListLayout.columnOrder[4]);
     EXPECT_EQ(222, deviceListLayout.columnWidths[0]);
     EXPECT_EQ(2, deviceListLayout.sortColumn);
+}
+
+// Found by fuzzing: a file with a remote slot that is active with no MAC was
+// loaded as it stood, and the list showed a device 00:00:00:00:00:00. The reproducer as
+// the fuzzer wrote it: the bytes that are not zero (offset, value) of a
+// 131864-byte file.
+TEST_F(DeviceDatabaseTest, SlotWithoutMacIsLoadedInactive) {
+    static const std::pair<size_t, uint8_t> kReproducer[] = {
+        {0, 50}, {1, 1}, {53, 1}, {58, 80}, {59, 194}, {62, 17}, {118, 77}, {119, 111},
+        {120, 114}, {121, 118}, {122, 97}, {123, 110}, {124, 116}, {125, 97}, {89806, 53},
+        {89809, 32}, {89810, 49}, {89811, 250}, {89812, 255}, {89813, 255}, {89814, 255},
+        {89815, 255}, {89816, 255}, {89817, 255}, {89820, 255}, {131416, 2}, {131420, 79},
+        {131421, 102}, {131422, 102}, {131423, 105}, {131424, 99}, {131425, 101}, {131456, 80},
+        {131457, 194}, {131460, 32}, {131461, 65}, {131462, 66}, {131463, 67}, {131464, 68},
+        {131465, 45}, {131466, 69}, {131467, 70}, {131468, 71}, {131469, 72}, {131470, 45},
+        {131471, 73}, {131472, 74}, {131473, 75}, {131474, 76}, {131475, 45}, {131476, 77},
+        {131477, 78}, {131478, 79}, {131479, 80}, {131618, 75}, {131619, 105}, {131620, 116},
+        {131621, 99}, {131622, 104}, {131623, 101}, {131624, 110}, {131654, 80}, {131655, 194},
+        {131658, 33}, {131659, 65}, {131660, 66}, {131661, 67}, {131662, 68}, {131663, 45},
+        {131664, 69}, {131665, 70}, {131666, 71}, {131667, 72}, {131668, 45}, {131669, 73},
+        {131670, 74}, {131671, 75}, {131672, 76}, {131673, 45}, {131674, 77}, {131675, 78},
+        {131676, 79}, {131677, 80}, {131816, 4}, {131820, 3}, {131824, 2}, {131828, 1},
+        {131836, 140}, {131840, 54}, {131841, 1}, {131844, 120}, {131848, 70}, {131852, 80},
+        {131856, 1}, {131860, 1}};
+    std::vector<uint8_t> file(131864, 0);
+    for (const auto& [offset, value] : kReproducer)
+        file[offset] = value;
+    writeFileBytes(dbPath, file);
+    ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
+    // Interface 5, slot 15: active (bytes 89818..89821) with no MAC.
+    EXPECT_EQ(0, +networkRecords[5].remotes[15].active);
+    // Interface 0, slot 0 has its MAC 00:50:C2:00:00:11 and stays as stored.
+    const RemoteDevice& first = networkRecords[0].remotes[0];
+    EXPECT_EQ(1, +first.active);
+    EXPECT_EQ(0x11, +first.mac[5]);
+    EXPECT_STREQ("Morvanta", first.vendor);
+    EXPECT_EQ(2, deviceCount);
+
 }
 
 TEST_F(DeviceDatabaseTest, CrashDuringSaveLeavesThePreviousDatabase) {

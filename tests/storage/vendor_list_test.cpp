@@ -123,4 +123,21 @@ TEST_F(VendorListTest, ResetEmptiesTheTable) {
     EXPECT_EQ(lookup(0x00, 0x01, 0x02), "Varnel");
 }
 
+// Found by fuzzing: a name of NUL bytes ("00B1e" then NUL, 0x03, "nr50al")
+// was taken as a vendor whose name shows empty. A NUL ends the name; an empty
+// name is no vendor line, so the read stops there as at any other bad line.
+TEST_F(VendorListTest, NulByteEndsTheNameAndAnEmptyNameIsNoVendorLine) {
+    const char bytes[] = {'0', '0', '5', '0', 'C', '2', '\t', 'M',  'o', 'r', 'v', 'n', 'a', 't',
+                          '@', '\n', '0', '0', 'B', '1', 'e', '\0', 3,   'n', 'r', '5', '0', 'a',
+                          'l', '\n', '0', '0', '0', '4', '8', '7', '\t', 'L', 'a', 't', 'e', 'r'};
+    EXPECT_EQ(1u, load(std::string(bytes, sizeof bytes)));
+    EXPECT_EQ("Morvnat@", lookup(0x00, 0x50, 0xC2));
+    EXPECT_EQ(kFallbackVendor, lookup(0x00, 0xB1, 0x0E));
+
+    VendorEntry entry{};
+    ASSERT_TRUE(parseVendorLine(std::string("0050C2\tMor\0vanta", 17), entry));
+    EXPECT_STREQ("Mor", entry.name);
+    EXPECT_FALSE(parseVendorLine(std::string("0050C2\t\0vanta", 14), entry));
+}
+
 } // namespace
