@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     bool moduleMode = options & 0x01;
-    uint32_t flags = (moduleMode ? 0x20 : 0) | ((options & 0x02) ? kSeqEndWithCommit : 0);
+    uint32_t flags =
+        (moduleMode ? 0x20u : 0u) | ((options & 0x02) ? uint32_t{kSeqEndWithCommit} : 0u);
     const std::vector<uint8_t>& pib = parameterBlock();
     int rc = plcapi_StartImageWrite(kAvHostMac, kAvDeviceMac, file.length(), file.data(),
                                     static_cast<uint32_t>(pib.size()), pib.data(), flags);
