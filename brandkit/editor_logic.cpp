@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "platform/file_io.h"
 
 PrefsFile prefsBlock;
 
@@ -149,34 +152,24 @@ size_t controlMaxLength(int id) {
 
 bool readPrefsFile(const std::string& path) {
     std::memset(&prefsBlock, 0, sizeof prefsBlock);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    // Read without blocking: a FIFO at the path cannot hold the start-up.
+    std::vector<uint8_t> bytes;
+    if (readFileLimited(path, sizeof prefsBlock, bytes).status != FileRead::Ok)
         return false;
-    size_t got = std::fread(&prefsBlock, 1, sizeof prefsBlock, f);
-    (void)got; // a short file leaves the missing fields zero
-    std::fclose(f);
+    std::memcpy(&prefsBlock, bytes.data(), bytes.size()); // a short file leaves zeros
     return true;
 }
 
 bool writePrefsFile(const std::string& path, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error)
-            *error = std::strerror(errno);
-        return false;
-    }
-    size_t put = std::fwrite(&prefsBlock, 1, sizeof prefsBlock, f);
-    int writeErrno = errno;
-    bool flushed = std::fflush(f) == 0;
-    if (!flushed)
-        writeErrno = errno;
-    bool closed = std::fclose(f) == 0;
-    if (!closed && flushed)
-        writeErrno = errno;
-    bool ok = put == sizeof prefsBlock && flushed && closed;
-    if (!ok && error)
-        *error = std::strerror(writeErrno ? writeErrno : EIO);
-    return ok;
+    // A new file in the same folder, flushed and renamed over the old one: a
+    // full disk or a crash leaves the old file whole. The file keeps its
+    // permissions, so halyard run by other users can still read it.
+    if (writeFileAtomically(path, &prefsBlock, sizeof prefsBlock, ReplaceMode::KeepExisting) ==
+        WriteOutcome::Written)
+        return true;
+    if (error)
+        *error = std::strerror(errno ? errno : EIO);
+    return false;
 }
 
 void fillControls(PageControls& controls) {

@@ -56,12 +56,14 @@ class PageControls {
     virtual void setChecked(int id, bool checked) = 0;
 };
 
-// Zeroes the block and reads `path` into it; a missing or short file leaves
-// zeros. Returns whether the file could be opened.
+// Zeroes the block and reads `path` into it; a missing, unreadable or short
+// file (or one that is not a regular file) leaves zeros. Returns whether the
+// file could be read.
 bool readPrefsFile(const std::string& path = kPrefsFileName);
-// Writes the block as the 269-byte file, replacing what was there. Returns
-// false, with the reason in `error` when given, when the file cannot be
-// created or not every byte reached it.
+// Writes the block as the 269-byte file, replacing what was there atomically
+// (see writeFileAtomically), keeping the file's permissions. Returns false,
+// with the reason in `error` when given, when the file could not be replaced;
+// the old file is then as it was.
 bool writePrefsFile(const std::string& path = kPrefsFileName, std::string* error = nullptr);
 
 // Puts every field into its control: numbers "%ld", color "%x", the OUI

@@ -1,6 +1,7 @@
 // brandkit: edits OEMPrefs.dat of the current directory, the branding and
 // behaviour file halyard reads at start. One copy runs at a time; a second
-// start ends at once without a window.
+// start ends at once without a window (exit code 0); otherwise brandkit ends
+// with 1 when its sheet closes.
 #include <QApplication>
 
 #include "brandkit/editor_logic.h"
@@ -15,8 +16,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QtMessages messages;
     setMessageSink(&messages);
-    PrefsWindow window;
-    window.exec();
+    const int code = runEditor();
     setMessageSink(nullptr);
-    return 0;
+    return code;
 }

@@ -157,10 +157,19 @@ void PrefsWindow::accept() {
     const std::string path = prefsPath_.toStdString();
     std::string error;
     if (!writePrefsFile(path, &error)) {
-        showMessage("The preferences could not be saved to " + path + ": " + error + ".", "Error",
-                    MessageIcon::Error, MessageButtons::Ok, this);
+        // Not in the original editor, which failed in silence: the user must
+        // know that OK did not save, and that the file is as it was.
+        showMessage("The preferences could not be saved to " + path + ": " + error +
+                        ". Nothing was changed.",
+                    "Error", MessageIcon::Error, MessageButtons::Ok, this);
         return;
     }
     readPrefsFile(path);
     QDialog::accept();
+}
+
+int runEditor(const QString& prefsPath) {
+    PrefsWindow window(prefsPath);
+    window.exec();
+    return kSheetClosedExitCode;
 }

@@ -42,3 +42,12 @@ class PrefsWindow : public QDialog, public PageControls {
     std::map<int, QLineEdit*> edits_;
     std::map<int, QCheckBox*> checkBoxes_;
 };
+
+// brandkit's exit code once its sheet has closed, by OK or Cancel alike. A
+// second copy ends with 0 before showing anything, so a script that starts
+// brandkit can tell the two apart.
+inline constexpr int kSheetClosedExitCode = 1;
+
+// Shows the editor on the preferences file at `prefsPath` (the block must
+// have been read) until the user closes it; returns kSheetClosedExitCode.
+int runEditor(const QString& prefsPath = QString::fromLatin1(kPrefsFileName));

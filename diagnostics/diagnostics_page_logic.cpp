@@ -1,11 +1,14 @@
 #include "diagnostics/diagnostics_page_logic.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "diagnostics/scan_log.h"
 #include "network/model.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 #include "platform/working_folder.h"
 #include "storage/device_database.h"
@@ -52,12 +55,22 @@ bool deleteHistoryDevice(const std::string& selectedMacText, void* owner) {
                     MessageButtons::YesNo, owner) == MessageResult::No)
         return false;
     deleteDeviceEntry(entry);
-    saveDeviceDatabase();
+    saveDeviceDatabaseAfterDelete();
     return true;
 }
 
+bool saveDiagnosticsReport(const std::string& path, void* owner) {
+    if (writeDiagnosticsReportFile(path, owner))
+        return true;
+    const int error = errno;
+    showMessage("The report could not be saved to " + path + ": " +
+                    std::strerror(error ? error : EIO) + ".",
+                "Error", MessageIcon::Error, MessageButtons::Ok, owner);
+    return false;
+}
+
 std::string writePrintedReport(void* owner) {
-    std::FILE* file = std::fopen(inWorkingFolder(kPrintedReportName).c_str(), "w");
+    std::FILE* file = openPrivateStream(inWorkingFolder(kPrintedReportName));
     if (file == nullptr)
         return "";
     std::string text = diagnosticsReportText(owner);
@@ -79,6 +92,21 @@ bool mayPrintReport(DefaultPrinter printer, void* owner) {
         return true;
     }
     return false;
+}
+
+bool printDiagnosticsReport(DefaultPrinter printer,
+                            const std::function<bool(const std::string& text)>& print,
+                            void* owner) {
+    std::string text = writePrintedReport(owner);
+    const bool written = !text.empty();
+    if (!written)
+        text = diagnosticsReportText(owner);
+    const bool printed = mayPrintReport(printer, owner) && print && print(text);
+    // Only the file written here is removed: a name that could not be opened
+    // privately (a link, another user's file) is left as it was.
+    if (written)
+        unlink(inWorkingFolder(kPrintedReportName).c_str());
+    return printed;
 }
 
 void ListSortState::click(int column) {

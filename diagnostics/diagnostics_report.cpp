@@ -7,6 +7,7 @@
 
 #include "maintenance/av_maintenance.h"
 #include "network/model.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
@@ -36,6 +37,16 @@ std::string fieldText(const char* field, size_t size) {
 }
 template <size_t N> std::string fieldText(const char (&field)[N]) {
     return fieldText(field, N);
+}
+
+// The counters are 32-bit fields that wrap round after a long run (the byte
+// counts after 2 GiB as signed numbers); they count upwards, so they are shown
+// as the unsigned 32-bit values they hold and never as negative numbers.
+unsigned long counterValue(int32_t counter) {
+    return static_cast<uint32_t>(counter);
+}
+unsigned long counterValue(uint32_t counter) {
+    return counter;
 }
 
 int diagnosticsLevel() {
@@ -70,11 +81,13 @@ void writeLocalDevice(DiagnosticsTarget& t, int i) {
     if (diagnosticsLevel() <= 1)
         return;
     const IoCounters io = ioCounters(i);
-    t.newLine(format("   Reads: %ld (%ld KB), Writes: %ld (%ld KB)", long{io.reads},
-                     long{io.bytesRead >> 10}, long{io.writes}, long{io.bytesWritten >> 10}));
+    t.newLine(format("   Reads: %lu (%lu KB), Writes: %lu (%lu KB)", counterValue(io.reads),
+                     counterValue(io.bytesRead) >> 10, counterValue(io.writes),
+                     counterValue(io.bytesWritten) >> 10));
     const LinkStats stats = record.localStats;
-    t.newLine(format("   Drops = %ld, Fails = %ld, Highest = %.2f Mbps. Lowest = %.2f Mbps",
-                     long{stats.drops}, long{stats.fails}, stats.highest, stats.lowest));
+    t.newLine(format("   Drops = %lu, Fails = %lu, Highest = %.2f Mbps. Lowest = %.2f Mbps",
+                     counterValue(stats.drops), counterValue(stats.fails), stats.highest,
+                     stats.lowest));
 }
 
 void writeInterfaces(DiagnosticsTarget& t) {
@@ -136,10 +149,10 @@ void writeRemote(DiagnosticsTarget& t, int s, const RemoteDevice& slot, const De
     t.nextColumn(vendorOfRemote(slot));
     t.nextColumn(firmwareOfRemote(slot));
     if (diagnosticsLevel() > 1) {
-        t.nextColumn(format("%ld", long{slot.seenCount}));
-        t.nextColumn(format("%ld", long{slot.missTotal}));
-        t.nextColumn(format("%ld", long{stats.drops}));
-        t.nextColumn(format("%ld", long{stats.fails}));
+        t.nextColumn(format("%lu", counterValue(slot.seenCount)));
+        t.nextColumn(format("%lu", counterValue(slot.missTotal)));
+        t.nextColumn(format("%lu", counterValue(stats.drops)));
+        t.nextColumn(format("%lu", counterValue(stats.fails)));
         t.nextColumn(format("%.2f", stats.highest));
         t.nextColumn(format("%.2f", stats.lowest));
     }
@@ -278,7 +291,9 @@ bool writeDiagnosticsReport(std::FILE* file, void* owner) {
 }
 
 bool writeDiagnosticsReportFile(const std::string& path, void* owner) {
-    return writeDiagnosticsReport(std::fopen(path.c_str(), "w"), owner);
+    // The report lists every device password: a private file, never written
+    // through a link.
+    return writeDiagnosticsReport(openPrivateStream(path), owner);
 }
 
 std::string describeOs(const HostInfo& host) {
@@ -314,13 +329,10 @@ std::string lastSeenText(int64_t lastSeen, bool ampm) {
         return date.substr(4, 16);
     std::tm local{};
     localtime_r(&t, &local);
-    int hour = local.tm_hour;
-    const char* suffix = "AM";
-    if (hour >= 12) {
-        suffix = "PM"; // noon counts as afternoon
-        if (hour > 12)
-            hour -= 12;
-    }
+    // Real 12-hour time: midnight is 12 AM and noon 12 PM. The rule of keeping
+    // hours 0 to 12 with "AM" would show noon as half past midnight.
+    const int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+    const char* suffix = local.tm_hour < 12 ? "AM" : "PM";
     return format("%.7s%.2d%.3s%s", date.c_str() + 4, hour, date.c_str() + 13, suffix);
 }
 

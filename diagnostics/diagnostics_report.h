@@ -69,8 +69,9 @@ std::string diagnosticsReportText(void* owner = nullptr);
 // Writes the whole report into `file` and closes it. False when `file` is
 // null or writing failed.
 bool writeDiagnosticsReport(std::FILE* file, void* owner = nullptr);
-// Creates (or replaces) the text file at `path` and writes the report into
-// it. A file that cannot be opened is skipped silently (false).
+// Creates (or empties) the text file at `path`, mode 0600 and never through a
+// link (see openPrivateFile), and writes the report into it. False when the
+// file cannot be opened or written, with errno set.
 bool writeDiagnosticsReportFile(const std::string& path, void* owner = nullptr);
 
 // ---- Pieces, exposed for the tests -----------------------------------------------
@@ -81,7 +82,8 @@ std::string fileVersionText(const HostInfo& host);
 // The standard 24-character date text of `t` in local time, with its newline
 // ("Wed Dec  6 18:32:05 2023\n"); "\n" alone when the time cannot be converted.
 std::string standardDateText(std::time_t t);
-// The Last Seen cell: "Dec  6 06:32PM" with `ampm`, "Dec  6 18:32:05 " without.
+// The Last Seen cell: "Dec  6 06:32PM" with `ampm` (12-hour time: 00:07 is
+// "12:07AM", 12:30 "12:30PM"), "Dec  6 18:32:05 " without.
 std::string lastSeenText(int64_t lastSeen, bool ampm);
 // The Rate cell: "%.2d" of the whole Mbit/s, "?" when no rate was measured.
 std::string rateText(double rate);

@@ -3,12 +3,19 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
-#include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "network/model.h"
+#include "platform/file_io.h"
+#include "storage/data_directory.h"
 #include "storage/preferences.h"
 
 namespace {
+// The log holds at most 21 lines of at most 199 characters; a longer file is
+// not one this program wrote, and only its end would be kept anyway.
+constexpr size_t kParametersLogReadLimit = 64 * 1024;
+
 std::FILE* scanLog = nullptr;
 std::string logDirectory;
 
@@ -55,7 +62,9 @@ void writeInterfacePicture(int i) {
 
 void appendScanLog(bool keepOpen) {
     if (scanLog == nullptr) {
-        scanLog = std::fopen(inLogDirectory(kScanLogName).c_str(), "w");
+        // The picture names every device on the network: a private file,
+        // never written through a link planted in a shared folder.
+        scanLog = openPrivateStream(inLogDirectory(kScanLogName));
         if (scanLog != nullptr)
             std::fprintf(scanLog, "%s\tdevice\t\t\tpresent\tmissesTillDrop\n\n",
                          dateText().c_str());
@@ -72,7 +81,7 @@ void appendScanLog(bool keepOpen) {
 }
 
 std::string parametersLogPath() {
-    return inLogDirectory(prefAppName() + ".log");
+    return inLogDirectory(appNameFileName(".log"));
 }
 
 void appendParametersLog(int kind, const uint8_t block[50]) {
@@ -80,9 +89,11 @@ void appendParametersLog(int kind, const uint8_t block[50]) {
     // Keep the newest old lines that leave room for the three of the new entry.
     std::deque<std::string> lines;
     {
-        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes;
+        readFileLimited(path, kParametersLogReadLimit, bytes);
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
         std::string line;
-        while (in && std::getline(in, line)) {
+        while (std::getline(in, line)) {
             if (line.size() > kParametersLogLineMax)
                 line.resize(kParametersLogLineMax);
             lines.push_back(line);
@@ -96,14 +107,14 @@ void appendParametersLog(int kind, const uint8_t block[50]) {
         std::snprintf(byte, sizeof byte, " %.2x", block[n]);
         entry += byte;
     }
-    std::FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr)
-        return;
+    std::string text;
     for (const std::string& line : lines)
-        std::fprintf(out, "%s\n", line.c_str());
-    std::fprintf(out, "Time %s\n", dateText().c_str());
-    std::fprintf(out, "%s\n", entry.c_str());
-    std::fclose(out);
+        text += line + "\n";
+    text += "Time " + dateText() + "\n";
+    text += entry + "\n";
+    // The blocks hold the network key: the log is private, and it is replaced
+    // whole, so a crash never leaves half of it.
+    writeFileAtomically(path, text.data(), text.size());
 }
 
 void setLogDirectory(const std::string& dir) {

@@ -2,8 +2,10 @@
 // The two logs of the automatic scan and the HomePlug 1.0 frame handling:
 // "scan.log", one picture of every interface's remote slots per scan, and the
 // parameters log "<appName>.log", a short rolling log of raw local
-// parameters blocks. Both live in the current directory unless a test sets
-// another folder.
+// parameters blocks (they hold the network key). Both are private files (mode
+// 0600, never written through a link); the parameters log is replaced whole
+// on every entry. Both live in the current directory unless another folder is
+// set.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,7 +24,8 @@ void appendScanLog(bool keepOpen);
 // bytes. The log keeps the newest entries; the new one is always written.
 void appendParametersLog(int kind, const uint8_t block[50]);
 
-// Path of the parameters log: "%s.log" with the application name.
+// Path of the parameters log: "%s.log" with the application name, a "/" in
+// it replaced by "_" as in the database name, so it stays in the log folder.
 std::string parametersLogPath();
 
 // Folder both logs are written into ("" = the current directory).

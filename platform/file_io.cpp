@@ -1,8 +1,66 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+AtomicWriteHook writeHook;
+
+const char kTemporaryMark[] = ".tmp.";
+
+// Folder and last component of `path` ("" folder: the current directory).
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Clears O_NONBLOCK once the descriptor is known to be a regular file, where
+// the flag means nothing, so later code sees an ordinary descriptor.
+void makeBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+mode_t currentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+mode_t replacementMode(const std::string& path, ReplaceMode mode) {
+    if (mode == ReplaceMode::Private)
+        return 0600;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
+    return 0666 & ~currentUmask();
+}
+
+// Keeps errno across the clean-up calls of a failure path.
+bool failWith(int error) {
+    errno = error;
+    return false;
+}
+
+} // namespace
 
 size_t readFully(int fd, void* buffer, size_t length) {
     auto* out = static_cast<uint8_t*>(buffer);
@@ -16,4 +74,205 @@ size_t readFully(int fd, void* buffer, size_t length) {
         done += static_cast<size_t>(got);
     }
     return done;
+}
+
+bool writeFully(int fd, const void* buffer, size_t length) {
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t put = write(fd, in + done, length - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
+            return false;
+        if (put == 0)
+            return failWith(ENOSPC);
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
+    out.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return {FileRead::Missing, 0};
+        return {FileRead::Unreadable, errno};
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        close(fd);
+        return {FileRead::Unreadable, error};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return {FileRead::Unreadable, 0};
+    }
+    makeBlocking(fd);
+    out.resize(limit);
+    size_t done = 0;
+    while (done < limit) {
+        const ssize_t got = read(fd, out.data() + done, limit - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            // An I/O error is not the end of the file: the caller must not
+            // take the bytes so far for the whole file.
+            const int error = errno;
+            close(fd);
+            out.clear();
+            return {FileRead::Unreadable, error};
+        }
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    out.resize(done);
+    return {FileRead::Ok, 0};
+}
+
+std::string fileReadProblem(const FileReadResult& result) {
+    if (result.status == FileRead::Unreadable && result.error == 0)
+        return "not a regular file";
+    if (result.status == FileRead::Missing)
+        return std::strerror(ENOENT);
+    return std::strerror(result.error);
+}
+
+int openPrivateFile(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO for writing must not wait for a reader.
+    const int fd = open(path.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    int refused = 0;
+    if (fstat(fd, &st) != 0)
+        refused = errno;
+    else if (!S_ISREG(st.st_mode))
+        refused = EINVAL;
+    // A second link could be a name of a file that is not ours to overwrite;
+    // a file of another user could be held open by that user, who would read
+    // what is written into it.
+    else if (st.st_nlink != 1 || st.st_uid != geteuid())
+        refused = EPERM;
+    else if (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0)
+        refused = errno;
+    if (refused != 0) {
+        close(fd);
+        errno = refused;
+        return -1;
+    }
+    makeBlocking(fd);
+    return fd;
+}
+
+std::FILE* openPrivateStream(const std::string& path) {
+    const int fd = openPrivateFile(path);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* stream = fdopen(fd, "w");
+    if (stream == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return stream;
+}
+
+void syncDirectory(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+WriteOutcome writeFileAtomically(const std::string& path, const void* data, size_t size,
+                                 ReplaceMode mode) {
+    const mode_t finalMode = replacementMode(path, mode);
+    std::string temporary = path + kTemporaryMark + "XXXXXX";
+    // mkostemp creates the file exclusively with mode 0600: never through a
+    // link, never a file someone else prepared.
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return WriteOutcome::NotCreated;
+    // The lock tells removeStaleTemporaryFiles that this file is being written.
+    flock(fd, LOCK_EX);
+
+    WriteFault fault = writeHook ? writeHook(path) : WriteFault{};
+    const size_t allowed = fault.fail ? std::min(size, fault.afterBytes) : size;
+    bool ok = writeFully(fd, data, allowed);
+    int error = errno;
+    if (ok && fault.fail) {
+        if (fault.crash) {
+            close(fd); // as if the process ended here: the file stays behind
+            errno = EINTR;
+            return WriteOutcome::Failed;
+        }
+        ok = false;
+        error = ENOSPC;
+    }
+    if (ok && (fchmod(fd, finalMode) != 0 || fsync(fd) != 0)) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        close(fd);
+        errno = error;
+        return WriteOutcome::Failed;
+    }
+    // The lock is held until the new file has its name.
+    const bool closed = close(fd) == 0;
+    error = errno;
+    syncDirectory(folderOf(path));
+    if (!closed) {
+        // The data was flushed before the rename; a late error is still reported.
+        errno = error;
+        return WriteOutcome::Failed;
+    }
+    return WriteOutcome::Written;
+}
+
+int removeStaleTemporaryFiles(const std::string& path) {
+    const std::string folder = folderOf(path);
+    const std::string prefix = nameOf(path) + kTemporaryMark;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return 0;
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string candidate = folder + "/" + name;
+        const int fd = open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Only a file nobody holds locked was left by a process that died.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale.push_back(candidate);
+        close(fd);
+    }
+    closedir(dir);
+    int removed = 0;
+    for (const std::string& file : stale)
+        if (unlink(file.c_str()) == 0)
+            ++removed;
+    if (removed > 0)
+        syncDirectory(folder);
+    return removed;
+}
+
+void setAtomicWriteHook(AtomicWriteHook hook) {
+    writeHook = std::move(hook);
 }

@@ -96,13 +96,17 @@ std::string deviceDatabasePath() {
     if (chosenDirectory.empty()) {
         return {};
     }
+    return chosenDirectory + "/" + appNameFileName(".data");
+}
+
+std::string appNameFileName(const std::string& suffix) {
     std::string name = prefAppName();
     for (char& c : name) {
         if (c == '/') {
             c = '_';
         }
     }
-    return chosenDirectory + "/" + name + ".data";
+    return name + suffix;
 }
 
 void resetDataDirectory() {

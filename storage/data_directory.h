@@ -30,5 +30,10 @@ const std::string& dataDirectory();
 // the data directory. Empty while no data directory is chosen.
 std::string deviceDatabasePath();
 
+// The application name from the preferences followed by `suffix`, as a file
+// name: every "/" becomes "_", so "../x" names a file in the folder it is
+// placed in. Used for the database and the parameters log.
+std::string appNameFileName(const std::string& suffix);
+
 // Forgets the chosen data directory (part of resetDeviceDatabaseState).
 void resetDataDirectory();

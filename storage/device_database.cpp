@@ -34,6 +34,53 @@ constexpr const char* kWriteProblem =
 SaveFault pendingFault = SaveFault::None;
 size_t faultAfterBytes = 0;
 
+// A database file the load refused to read (unreadable, newer layout, or one
+// that could not be moved aside). It is never saved over in this run.
+std::string heldPath;
+DatabaseLoad heldReason = DatabaseLoad::Unreadable;
+
+std::string databaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+constexpr const char* kKeptNote =
+    " It is kept as it is, and device names and passwords are not saved in this run.";
+
+// Keeps the file out of every later save and tells the user why. A file that
+// was not read at all leaves the tables as a missing one does.
+DatabaseLoad holdFile(const std::string& path, DatabaseLoad reason, const std::string& why,
+                      const char* caption, bool resetTables = true) {
+    heldPath = path;
+    heldReason = reason;
+    if (resetTables) {
+        resetDeviceDatabase();
+    }
+    showMessage(why + kKeptNote, caption, MessageIcon::Warning, MessageButtons::Ok,
+                mainWindowHandle);
+    return reason;
+}
+
+DatabaseLoad holdUnreadable(const std::string& path, const std::string& problem) {
+    return holdFile(path, DatabaseLoad::Unreadable,
+                    "The device database " + path + " cannot be read (" + problem + ").",
+                    "Problem Occurred");
+}
+
+// Renames the file to "<path><suffix>". When that fails the file is held, so
+// nothing is written over it.
+bool moveAside(const std::string& path, const char* suffix) {
+    if (rename(path.c_str(), (path + suffix).c_str()) == 0) {
+        syncDirectory(dataDirectory());
+        return true;
+    }
+    holdFile(path, DatabaseLoad::Unreadable,
+             "The device database " + path + " cannot be moved aside to " + databaseName(path) +
+                 suffix + " (" + std::strerror(errno) + ").",
+             "Problem Occurred", false);
+    return false;
+}
+
 // Sequential reads from the bytes that really arrived.
 class Reader {
   public:
@@ -60,25 +107,6 @@ void appendBytes(std::vector<uint8_t>& out, const void* data, size_t size) {
 
 void appendInt(std::vector<uint8_t>& out, int32_t value) {
     appendBytes(out, &value, sizeof value);
-}
-
-// Reads at most `limit` bytes of the file. Returns false when it cannot be
-// opened or is not a regular file.
-bool readFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
-    out.assign(limit, 0);
-    size_t done = readFully(fd, out.data(), limit);
-    close(fd);
-    out.resize(done);
-    return true;
 }
 
 // Text fields loaded from a file must end inside their field.
@@ -126,8 +154,10 @@ bool isColumnPermutation(const int32_t (&order)[kListColumns]) {
 
 // The file could not be read whole: keep it for inspection under ".bad" (any
 // older one is replaced) so the next save starts afresh and nothing is lost.
+// When it cannot be moved, it is kept in place and not saved over.
 DatabaseLoad recover(const std::string& path) {
-    rename(path.c_str(), (path + ".bad").c_str());
+    if (!moveAside(path, ".bad"))
+        return DatabaseLoad::Unreadable;
     return DatabaseLoad::Recovered;
 }
 
@@ -148,38 +178,6 @@ std::vector<uint8_t> databaseImage() {
     return image;
 }
 
-// Writes all of `data`; honours an injected fault. Returns false on failure;
-// `crashed` is set when the injected fault simulates the process dying.
-bool writeAll(int fd, const std::vector<uint8_t>& data, bool& crashed) {
-    size_t limit = data.size();
-    SaveFault fault = pendingFault;
-    pendingFault = SaveFault::None;
-    if (fault != SaveFault::None) {
-        limit = std::min(limit, faultAfterBytes);
-    }
-    size_t done = 0;
-    while (done < limit) {
-        ssize_t put = write(fd, data.data() + done, limit - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    crashed = fault == SaveFault::Crash;
-    return fault == SaveFault::None;
-}
-
-void syncDirectory(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 void reportWriteProblem() {
     showMessage(kWriteProblem, "Problem Occurred", MessageIcon::Error, MessageButtons::Ok,
                 mainWindowHandle);
@@ -190,11 +188,29 @@ void reportWriteProblem() {
 DeviceListLayout deviceListLayout = kDefaultLayout;
 
 DatabaseLoad loadDeviceDatabase() {
-    std::string path = deviceDatabasePath();
-    std::vector<uint8_t> bytes;
-    if (path.empty() || !readFilePrefix(path, databaseFileSize(kMaxDeviceEntries), bytes)) {
+    const std::string path = deviceDatabasePath();
+    if (path.empty()) {
         resetDeviceDatabase();
         return DatabaseLoad::Missing;
+    }
+    // A file refused earlier in the run is not read again; the tables keep
+    // what the user did since.
+    if (path == heldPath) {
+        return heldReason;
+    }
+    // A save that was killed leaves its temporary file, with every device
+    // password in it; nothing will ever rename it.
+    removeStaleTemporaryFiles(path);
+
+    std::vector<uint8_t> bytes;
+    const FileReadResult read = readFileLimited(path, databaseFileSize(kMaxDeviceEntries), bytes);
+    if (read.status == FileRead::Missing) {
+        resetDeviceDatabase();
+        return DatabaseLoad::Missing;
+    }
+    // Never taken for a missing file: the next save would replace it.
+    if (read.status == FileRead::Unreadable) {
+        return holdUnreadable(path, fileReadProblem(read));
     }
     Reader in(bytes);
 
@@ -202,7 +218,21 @@ DatabaseLoad loadDeviceDatabase() {
     if (!in.takeInt(version)) {
         return recover(path);
     }
+    if (version > kDatabaseVersion) {
+        return holdFile(path, DatabaseLoad::NewerVersion,
+                        "The device database " + path +
+                            " was written by a newer version of this program (layout " +
+                            std::to_string(version) + "; this one reads layout " +
+                            std::to_string(kDatabaseVersion) + ").",
+                        "Attention");
+    }
     if (version < kDatabaseVersion) {
+        // Moved aside before anything is written, so the first save cannot
+        // destroy the only copy of what the older layout holds.
+        if (!moveAside(path, ".old")) {
+            resetDeviceDatabase();
+            return DatabaseLoad::Unreadable;
+        }
         resetDeviceDatabase();
         showMessage(kReadProblem, "Attention", MessageIcon::Warning, MessageButtons::Ok,
                     mainWindowHandle);
@@ -266,30 +296,47 @@ bool saveDeviceDatabase() {
     if (deviceCount <= 0 || deviceCount > kMaxDeviceEntries) {
         return false;
     }
-    std::string path = deviceDatabasePath();
-    if (path.empty()) {
+    const std::string path = deviceDatabasePath();
+    if (path.empty() || path == heldPath) {
         return false;
     }
-    std::vector<uint8_t> image = databaseImage();
+    const std::vector<uint8_t> image = databaseImage();
 
-    // A stale temporary file from an interrupted save is replaced.
-    std::string temporary = path + ".tmp";
-    unlink(temporary.c_str());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    const SaveFault fault = pendingFault;
+    pendingFault = SaveFault::None;
+    if (fault != SaveFault::None) {
+        const size_t after = faultAfterBytes;
+        setAtomicWriteHook([fault, after](const std::string&) {
+            return WriteFault{true, after, fault == SaveFault::Crash};
+        });
+    }
+    const WriteOutcome outcome = writeFileAtomically(path, image.data(), image.size());
+    if (fault != SaveFault::None) {
+        setAtomicWriteHook({});
+    }
+    switch (outcome) {
+    case WriteOutcome::Written:
+        return true;
+    case WriteOutcome::NotCreated:
+        return false; // no usable data directory: silent, as before
+    case WriteOutcome::Failed:
+        if (fault != SaveFault::Crash) {
+            reportWriteProblem();
+        }
         return false;
     }
-    bool crashed = false;
-    bool ok = fchmod(fd, 0600) == 0 && writeAll(fd, image, crashed);
-    if (crashed) {
-        close(fd);
-        return false; // as if the process ended here: nothing else happens
+    return false;
+}
+
+bool saveDeviceDatabaseAfterDelete() {
+    if (deviceCount > 0) {
+        return saveDeviceDatabase();
     }
-    ok = ok && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
+    const std::string path = deviceDatabasePath();
+    if (path.empty() || path == heldPath) {
+        return false;
+    }
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
         reportWriteProblem();
         return false;
     }
@@ -312,6 +359,8 @@ void resetDeviceDatabaseState() {
     deviceListLayout = kDefaultLayout;
     pendingFault = SaveFault::None;
     faultAfterBytes = 0;
+    heldPath.clear();
+    heldReason = DatabaseLoad::Unreadable;
 }
 
 void injectSaveFault(SaveFault fault, size_t afterBytes) {

@@ -18,8 +18,12 @@
 //
 // The file holds device passwords: it is written with mode 0600, through a
 // temporary file that is flushed to disk and renamed over the old one, so a
-// crash leaves either the old or the new database. A short or corrupt file is
-// moved aside to "<name>.data.bad" rather than emptied.
+// crash leaves either the old or the new database; a temporary file that a
+// killed save left behind is removed at the next load. A short or corrupt file
+// is moved aside to "<name>.data.bad", one of an older layout to
+// "<name>.data.old", rather than emptied. A file that cannot be read, or one
+// of a newer layout, is kept as it is: halyard says so and saves nothing over
+// it for the rest of the run.
 #include <cstddef>
 #include <cstdint>
 
@@ -57,21 +61,33 @@ static_assert(sizeof(DeviceListLayout) == kDbTrailerSize);
 extern DeviceListLayout deviceListLayout;
 
 enum class DatabaseLoad {
-    Loaded,     // the whole file was read
-    Missing,    // no file: the tables were reset
-    OldVersion, // version below 306: the tables were reset, "Attention" shown
-    Recovered,  // short or corrupt: moved aside, values read before stay
+    Loaded,       // the whole file was read
+    Missing,      // no file: the tables were reset
+    OldVersion,   // version below 306: moved aside, the tables reset, "Attention" shown
+    Recovered,    // short or corrupt: moved aside, values read before stay
+    Unreadable,   // permission, I/O error, not a regular file: kept, reported, never saved over
+    NewerVersion, // version above 306: kept, reported, never saved over
 };
 
 // Fills currentInterface, networkRecords, deviceCount, deviceTable and
-// deviceListLayout from the database file.
+// deviceListLayout from the database file. Temporary files of saves that were
+// killed are removed first. An unreadable or newer file resets the tables like
+// a missing one, once, with a message; later loads of the same file in the run
+// leave the tables alone.
 DatabaseLoad loadDeviceDatabase();
 
 // Writes the database file when at least one device entry exists. Returns true
 // when the file was replaced. Failing to create the file in the data directory
 // is silent; a failure while writing shows "Problem Occurred" and keeps the old
-// file.
+// file. A file the load refused to read is never replaced.
 bool saveDeviceDatabase();
+
+// Saves after the user deleted a device entry. With entries left this is
+// saveDeviceDatabase. After the last one the file is removed: a database
+// without entries is never written, and the old file would bring the device
+// and its password back at the next start. Returns true when the file on disk
+// now matches the tables.
+bool saveDeviceDatabaseAfterDelete();
 
 // Reopens every interface, zeroes the network records with every key label set
 // to the HomePlug AV default network password, empties the device table and
@@ -84,6 +100,6 @@ void resetDeviceDatabaseState();
 
 // Failure injection for tests: the next save fails after writing `afterBytes`
 // bytes of the temporary file, either as a write error (reported, cleaned up)
-// or as if the process died there (nothing reported, nothing cleaned up).
+// or as if the process died there (nothing reported, the temporary file stays).
 enum class SaveFault { None, WriteError, Crash };
 void injectSaveFault(SaveFault fault, size_t afterBytes);

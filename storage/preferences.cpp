@@ -1,11 +1,14 @@
 #include "storage/preferences.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
 
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "platform/file_io.h"
 #include "storage/device_database.h"
 #include "storage/vendor_list.h"
 
@@ -38,23 +41,34 @@ void setDefaults() {
     copyText(preferences.copyright, kDefaultCopyright);
 }
 
-// Reads the record in file order; whatever the file does not hold stays zero.
-bool readRecord(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "a+b");
-    if (!f)
+// Creates the empty file; an existing one (or a link) is left alone.
+bool createEmpty(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
         return false;
-    std::rewind(f);
-    size_t got = std::fread(&preferences, 1, sizeof preferences, f);
-    (void)got; // a short file keeps its zeros
-    std::fclose(f);
+    close(fd);
+    return true;
+}
+
+// Reads the record in file order; whatever the file does not hold stays zero.
+// Only reads: asking for write access as well would turn a read-only file into
+// the defaults, and with them another database name.
+bool readRecord(const std::string& path, PrefsCreation create) {
+    std::vector<uint8_t> bytes;
+    const FileReadResult read = readFileLimited(path, sizeof preferences, bytes);
+    if (read.status == FileRead::Missing)
+        return create == PrefsCreation::IfMissing && createEmpty(path);
+    if (read.status != FileRead::Ok)
+        return false;
+    std::memcpy(&preferences, bytes.data(), bytes.size());
     return true;
 }
 
 } // namespace
 
-bool readPreferencesFile(const std::string& path) {
+bool readPreferencesFile(const std::string& path, PrefsCreation create) {
     std::memset(&preferences, 0, sizeof preferences);
-    bool read = readRecord(path);
+    bool read = readRecord(path, create);
     if (!read)
         setDefaults();
     // The device database may replace the sort state when it is loaded.

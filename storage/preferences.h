@@ -14,17 +14,22 @@ inline constexpr const char* kDefaultAppName = "Plexora";
 inline constexpr const char* kDefaultWebAddress = "http://www.plexora.com";
 inline constexpr const char* kDefaultCopyright = "Copyright (c) 2010 Plexora. All rights reserved.";
 
+// Whether reading creates an empty file where none exists.
+enum class PrefsCreation { IfMissing, Never };
+
 // Reads "OEMPrefs.dat" of the current directory into `preferences`.
 void readPreferences();
-// The same for the file at `path`. Opens it for reading and appending, which
-// creates an empty file when none exists; zeroes the record and reads as much
-// of it as the file holds (a short file leaves the rest zero). When the file
-// can be neither opened nor created, the built-in defaults are used. Then the
-// device list's sort direction and column become 1, a scan interval below 1
-// becomes 1, the automatic scan's intervalTicks is set from it and `busyFlag`
-// is set when AutoScan is off.
-// Returns true when the file was read, false when the defaults were used.
-bool readPreferencesFile(const std::string& path);
+// The same for the file at `path`. Zeroes the record and reads as much of the
+// file as it holds (a short file leaves the rest zero). The file is only read,
+// so one that may be read but not written (another account's, or on a
+// read-only medium) gives its values. When nothing is at `path` and `create`
+// allows it, an empty file is created there and all values are zero. When the
+// file can be neither read nor created (or is not a regular file), the
+// built-in defaults are used. Then the device list's sort direction and column
+// become 1, a scan interval below 1 becomes 1, the automatic scan's
+// intervalTicks is set from it and `busyFlag` is set when AutoScan is off.
+// Returns true when the file was read or created, false when the defaults were used.
+bool readPreferencesFile(const std::string& path, PrefsCreation create = PrefsCreation::IfMissing);
 
 // Ticks of 50 ms per automatic cycle: the scan interval in seconds times 20
 // (below 1 s counts as 1 s). The application shell passes it to startAutoScan.

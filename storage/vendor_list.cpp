@@ -3,14 +3,19 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 
 #include "network/model.h"
+#include "platform/file_io.h"
 #include "storage/preferences.h"
 
 std::vector<VendorEntry> vendorTable;
 
 namespace {
+
+// A list of every registered OUI is a few megabytes; what lies beyond this is
+// not read.
+constexpr size_t kVendorListMaxBytes = 16u << 20;
 
 uint32_t ouiKey(const uint8_t* oui) {
     return (uint32_t(oui[0]) << 16) | (uint32_t(oui[1]) << 8) | oui[2];
@@ -65,9 +70,11 @@ bool parseVendorLine(const std::string& line, VendorEntry& out) {
 
 size_t loadVendorListFile(const std::string& path) {
     vendorTable.clear();
-    std::ifstream in(path);
-    if (!in)
+    // Read without blocking, so a FIFO at the path cannot hold the start-up.
+    std::vector<uint8_t> bytes;
+    if (readFileLimited(path, kVendorListMaxBytes, bytes).status != FileRead::Ok)
         return 0;
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (std::getline(in, line)) {
         if (isBlank(line))

@@ -1,12 +1,22 @@
 // The device database file: exact layout, round trips, recovery of short and
-// corrupt files, atomic replacement and file mode.
+// corrupt files, files that cannot be read or are of another layout version,
+// atomic replacement, the temporary files of killed saves, file mode and
+// planted links, and deleting the last entry.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <future>
 #include <string>
-#include <utility>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
+
+#include "diagnostics/diagnostics_page_logic.h"
 
 #include "network/model.h"
 #include "packet/driver.h"
@@ -19,6 +29,7 @@
 #include "storage/device_database.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
+#include "support/unprivileged.h"
 
 namespace {
 
@@ -40,6 +51,18 @@ int32_t intAt(const std::vector<uint8_t>& bytes, size_t offset) {
 
 void putInt(std::vector<uint8_t>& bytes, size_t offset, int32_t v) {
     std::memcpy(bytes.data() + offset, &v, 4);
+}
+
+// Temporary files of atomic saves in `dir`.
+std::vector<std::string> temporariesIn(const std::string& dir) {
+    std::vector<std::string> found;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name).find(".tmp.") != std::string::npos)
+                found.push_back(e->d_name);
+        closedir(d);
+    }
+    return found;
 }
 
 class DeviceDatabaseTest : public ::testing::Test {
@@ -211,7 +234,25 @@ TEST_F(DeviceDatabaseTest, FileModeIsOwnerOnly) {
     struct stat st {};
     ASSERT_EQ(0, stat(dbPath.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
-    EXPECT_FALSE(exists(dbPath + ".tmp"));
+    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
+}
+
+TEST_F(DeviceDatabaseTest, PlantedLinkIsReplacedNotFollowed) {
+    const std::string victim = dir.file("victim");
+    writeFileText(victim, "root:x:0:0::/root:/bin/sh\n");
+    ASSERT_EQ(0, symlink(victim.c_str(), dbPath.c_str()));
+    mode_t old = umask(0);
+    fillTables(1);
+    bool saved = saveDeviceDatabase();
+    umask(old);
+    ASSERT_TRUE(saved);
+    struct stat st {};
+    ASSERT_EQ(0, lstat(dbPath.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ(databaseFileSize(1), static_cast<size_t>(st.st_size));
+    const std::vector<uint8_t> victimBytes = readFileBytes(victim);
+    EXPECT_EQ("root:x:0:0::/root:/bin/sh\n", std::string(victimBytes.begin(), victimBytes.end()));
 }
 
 TEST_F(DeviceDatabaseTest, StoredInterfaceIsBroughtIntoRange) {
@@ -305,7 +346,7 @@ TEST_F(DeviceDatabaseTest, MissingSortStateIsAShortRead) {
     EXPECT_TRUE(exists(dbPath + ".bad"));
 }
 
-TEST_F(DeviceDatabaseTest, OldVersionResetsWithAttentionAndKeepsTheFile) {
+TEST_F(DeviceDatabaseTest, OldVersionIsMovedAsideBeforeAnythingIsWritten) {
     fillTables(1);
     ASSERT_TRUE(saveDeviceDatabase());
     std::vector<uint8_t> file = readFileBytes(dbPath);
@@ -321,7 +362,149 @@ TEST_F(DeviceDatabaseTest, OldVersionResetsWithAttentionAndKeepsTheFile) {
     EXPECT_EQ(0, currentInterface);
     EXPECT_STREQ("HomePlugAV", networkRecords[5].keyLabel);
     EXPECT_EQ(4, deviceListLayout.sortColumn); // the saved layout is not applied
+    EXPECT_FALSE(exists(dbPath));
+    EXPECT_TRUE(file == readFileBytes(dbPath + ".old"));
+
+    // The first save writes a new database; the old one stays aside.
+    fillTables(1);
+    ASSERT_TRUE(saveDeviceDatabase());
+    EXPECT_TRUE(file == readFileBytes(dbPath + ".old"));
+    EXPECT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
+}
+
+TEST_F(DeviceDatabaseTest, NewerVersionIsRefusedWithAMessageAndKept) {
+    fillTables(2);
+    ASSERT_TRUE(saveDeviceDatabase());
+    std::vector<uint8_t> file = readFileBytes(dbPath);
+    putInt(file, 0, 307);
+    writeFileBytes(dbPath, file);
+
+    clearTables();
+    EXPECT_EQ(DatabaseLoad::NewerVersion, loadDeviceDatabase());
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_EQ("Attention", messages.shown[0].caption);
+    EXPECT_EQ(MessageIcon::Warning, messages.shown[0].icon);
+    EXPECT_NE(std::string::npos, messages.shown[0].text.find(dbPath));
+    EXPECT_NE(std::string::npos, messages.shown[0].text.find("newer version"));
+    EXPECT_NE(std::string::npos, messages.shown[0].text.find("kept as it is"));
+    EXPECT_EQ(0, deviceCount);
+    EXPECT_STREQ("HomePlugAV", networkRecords[0].keyLabel);
+
+    // Whatever the user does in this run is not saved over it.
+    fillTables(1);
+    EXPECT_FALSE(saveDeviceDatabase());
     EXPECT_TRUE(file == readFileBytes(dbPath));
+    // Loading again (the About page's icon switch) neither asks again nor
+    // throws away what the user did.
+    EXPECT_EQ(DatabaseLoad::NewerVersion, loadDeviceDatabase());
+    EXPECT_EQ(1u, messages.shown.size());
+    EXPECT_EQ(1, deviceCount);
+}
+
+TEST_F(DeviceDatabaseTest, FileWithoutReadPermissionIsKeptAndNeverSavedOver) {
+    fillTables(2);
+    ASSERT_TRUE(saveDeviceDatabase());
+    const std::vector<uint8_t> file = readFileBytes(dbPath);
+    // The folder lets anyone write, so only the refusal keeps a save away.
+    chmod(dir.path().c_str(), 0755);
+    chmod(dir.file("tollbeam").c_str(), 0777);
+    if (geteuid() != 0)
+        chmod(dbPath.c_str(), 0000);
+    clearTables();
+    EXPECT_EQ(0, runUnprivileged([&] {
+                  if (loadDeviceDatabase() != DatabaseLoad::Unreadable || deviceCount != 0 ||
+                      messages.shown.size() != 1 ||
+                      messages.shown[0].caption != "Problem Occurred" ||
+                      messages.shown[0].text.find("cannot be read (Permission denied)") ==
+                          std::string::npos)
+                      return false;
+                  fillTables(1);
+                  return !saveDeviceDatabase() && temporariesIn(dir.file("tollbeam")).empty();
+              }));
+    chmod(dbPath.c_str(), 0600);
+    EXPECT_TRUE(file == readFileBytes(dbPath));
+    EXPECT_FALSE(exists(dbPath + ".bad"));
+}
+
+TEST_F(DeviceDatabaseTest, SomethingOtherThanAFileIsKeptAndNeverSavedOver) {
+    ASSERT_EQ(0, mkdir(dbPath.c_str(), 0700));
+    EXPECT_EQ(DatabaseLoad::Unreadable, loadDeviceDatabase());
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_NE(std::string::npos, messages.shown[0].text.find("(not a regular file)"));
+    fillTables(1);
+    EXPECT_FALSE(saveDeviceDatabase());
+    struct stat st {};
+    ASSERT_EQ(0, lstat(dbPath.c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(DeviceDatabaseTest, FifoAtThePathDoesNotHangTheStart) {
+    ASSERT_EQ(0, mkfifo(dbPath.c_str(), 0600));
+    auto loading = std::async(std::launch::async, [] { return loadDeviceDatabase(); });
+    if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int writer = open(dbPath.c_str(), O_WRONLY | O_NONBLOCK);
+        loading.wait();
+        close(writer);
+        FAIL() << "loading the database blocked on a FIFO";
+    }
+    EXPECT_EQ(DatabaseLoad::Unreadable, loading.get());
+    EXPECT_EQ(1u, messages.shown.size());
+    EXPECT_EQ(0, deviceCount);
+    fillTables(1);
+    EXPECT_FALSE(saveDeviceDatabase());
+    struct stat st {};
+    ASSERT_EQ(0, lstat(dbPath.c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(DeviceDatabaseTest, TruncationInsideTheNetworkRecordsIsMovedAside) {
+    fillTables(2);
+    ASSERT_TRUE(saveDeviceDatabase());
+    std::vector<uint8_t> file = readFileBytes(dbPath);
+    file.resize(8 + 3 * sizeof(NetworkRecord) + 100); // inside the fourth record
+    writeFileBytes(dbPath, file);
+
+    clearTables();
+    EXPECT_EQ(DatabaseLoad::Recovered, loadDeviceDatabase());
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(3, currentInterface); // read before the short read
+    EXPECT_EQ(0, deviceCount);
+    EXPECT_FALSE(exists(dbPath));
+    EXPECT_TRUE(file == readFileBytes(dbPath + ".bad"));
+
+    // The next save starts a whole new file, which loads.
+    fillTables(1);
+    Snapshot saved = snapshot();
+    ASSERT_TRUE(saveDeviceDatabase());
+    clearTables();
+    ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
+    expectTablesEqual(saved, snapshot());
+    EXPECT_TRUE(file == readFileBytes(dbPath + ".bad"));
+}
+
+TEST_F(DeviceDatabaseTest, DeletingTheLastEntryIsSavedAndSurvivesARestart) {
+    fillTables(2);
+    ASSERT_TRUE(saveDeviceDatabase());
+    const std::string first = formatMac(deviceTable[0].mac);
+    const std::string second = formatMac(deviceTable[1].mac);
+
+    messages.answerNext(MessageResult::Yes); // it has a password
+    ASSERT_TRUE(deleteHistoryDevice(first));
+    clearTables();
+    ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
+    ASSERT_EQ(1, deviceCount);
+    EXPECT_EQ(second, formatMac(deviceTable[0].mac));
+
+    messages.answerNext(MessageResult::Yes);
+    ASSERT_TRUE(deleteHistoryDevice(second));
+    EXPECT_EQ(0, deviceCount);
+    EXPECT_FALSE(exists(dbPath));
+
+    // The next start: neither the device nor its password comes back.
+    resetDeviceModel();
+    EXPECT_EQ(DatabaseLoad::Missing, loadDeviceDatabase());
+    EXPECT_EQ(0, deviceCount);
+    EXPECT_EQ(2u, messages.shown.size()); // the two password questions only
 }
 
 TEST_F(DeviceDatabaseTest, UnterminatedTextsAreCutAndBadColumnOrderIgnored) {
@@ -398,20 +581,35 @@ TEST_F(DeviceDatabaseTest, CrashDuringSaveLeavesThePreviousDatabase) {
     injectSaveFault(SaveFault::Crash, 70000);
     EXPECT_FALSE(saveDeviceDatabase());
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_TRUE(exists(dbPath + ".tmp")); // what the dead process left behind
+    // What the dead process left behind, with the passwords in it.
+    EXPECT_EQ(1u, temporariesIn(dir.file("tollbeam")).size());
     EXPECT_TRUE(firstFile == readFileBytes(dbPath));
 
+    // The next start removes it and loads the previous database.
     clearTables();
     ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
     expectTablesEqual(first, snapshot());
+    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
 
-    // The next save replaces the leftover and succeeds.
     copyText(deviceTable[0].name, "Renamed");
     ASSERT_TRUE(saveDeviceDatabase());
-    EXPECT_FALSE(exists(dbPath + ".tmp"));
     clearTables();
     ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
     EXPECT_STREQ("Renamed", deviceTable[0].name);
+}
+
+TEST_F(DeviceDatabaseTest, StaleTemporaryFilesGoAtStartButNotOneBeingWritten) {
+    const std::string stale = dbPath + ".tmp.q1W2e3";
+    writeFileText(stale, "every device password");
+    const std::string busy = dbPath + ".tmp.r4T5y6";
+    writeFileText(busy, "a save in progress");
+    const int held = open(busy.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    EXPECT_EQ(DatabaseLoad::Missing, loadDeviceDatabase());
+    EXPECT_FALSE(exists(stale));
+    EXPECT_TRUE(exists(busy));
+    close(held);
 }
 
 TEST_F(DeviceDatabaseTest, WriteFailureIsReportedAndKeepsTheOldFile) {
@@ -426,7 +624,7 @@ TEST_F(DeviceDatabaseTest, WriteFailureIsReportedAndKeepsTheOldFile) {
     EXPECT_EQ("Problem Occurred", messages.shown[0].caption);
     EXPECT_EQ(MessageIcon::Error, messages.shown[0].icon);
     EXPECT_TRUE(firstFile == readFileBytes(dbPath));
-    EXPECT_FALSE(exists(dbPath + ".tmp"));
+    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
     EXPECT_TRUE(saveDeviceDatabase()); // the fault was for one save only
 }
 

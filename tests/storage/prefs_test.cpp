@@ -1,5 +1,6 @@
 // OEMPrefs.dat as halyard reads it: the values brandkit wrote, at their byte
-// offsets, the empty file created when none exists, and the built-in defaults.
+// offsets, the empty file created when none exists (and only then), a file
+// that may be read but not written, and the built-in defaults.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +13,13 @@
 #include "storage/device_database.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
+#include "support/unprivileged.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -206,6 +214,59 @@ TEST_F(PrefsTest, AutoScanOffSuspendsTheAutomaticScan) {
     busyFlag = 0;
     ASSERT_TRUE(readPreferencesFile(path));
     EXPECT_EQ(busyFlag, 1);
+}
+
+TEST_F(PrefsTest, FileThatMayBeReadButNotWrittenGivesItsValues) {
+    // A reseller's file owned by root in a folder only root may write.
+    const std::string path = dir.file("OEMPrefs.dat");
+    writeFileBytes(path, editorFile("Copyright Brand"));
+    chmod(path.c_str(), 0444);
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(0, runUnprivileged([&] {
+                  return readPreferencesFile(path) && prefAppName() == "Brand Net" &&
+                         preferences.scanInterval == 45 && prefCopyright() == "Copyright Brand";
+              }));
+    // Where nothing may be created, a missing file gives the defaults.
+    EXPECT_EQ(0, runUnprivileged([&] {
+                  return !readPreferencesFile(dir.file("Other.dat")) &&
+                         prefAppName() == kDefaultAppName &&
+                         access(dir.file("Other.dat").c_str(), F_OK) != 0;
+              }));
+    chmod(dir.path().c_str(), 0700);
+}
+
+TEST_F(PrefsTest, ExistingFileIsNeverCreatedOverOrWidened) {
+    const std::string path = dir.file("OEMPrefs.dat");
+    writeFileBytes(path, editorFile("c"));
+    chmod(path.c_str(), 0640);
+    ASSERT_TRUE(readPreferencesFile(path));
+    struct stat st {};
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ(269, st.st_size);
+
+    // The caller may forbid creating one: then a missing file gives the defaults.
+    const std::string elsewhere = dir.file("usr-share/OEMPrefs.dat");
+    mkdir(dir.file("usr-share").c_str(), 0755);
+    EXPECT_FALSE(readPreferencesFile(elsewhere, PrefsCreation::Never));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere));
+    EXPECT_EQ(prefAppName(), kDefaultAppName);
+}
+
+TEST_F(PrefsTest, FifoOrFolderGivesTheDefaultsWithoutWaiting) {
+    const std::string fifo = dir.file("OEMPrefs.dat");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    auto reading = std::async(std::launch::async, [&] { return readPreferencesFile(fifo); });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        reading.wait();
+        close(writer);
+        FAIL() << "reading the preferences blocked on a FIFO";
+    }
+    EXPECT_FALSE(reading.get());
+    EXPECT_EQ(prefAppName(), kDefaultAppName);
+    EXPECT_FALSE(readPreferencesFile(dir.path()));
+    EXPECT_EQ(+preferences.scanInterval, 30);
 }
 
 } // namespace

@@ -214,29 +214,26 @@ void DiagnosticsPage::saveReportClicked() {
     const QString path = fileChooser ? fileChooser(this) : chooseReportFile(this);
     if (path.isEmpty())
         return;
-    writeDiagnosticsReportFile(QFile::encodeName(path).toStdString(), owner());
+    saveDiagnosticsReport(QFile::encodeName(path).toStdString(), owner());
 }
 
 void DiagnosticsPage::printReportClicked() {
-    std::string text = writePrintedReport(owner());
-    if (text.empty())
-        text = diagnosticsReportText(owner());
     const DefaultPrinter printer = printerQuery ? printerQuery() : queryDefaultPrinter();
-    if (!mayPrintReport(printer, owner()))
-        return;
-    // Line by line: the report holds the Latin-1 application name and UTF-8 names.
-    QStringList lines;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find('\n', start);
-        lines << cellText(text.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    const QString report = lines.join(QLatin1Char('\n'));
-    if (reportPrinter)
-        reportPrinter(this, report);
-    else
-        printReport(this, report);
+    printDiagnosticsReport(
+        printer,
+        [this](const std::string& text) {
+            // Line by line: the report holds the Latin-1 application name and UTF-8 names.
+            QStringList lines;
+            size_t start = 0;
+            for (;;) {
+                const size_t end = text.find('\n', start);
+                lines << cellText(text.substr(start, end == std::string::npos ? end : end - start));
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+            const QString report = lines.join(QLatin1Char('\n'));
+            return reportPrinter ? reportPrinter(this, report) : printReport(this, report);
+        },
+        owner());
 }
