@@ -90,7 +90,8 @@ void appendParametersLog(int kind, const uint8_t block[50]) {
     std::deque<std::string> lines;
     {
         std::vector<uint8_t> bytes;
-        readFileLimited(path, kParametersLogReadLimit, bytes);
+        // Not through a link: what it points at must not end up in the log.
+        readFileLimited(path, kParametersLogReadLimit, bytes, false);
         std::istringstream in(std::string(bytes.begin(), bytes.end()));
         std::string line;
         while (std::getline(in, line)) {

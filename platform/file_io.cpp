@@ -92,9 +92,11 @@ bool writeFully(int fd, const void* buffer, size_t length) {
     return true;
 }
 
-FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
+FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out,
+                               bool followLinks) {
     out.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY |
+                                          (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         if (errno == ENOENT)
             return {FileRead::Missing, 0};

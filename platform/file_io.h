@@ -39,8 +39,11 @@ struct FileReadResult {
 // Reads at most `limit` bytes of the regular file at `path` into `out`. The
 // open never blocks, so a FIFO or a device at the path cannot hold the caller;
 // anything but a regular file is Unreadable. Only a path with nothing at it
-// (ENOENT) counts as Missing.
-FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out);
+// (ENOENT) counts as Missing. With `followLinks` false a symbolic link at the
+// path is Unreadable (ELOOP), for files whose contents are carried into a
+// private file.
+FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out,
+                               bool followLinks = true);
 
 // "Permission denied", "not a regular file", ...: why a read was refused.
 std::string fileReadProblem(const FileReadResult& result);

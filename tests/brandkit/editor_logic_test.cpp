@@ -1,5 +1,6 @@
 // brandkit's editing logic: the 269-byte file round trip, how each control
-// shows its field and how edits are taken back, flags, and over-long texts.
+// shows its field and how edits are taken back, flags, over-long texts, and
+// a save that fails half-way leaving the old file byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +10,15 @@
 #include <vector>
 
 #include "brandkit/editor_logic.h"
+#include "platform/file_io.h"
 #include "support/temp_dir.h"
+
+#include <chrono>
+#include <dirent.h>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -284,6 +293,60 @@ TEST_F(EditorLogicTest, UnwritableFileIsReportedAsFailure) {
     error.clear();
     EXPECT_FALSE(writePrefsFile(path, &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST_F(EditorLogicTest, SaveThatFailsAfterTheOpenLeavesTheOldFileByteForByte) {
+    std::vector<uint8_t> old = sampleFile(300); // a longer file than brandkit writes
+    old[280] = 0xEE;
+    writeFileBytes(path, old);
+    chmod(path.c_str(), 0644);
+    ASSERT_TRUE(readPrefsFile(path));
+    FakeControls page;
+    fillControls(page);
+    page.texts[1030] = "Renamed Brand";
+    page.texts[1012] = "90";
+    readControls(page);
+
+    // The disk fills up after the new file was opened and part of it written.
+    for (size_t after : {size_t{0}, size_t{100}, size_t{268}}) {
+        setAtomicWriteHook([after](const std::string&) { return WriteFault{true, after, false}; });
+        std::string error;
+        EXPECT_FALSE(writePrefsFile(path, &error)) << after;
+        EXPECT_EQ(std::strerror(ENOSPC), error);
+        EXPECT_EQ(old, readFileBytes(path)) << after;
+    }
+    setAtomicWriteHook({});
+    int leftovers = 0;
+    if (DIR* d = opendir(dir.path().c_str())) {
+        while (const dirent* e = readdir(d))
+            leftovers += std::string(e->d_name).find(".tmp.") != std::string::npos;
+        closedir(d);
+    }
+    EXPECT_EQ(0, leftovers);
+
+    // Once there is room the same save replaces the file whole, keeping its mode.
+    ASSERT_TRUE(writePrefsFile(path));
+    const std::vector<uint8_t> saved = readFileBytes(path);
+    ASSERT_EQ(269u, saved.size());
+    EXPECT_EQ(0, std::memcmp(saved.data() + 98, "Renamed Brand", 14));
+    struct stat st {};
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777);
+}
+
+TEST_F(EditorLogicTest, FifoOrFolderAtThePathReadsAsZerosWithoutWaiting) {
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0644));
+    std::memset(&prefsBlock, 0x33, sizeof prefsBlock);
+    auto reading = std::async(std::launch::async, [&] { return readPrefsFile(path); });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        reading.wait();
+        close(writer);
+        FAIL() << "reading OEMPrefs.dat blocked on a FIFO";
+    }
+    EXPECT_FALSE(reading.get());
+    EXPECT_EQ(+prefsBlock.scanInterval, 0);
+    EXPECT_FALSE(readPrefsFile(dir.path()));
 }
 
 } // namespace

@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "diagnostics/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
@@ -192,7 +195,7 @@ TEST_F(DiagnosticsReportTest, ReportTextByteForByte) {
         "\nOffice\t00:11:23:00:00:02\t--- not entered ---\t05\tHomePlug\tFeb 29 12:00PM"
         "\tTurboCo T-85\tMAC 3.2.1\t7\t0\t0\t5\t85.00\t5.00"
         "\n"
-        "\nGarage\t00:11:25:00:00:04\t--- not entered ---\t?\t\tMar  1 00:07AM\tVarnel\tHP 1.0"
+        "\nGarage\t00:11:25:00:00:04\t--- not entered ---\t?\t\tMar  1 12:07AM\tVarnel\tHP 1.0"
         "\t1\t6\t0\t0\t0.00\t0.00"
         "\n";
     EXPECT_EQ(expected.substr(0, kReportHead.size() + kHostPart.size()),
@@ -298,6 +301,23 @@ TEST_F(DiagnosticsReportTest, ReportFileEqualsTheTextAndUnopenableFilesAreSkippe
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(DiagnosticsReportTest, CountersPastTwoGibibytesNeverShowNegative) {
+    // 2 GiB and more: the 32-bit counters hold values that are negative as
+    // signed numbers.
+    scanStates[0].bytesRead = static_cast<int32_t>(0x80000000u + 5120);
+    scanStates[0].bytesWritten = static_cast<int32_t>(0xFFFFFC00u);
+    scanStates[0].reads = static_cast<int32_t>(0x80000001u);
+    scanStates[0].writes = -1;
+    networkRecords[0].localStats.drops = 0xFFFFFFFFu;
+    slot(1).seenCount = static_cast<int32_t>(0x80000000u);
+    slot(1).missTotal = -2;
+    const std::string text = diagnosticsReportText();
+    EXPECT_NE(std::string::npos,
+              text.find("\n   Reads: 2147483649 (2097157 KB), Writes: 4294967295 (4194303 KB)"));
+    EXPECT_NE(std::string::npos, text.find("\n   Drops = 4294967295, Fails = 1,"));
+    EXPECT_NE(std::string::npos, text.find("\tKARSA01-2.0\t2147483648\t4294967294\t2\t0\t"));
+}
+
 TEST(DiagnosticsPieces, RatesDatesAndVersions) {
     EXPECT_EQ("85", rateText(85.6));
     EXPECT_EQ("05", rateText(5));
@@ -314,6 +334,14 @@ TEST(DiagnosticsPieces, RatesDatesAndVersions) {
     EXPECT_EQ("Dec  6 06:32PM", lastSeenText(1701887525, true));
     EXPECT_EQ("Dec  6 18:32:05 ", lastSeenText(1701887525, false));
     EXPECT_EQ("Jan 15 09:05AM", lastSeenText(1705309500, true));
+    // Real 12-hour time: midnight is 12 AM, noon 12 PM, and 12:59 stays before 1 PM.
+    EXPECT_EQ("Mar  1 12:07AM", lastSeenText(1709251620, true));    // 00:07
+    EXPECT_EQ("Feb 29 12:00PM", lastSeenText(1709208059, true));    // 12:00:59
+    EXPECT_EQ("Feb 29 12:59PM", lastSeenText(1709211540, true));    // 12:59
+    EXPECT_EQ("Feb 29 01:00PM", lastSeenText(1709211600, true));    // 13:00
+    EXPECT_EQ("Feb 29 11:59PM", lastSeenText(1709251140, true));    // 23:59
+    EXPECT_EQ("Mar  1 01:05AM", lastSeenText(1709255100, true));    // 01:05
+    EXPECT_EQ("Mar  1 00:07:00 ", lastSeenText(1709251620, false)); // 24-hour form unchanged
     // A time the calendar cannot hold gives an empty cell, never a crash.
     EXPECT_EQ("", lastSeenText(INT64_MAX, true));
     unsetenv("TZ");
@@ -402,6 +430,51 @@ TEST_F(DiagnosticsReportTest, PrintWritesDiagnosticsTxtAndNeedsAPrinter) {
 
     setWorkingFolder(dir.file("missing"));
     EXPECT_EQ("", writePrintedReport());
+}
+
+TEST_F(DiagnosticsReportTest, PrintedReportIsRemovedOnceHandedOverOrRefused) {
+    TempDir dir;
+    setWorkingFolder(dir.path());
+    const std::string path = dir.file("diagnostics.txt");
+    std::vector<std::string> handed;
+    auto printer = [&](const std::string& report) {
+        // While the job is handed over the file is there, and private.
+        struct stat st {};
+        EXPECT_EQ(0, stat(path.c_str(), &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777);
+        handed.push_back(report);
+        return true;
+    };
+    EXPECT_TRUE(printDiagnosticsReport(DefaultPrinter::Present, printer));
+    ASSERT_EQ(1u, handed.size());
+    EXPECT_EQ(diagnosticsReportText(), handed[0]);
+    EXPECT_NE(std::string::npos, handed[0].find("ABCD-EFGH-IJKL-MNOP"));
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // A print dialog that was cancelled, and no printer at all.
+    EXPECT_FALSE(printDiagnosticsReport(DefaultPrinter::Present,
+                                        [](const std::string&) { return false; }));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(printDiagnosticsReport(DefaultPrinter::Absent, printer));
+    EXPECT_EQ(1u, handed.size());
+    EXPECT_EQ(1u, messages.shown.size());
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // A link planted under that name is neither followed nor removed; the
+    // report is still printed from memory.
+    const std::string victim = dir.file("victim");
+    writeFileText(victim, "keep me");
+    ASSERT_EQ(0, symlink(victim.c_str(), path.c_str()));
+    EXPECT_TRUE(printDiagnosticsReport(DefaultPrinter::Present,
+                                       [&](const std::string& report) {
+                                           handed.push_back(report);
+                                           return true;
+                                       }));
+    EXPECT_EQ(2u, handed.size());
+    EXPECT_EQ(diagnosticsReportText(), handed[1]);
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    const std::vector<uint8_t> kept = readFileBytes(victim);
+    EXPECT_EQ("keep me", std::string(kept.begin(), kept.end()));
 }
 
 TEST(DiagnosticsSort, ClicksAndOrders) {

@@ -218,6 +218,15 @@ TEST_F(FileIoTest, ReadsTellMissingFromUnreadableAndNeverBlock) {
     ASSERT_EQ(FileRead::Ok, readFileLimited(file, 10, out).status);
     EXPECT_EQ("0123456789", text(out));
 
+    const std::string link = dir.file("link");
+    ASSERT_EQ(0, symlink(file.c_str(), link.c_str()));
+    EXPECT_EQ(FileRead::Ok, readFileLimited(link, 4, out).status);
+    EXPECT_EQ("0123", text(out));
+    const FileReadResult unfollowed = readFileLimited(link, 4, out, false);
+    EXPECT_EQ(FileRead::Unreadable, unfollowed.status);
+    EXPECT_EQ(ELOOP, unfollowed.error);
+    EXPECT_TRUE(out.empty());
+
     FileReadResult folder = readFileLimited(dir.path(), 10, out);
     EXPECT_EQ(FileRead::Unreadable, folder.status);
     EXPECT_EQ("not a regular file", fileReadProblem(folder));
