@@ -65,9 +65,7 @@ class PrivateFilesTest : public ::testing::Test {
         struct stat st {};
         return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
     }
-    void plantLink(const std::string& path) {
-        ASSERT_EQ(0, symlink(victim.c_str(), path.c_str()));
-    }
+    void plantLink(const std::string& path) { ASSERT_EQ(0, symlink(victim.c_str(), path.c_str())); }
     void expectVictimUntouched() {
         EXPECT_EQ(kVictimText, text(readFileBytes(victim)));
         EXPECT_EQ(S_IFREG | 0644, modeOf(victim));
@@ -136,7 +134,8 @@ TEST_F(PrivateFilesTest, ParametersLogIsPrivateReplacesALinkAndStaysInItsFolder)
     EXPECT_EQ(dir.file(".._x.log"), parametersLogPath());
     appendParametersLog(0, block);
     EXPECT_EQ(S_IFREG | 0600, modeOf(dir.file(".._x.log")));
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(dir.path()).parent_path() / "x.log"));
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::path(dir.path()).parent_path() / "x.log"));
 }
 
 TEST_F(PrivateFilesTest, ScanLogIsPrivateAndNeverWrittenThroughALink) {

@@ -452,8 +452,8 @@ TEST_F(DiagnosticsReportTest, PrintedReportIsRemovedOnceHandedOverOrRefused) {
     EXPECT_FALSE(std::filesystem::exists(path));
 
     // A print dialog that was cancelled, and no printer at all.
-    EXPECT_FALSE(printDiagnosticsReport(DefaultPrinter::Present,
-                                        [](const std::string&) { return false; }));
+    EXPECT_FALSE(
+        printDiagnosticsReport(DefaultPrinter::Present, [](const std::string&) { return false; }));
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(printDiagnosticsReport(DefaultPrinter::Absent, printer));
     EXPECT_EQ(1u, handed.size());
@@ -465,11 +465,10 @@ TEST_F(DiagnosticsReportTest, PrintedReportIsRemovedOnceHandedOverOrRefused) {
     const std::string victim = dir.file("victim");
     writeFileText(victim, "keep me");
     ASSERT_EQ(0, symlink(victim.c_str(), path.c_str()));
-    EXPECT_TRUE(printDiagnosticsReport(DefaultPrinter::Present,
-                                       [&](const std::string& report) {
-                                           handed.push_back(report);
-                                           return true;
-                                       }));
+    EXPECT_TRUE(printDiagnosticsReport(DefaultPrinter::Present, [&](const std::string& report) {
+        handed.push_back(report);
+        return true;
+    }));
     EXPECT_EQ(2u, handed.size());
     EXPECT_EQ(diagnosticsReportText(), handed[1]);
     EXPECT_TRUE(std::filesystem::is_symlink(path));

@@ -141,15 +141,15 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const long saveMicros = std::max<long>(
-        50, std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now() - started)
-                    .count() /
-                timedSaves);
+    const long saveMicros =
+        std::max<long>(50, std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - started)
+                                   .count() /
+                               timedSaves);
     uint32_t durable = timedSaves; // the generation on disk
 
-    std::mt19937 random(static_cast<unsigned>(
-        std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937 random(
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::uniform_int_distribution<long> delay(0, 4 * saveMicros);
 
     int failures = 0, leftTemporary = 0, beforeFirstSave = 0, renamedNotReported = 0;

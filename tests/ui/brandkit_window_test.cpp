@@ -3,6 +3,7 @@
 // save; the screenshot; and the program itself refusing a second start.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <filesystem>
@@ -26,6 +28,7 @@
 
 #include "brandkit/editor_logic.h"
 #include "brandkit/prefs_window.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
 #include "support/temp_dir.h"
@@ -257,6 +260,50 @@ TEST_F(BrandkitWindowTest, FailedSaveIsReportedAndTheWindowStaysOpen) {
     EXPECT_NE(messages.shown[0].text.find(unwritable), std::string::npos);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(edit(1012)->text(), QStringLiteral("60")); // nothing typed is lost
+}
+
+TEST_F(BrandkitWindowTest, SaveFailingAfterTheOpenKeepsTheOldFileAndSaysNothingChanged) {
+    const std::vector<uint8_t> old = sampleFile();
+    writeFileBytes(path, old);
+    open(path);
+    type(1030, QStringLiteral("Renamed"));
+    // The disk fills up once the new file has been created and 100 bytes written.
+    setAtomicWriteHook([](const std::string&) { return WriteFault{true, 100, false}; });
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    setAtomicWriteHook({});
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "The preferences could not be saved to " + path +
+                                          ": No space left on device. Nothing was changed.");
+    EXPECT_EQ(readFileBytes(path), old);
+    EXPECT_TRUE(window->isVisible());
+
+    // With room on the disk the same OK saves and closes.
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    EXPECT_FALSE(window->isVisible());
+    const std::vector<uint8_t> saved = readFileBytes(path);
+    ASSERT_EQ(saved.size(), 269u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(saved.data()) + 98), "Renamed");
+}
+
+TEST_F(BrandkitWindowTest, BrandkitEndsWithOneWhenTheSheetCloses) {
+    writeFileBytes(path, sampleFile());
+    for (QDialogButtonBox::StandardButton which :
+         {QDialogButtonBox::Cancel, QDialogButtonBox::Ok}) {
+        readPrefsFile(path);
+        // Closes the sheet as the user does, once it is up.
+        QTimer closer;
+        closer.setInterval(20);
+        QObject::connect(&closer, &QTimer::timeout, [&closer, which] {
+            auto* sheet = qobject_cast<PrefsWindow*>(QApplication::activeModalWidget());
+            if (!sheet)
+                return;
+            closer.stop();
+            QTest::mouseClick(sheet->findChild<QDialogButtonBox*>()->button(which), Qt::LeftButton);
+        });
+        closer.start();
+        EXPECT_EQ(runEditor(QString::fromStdString(path)), 1) << which;
+    }
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(BrandkitWindowTest, ScreenshotIsWrittenToTheBuildTree) {

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -222,6 +223,16 @@ TEST_F(DiagnosticsPageTest, SavedReportEqualsTheReportText) {
     EXPECT_EQ(expected, std::string(bytes.begin(), bytes.end()));
     EXPECT_NE(std::string::npos, expected.find("\nKitchen\t00:B0:52:00:00:11\tABCD-EFGH-IJKL"));
 
+    EXPECT_EQ(std::filesystem::perms(0600), std::filesystem::status(path).permissions());
+
+    // A folder that does not exist is reported, not skipped in silence.
+    DiagnosticsPage::setReportFileChooser(
+        [&](QWidget*) { return QString::fromStdString(dir.file("gone/report.TXT")); });
+    QTest::mouseClick(page->saveReportButton(), Qt::LeftButton);
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_EQ("Error", messages.shown[0].caption);
+    messages.shown.clear();
+
     // Cancelling the dialog writes nothing.
     std::remove(path.c_str());
     DiagnosticsPage::setReportFileChooser([](QWidget*) { return QString(); });
@@ -245,15 +256,23 @@ TEST_F(DiagnosticsPageTest, PrintWithoutAPrinterAsksToInstallOne) {
               messages.shown[0].text);
     EXPECT_EQ(MessageIcon::Warning, messages.shown[0].icon);
     EXPECT_TRUE(printed.empty());
-    const std::vector<uint8_t> file = readFileBytes(dir.file("diagnostics.txt"));
+    // No copy of the passwords stays in the working folder.
+    EXPECT_FALSE(std::filesystem::exists(dir.file("diagnostics.txt")));
     const std::string expected = diagnosticsReportText();
-    EXPECT_EQ(expected, std::string(file.begin(), file.end()));
 
     DiagnosticsPage::setPrinterQuery([] { return DefaultPrinter::Present; });
+    DiagnosticsPage::setReportPrinter([&](QWidget*, const QString& text) {
+        // Handed over while diagnostics.txt is there, mode 0600.
+        EXPECT_EQ(std::filesystem::perms(0600),
+                  std::filesystem::status(dir.file("diagnostics.txt")).permissions());
+        printed.push_back(text);
+        return true;
+    });
     QTest::mouseClick(page->printReportButton(), Qt::LeftButton);
     ASSERT_EQ(1u, printed.size());
     EXPECT_EQ(QString::fromLatin1(expected.c_str()), printed[0]);
     EXPECT_EQ(1u, messages.shown.size());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("diagnostics.txt")));
 }
 
 TEST_F(DiagnosticsPageTest, UtfEightNamesAndALatinOneAppNameBothShowAsEntered) {
