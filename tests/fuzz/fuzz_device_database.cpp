@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = deviceDatabasePath();
     FUZZ_CHECK(!path.empty());
     std::filesystem::remove(path + ".bad");
+    std::filesystem::remove(path + ".old");
     std::vector<uint8_t> file(data, data + size);
     writeFuzzFile(path, file);
 
@@ -57,7 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!std::filesystem::exists(path) && readBytes(path + ".bad") == file);
         break;
     case DatabaseLoad::OldVersion:
+        FUZZ_CHECK(deviceCount == 0 && !std::filesystem::exists(path) &&
+                   readBytes(path + ".old") == file);
+        break;
+    case DatabaseLoad::NewerVersion:
         FUZZ_CHECK(deviceCount == 0 && readBytes(path) == file);
+        break;
+    case DatabaseLoad::Unreadable:
+        FUZZ_CHECK(false); // a regular file of this user can be read
         break;
     case DatabaseLoad::Missing:
         FUZZ_CHECK(false); // the file is there
