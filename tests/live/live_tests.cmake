@@ -1,0 +1,25 @@
+# The live tests (CTest label "live"): the real halyard window with the real
+# QTimer and the real clock against the emulator, boxes and dialogs left open
+# across scan intervals and answered later, as a user would. tests/CMakeLists.txt
+# skips this folder; ui/qt/CMakeLists.txt includes this file and calls
+#
+#   halyard_add_live_tests(<library>)
+#
+# which builds tests/live/*_livetest.cpp into livetest_halyard, linked against
+# the window's library, on the offscreen platform.
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+function(halyard_add_live_tests library)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/live/*_livetest.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(livetest_halyard ${sources} ${CMAKE_SOURCE_DIR}/tests/ui/ui_test_main.cpp)
+  target_include_directories(livetest_halyard PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(livetest_halyard PRIVATE ${library} Qt6::Test GTest::gtest)
+  # Each test waits through several real scan intervals and the key
+  # operations' real fixed waits (up to half a minute for Add Device).
+  gtest_discover_tests(livetest_halyard
+    PROPERTIES LABELS live ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 180
+    DISCOVERY_TIMEOUT 60)
+endfunction()
