@@ -175,9 +175,13 @@ bool firmwareImageUsable(const std::vector<uint8_t>& firmware) {
     return imageLength > 0 && imageLength <= firmware.size() - imageAt;
 }
 
+UpgradeProgressHook progressHook;
+
 // Drives a running image write to its end. Every message is the abort text.
-bool runImageWrite(void* owner) {
+// `total` is the bytes of both images, for the progress hook.
+bool runImageWrite(void* owner, uint64_t total) {
     int resends = 0;
+    uint64_t written = 0;
     for (;;) {
         if (upgradeCancelRequested.load()) {
             return false;
@@ -198,6 +202,10 @@ bool runImageWrite(void* owner) {
             return false;
         }
         resends = 0;
+        written += before.length;
+        if (progressHook) {
+            progressHook(written < total ? written : total, total);
+        }
         sleepMs(1);
         if (reply.state == kReplyStateComplete) {
             return true;
@@ -210,10 +218,9 @@ struct UpgradeImages {
     std::vector<uint8_t> parameters;
 };
 
-// Steps before the transfer: read and check both files and personalise the
-// parameter block for the local device. Shows its own message on failure.
-bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const uint8_t* localMac,
-                    UpgradeImages& images, void* owner) {
+// Reads both files and checks them. Shows its own message on failure.
+bool loadUpgradeImages(const char* firmwarePath, const char* parameterPath, UpgradeImages& images,
+                       void* owner) {
     if (!readWholeFile(firmwarePath, images.firmware)) {
         showUpgradeError("Unable to open firmware file", owner);
         return false;
@@ -237,6 +244,19 @@ bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const u
         showUpgradeError("Error in PIB file Operation", owner);
         return false;
     }
+    return true;
+}
+
+// Steps before the transfer: read and check both files and personalise the
+// parameter block for the local device. Shows its own message on failure.
+bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const uint8_t* localMac,
+                    UpgradeImages& images, void* owner) {
+    if (!loadUpgradeImages(firmwarePath, parameterPath, images, owner)) {
+        return false;
+    }
+    PibImage pib;
+    uint32_t size = static_cast<uint32_t>(images.parameters.size());
+    pib.attach(images.parameters.data(), size);
     if (!macIsSet(localMac)) {
         showUpgradeError("Upgrade failed. Operation aborted", owner);
         return false;
@@ -246,7 +266,7 @@ bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const u
         showUpgradeError("Error in PIB file Operation", owner);
         return false;
     }
-    r = pib.rechecksum(images.parameters.data(), size);
+    int r = pib.rechecksum(images.parameters.data(), size);
     if (r != kPibOk && r != kPibNotVersion33) {
         showUpgradeError("Error in PIB file checksum. Operation aborted", owner);
         return false;
@@ -256,7 +276,18 @@ bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const u
 
 } // namespace
 
+bool checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath, void* owner) {
+    UpgradeImages images;
+    return loadUpgradeImages(firmwarePath, parameterPath, images,
+                             owner != nullptr ? owner : mainWindowHandle);
+}
+
+void setUpgradeProgressHook(UpgradeProgressHook hook) {
+    progressHook = std::move(hook);
+}
+
 void resetAvMaintenance() {
+    progressHook = {};
     chipModel[0] = '\0';
     localFirmwareVersion[0] = '\0';
     commitAfterWrite = 0;
@@ -555,7 +586,7 @@ bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* o
         resetPlcapi();
         return false;
     }
-    bool ok = runImageWrite(owner);
+    bool ok = runImageWrite(owner, images.firmware.size() + images.parameters.size());
     // The transfer's cursors point into the images released here; end it.
     resetPlcapi();
     return ok;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct PlcReply;
 
@@ -76,3 +77,14 @@ uint8_t upgradeOptions();
 // transfer before its next block (false, no message); the caller clears it
 // before starting.
 bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner = nullptr);
+
+// Reads and checks the firmware (.NVM) and parameter (.PIB) files the way the
+// upgrade does before it sends anything, with the same messages. True when
+// both could be written. Sends nothing.
+bool checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath,
+                         void* owner = nullptr);
+
+// Called after every confirmed block of an upgrade with the bytes written so
+// far and the bytes of both images (on the thread that runs the upgrade).
+using UpgradeProgressHook = std::function<void(uint64_t written, uint64_t total)>;
+void setUpgradeProgressHook(UpgradeProgressHook hook); // empty: none

@@ -317,8 +317,6 @@ void cancelAddDevice(int previousScanState) {
     std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
 }
 
-namespace {
-
 // The name and password checks of the Add Device dialog's OK.
 bool addDeviceInputValid(void* owner, const std::string& name, const std::string& password) {
     if (name.empty()) {
@@ -339,6 +337,8 @@ bool addDeviceInputValid(void* owner, const std::string& name, const std::string
     }
     return checkDevicePassword(owner, password.c_str());
 }
+
+namespace {
 
 bool passwordAlreadyListed(const std::string& password) {
     std::vector<std::string> listed = listedDevicePasswords();

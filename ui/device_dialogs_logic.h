@@ -141,6 +141,10 @@ int beginAddDevice();
 // Cancel or close: restores the automatic scan and stops waiting for the
 // device (addingDevice and addedDeviceMac cleared).
 void cancelAddDevice(int previousScanState);
+// The name and password checks of OK, with their messages: a name that is
+// empty, longer than 31 characters or already an entry's, the placeholder
+// password, a password of the wrong length. Sends nothing.
+bool addDeviceInputValid(void* owner, const std::string& name, const std::string& password);
 // OK: the checks, then the addition itself. `previousScanState` is what
 // beginAddDevice returned; the automatic scan is restored where the flow says.
 DialogAction acceptAddDevice(void* owner, int previousScanState, const std::string& name,

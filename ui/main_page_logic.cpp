@@ -671,6 +671,12 @@ void installMainPageLinks() {
 bool createMainPage(const MainPageSetup& setup, void* owner) {
     mainPageState.firstScanFlag = false;
     installMainPageLinks();
+    openMainPageFiles(setup, owner);
+    mainPageState.created = true;
+    return scanNowMain(owner);
+}
+
+void openMainPageFiles(const MainPageSetup& setup, void* owner) {
     if (setup.useDataPlaces)
         prepareDataDirectory(owner, {setup.machineDataDirectory, setup.fallbackDataDirectory});
     else
@@ -685,8 +691,6 @@ bool createMainPage(const MainPageSetup& setup, void* owner) {
     loadVendorListFile(inWorkingFolder(kVendorListFileName));
     mainPageState.qualityType = preferences.qualityType;
     loadDeviceDatabase();
-    mainPageState.created = true;
-    return scanNowMain(owner);
 }
 
 // With AutoScan off no timer cycle runs, yet only a cycle finds the remote

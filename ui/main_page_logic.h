@@ -168,6 +168,9 @@ void installMainPageLinks();
 // folder, chooses the quality table, reads the device database and runs the first scan. Returns
 // whether a local device was found; when none was, the "not detected" box has been shown.
 bool createMainPage(const MainPageSetup& setup, void* owner);
+// The steps of the creation that only read files (data directory, working folder, vendor list,
+// device database); nothing is sent. halyardctl runs them before its own checks.
+void openMainPageFiles(const MainPageSetup& setup, void* owner);
 
 // The Scan button: clears the remote table and both lists, writes the
 // database, scans and arms the automatic scan, then refreshes. With no local

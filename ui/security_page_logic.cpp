@@ -222,20 +222,6 @@ std::string keyLabelText() {
     return fieldText(networkRecords[currentInterface].keyLabel);
 }
 
-// The key text as the page reads it back, and whether it passes the checks.
-bool acceptKeyText(void* owner, const std::string& text) {
-    if (!checkNetworkPassword(text.c_str()))
-        return false;
-    // A NUL inside the text would cut it short for the checks below while
-    // the user meant more: refuse it like any other control character.
-    if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
-        showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
-                    owner);
-        return false;
-    }
-    return true;
-}
-
 // Files the typed password (and for HomePlug AV its NMK) under the current
 // interface, and tells the next scan to label the key with it.
 void storeNetworkPassword(const std::string& text) {
@@ -250,6 +236,20 @@ void storeNetworkPassword(const std::string& text) {
 }
 
 } // namespace
+
+// The key text as the page reads it back, and whether it passes the checks.
+bool acceptKeyText(void* owner, const std::string& text) {
+    if (!checkNetworkPassword(text.c_str()))
+        return false;
+    // A NUL inside the text would cut it short for the checks below while
+    // the user meant more: refuse it like any other control character.
+    if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
+        showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
+                    owner);
+        return false;
+    }
+    return true;
+}
 
 std::array<int, kSecurityColumnCount> securityDisplayOrder() {
     // Every column after the first is inserted at display position 1.

@@ -122,6 +122,10 @@ bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText);
 // Whether the user checked the device with this MAC text.
 bool securityDeviceChecked(const std::string& macText);
 
+// The checks of a typed network password (4 to 24 characters, no control
+// characters), each refusal with the "Invalid Entry" box. Sends nothing.
+bool acceptKeyText(void* owner, const std::string& text);
+
 // Outcome of "Set Selected Devices".
 enum class SetSelectedResult { NoneChecked, InvalidKey, Cancelled, Applied };
 

@@ -1,0 +1,799 @@
+// The commands of halyardctl. Each one takes the steps the window takes for
+// the same operation, in the same order, through the same functions:
+//
+//   start-up      startShell (preferences, the single-instance lock, the
+//                 local-device observer), then the Main page's files
+//                 (openMainPageFiles: data directory, vendor list, database);
+//   checks        the window's own input checks, before anything is sent;
+//   scan          scanNowMain, then one automatic cycle (timerTick every
+//                 50 ms) so the remote devices are found and rated;
+//   operation     the Security page's runSetSelectedDevices, the Add Device
+//                 dialog's acceptAddDevice, factoryResetRequested, the upgrade
+//                 worker's runUpgradeWorker or runHp10Upgrade, the rename and
+//                 password rules of the dialogs, the diagnostics report;
+//   end           the Main page's deactivation writes the database.
+//
+// The message boxes of those functions are shown on stderr; confirmations are
+// answered with OK because the command line itself is the user's request.
+#include <signal.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <sstream>
+
+#include "cli/arguments.h"
+#include "cli/halyardctl.h"
+#include "diagnostics/diagnostics_report.h"
+#include "halyard_version.h"
+#include "maintenance/av_maintenance.h"
+#include "network/auto_scan.h"
+#include "network/model.h"
+#include "network/scan.h"
+#include "packet/driver.h"
+#include "packet/packet.h"
+#include "platform/clock.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "platform/single_instance.h"
+#include "security/key_operations.h"
+#include "storage/device_database.h"
+#include "storage/preferences.h"
+#include "storage/vendor_list.h"
+#include "ui/device_dialogs_logic.h"
+#include "ui/main_page_logic.h"
+#include "ui/security_page_logic.h"
+#include "ui/shell.h"
+
+namespace halyardctl {
+
+namespace {
+
+using nlohmann::json;
+
+// Waits longer than this are announced, so a technician knows why nothing moves.
+constexpr uint32_t kAnnouncedWaitMs = 2000;
+// The automatic cycle's scan interval when the preferences give none (seconds).
+constexpr int kDefaultIntervalSeconds = 30;
+// Bound on the ticks of one automatic cycle: eight steps, a little slack for
+// ticks that a long step (a scan) leaves.
+constexpr int kCycleTickLimit = 64;
+
+// ---- Signals ----------------------------------------------------------------------------
+
+// Set by SIGINT or SIGTERM; watch ends at the next tick, the upgrade at the
+// next block boundary.
+volatile sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) {
+    stopRequested = 1;
+    upgradeCancelRequested.store(true);
+}
+
+// Catches SIGINT and SIGTERM for the life of the object.
+class StopSignals {
+  public:
+    StopSignals() {
+        stopRequested = 0;
+        struct sigaction sa {};
+        sa.sa_handler = onStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt_);
+        sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
+};
+
+// ---- Seams --------------------------------------------------------------------------------
+
+// The boxes of the core, on the command line: every box is printed on stderr
+// and kept for the command's outcome; questions are answered with OK or Yes.
+class CliMessages : public MessageSink {
+  public:
+    explicit CliMessages(std::ostream& err) : err_(err) {}
+    MessageResult show(void*, const std::string& text, const std::string& caption, MessageIcon icon,
+                       MessageButtons buttons) override {
+        bool question = buttons != MessageButtons::Ok;
+        if (!question) {
+            shown.push_back({text, caption, icon, buttons, MessageResult::Ok});
+            printBox(text);
+        }
+        switch (buttons) {
+        case MessageButtons::YesNo:
+        case MessageButtons::YesNoCancel:
+            return MessageResult::Yes;
+        case MessageButtons::RetryCancel:
+            // A retry loop would never end without a user; give up.
+            return MessageResult::Cancel;
+        default:
+            return MessageResult::Ok;
+        }
+    }
+    bool sawText(const std::string& text) const {
+        for (const RecordedMessage& m : shown)
+            if (m.text == text)
+                return true;
+        return false;
+    }
+    std::vector<RecordedMessage> shown;
+
+  private:
+    void printBox(const std::string& text) {
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line))
+            err_ << "halyardctl: " << line << "\n";
+        err_.flush();
+    }
+    std::ostream& err_;
+};
+
+// The clock the core waits on, announcing every wait over two seconds with the
+// step it belongs to.
+class AnnouncingClock : public Clock {
+  public:
+    AnnouncingClock(Clock& inner, std::ostream& err) : inner_(inner), err_(err) {}
+    uint32_t tickCount() override { return inner_.tickCount(); }
+    void sleepMs(uint32_t ms) override {
+        if (ms > kAnnouncedWaitMs || (ms == kAnnouncedWaitMs && !activity.empty())) {
+            err_ << "halyardctl: waiting " << ms / 1000.0 << " s"
+                 << (activity.empty() ? std::string() : ": " + activity) << "\n";
+            err_.flush();
+        }
+        inner_.sleepMs(ms);
+    }
+    std::string activity;
+
+  private:
+    Clock& inner_;
+    std::ostream& err_;
+};
+
+// The packet driver, limited to the interface --interface names; it also keeps
+// the names in list order, which the packet interface's table does not hold.
+class InterfaceDriver : public PacketDriver {
+  public:
+    InterfaceDriver(PacketDriver& inner, std::string only)
+        : inner_(inner), only_(std::move(only)) {}
+    bool enumerate(std::vector<DriverInterface>& out) override {
+        std::vector<DriverInterface> all;
+        if (!inner_.enumerate(all))
+            return false;
+        out.clear();
+        for (const DriverInterface& i : all)
+            if (only_.empty() || i.name == only_)
+                out.push_back(i);
+        names.clear();
+        for (const DriverInterface& i : out)
+            names.push_back(i.name);
+        enumerated = true;
+        return true;
+    }
+    bool readMac(const std::string& name, uint8_t mac[6]) override {
+        return inner_.readMac(name, mac);
+    }
+    void* open(const std::string& name, std::string& error, bool& permissionDenied) override {
+        return inner_.open(name, error, permissionDenied);
+    }
+    void close(void* handle) override { inner_.close(handle); }
+    bool send(void* handle, const uint8_t* bytes, size_t length) override {
+        ++framesSent;
+        return inner_.send(handle, bytes, length);
+    }
+    TakeResult takeOne(void* handle, std::vector<uint8_t>& frame) override {
+        return inner_.takeOne(handle, frame);
+    }
+    std::vector<std::string> names;
+    bool enumerated = false;
+    long framesSent = 0;
+
+  private:
+    PacketDriver& inner_;
+    std::string only_;
+};
+
+// Installs the seams for one run and puts the previous ones back afterwards.
+class SeamScope {
+  public:
+    SeamScope(const Environment& env, const std::string& only, std::ostream& err)
+        : previousDriver_(&packetDriver()), previousSink_(&messageSink()),
+          previousClock_(&systemClock()), driver(env.driver ? *env.driver : packetDriver(), only),
+          clock(env.clock ? *env.clock : systemClock(), err), messages(err) {
+        setPacketDriver(&driver);
+        setSystemClock(&clock);
+        setMessageSink(&messages);
+    }
+    ~SeamScope() {
+        setAddDeviceDialogHooks({});
+        setUpgradeProgressHook({});
+        setMessageSink(previousSink_);
+        setSystemClock(previousClock_);
+        setPacketDriver(previousDriver_);
+        releaseSingleInstance();
+    }
+    SeamScope(const SeamScope&) = delete;
+    SeamScope& operator=(const SeamScope&) = delete;
+
+  private:
+    PacketDriver* previousDriver_;
+    MessageSink* previousSink_;
+    Clock* previousClock_;
+
+  public:
+    InterfaceDriver driver;
+    AnnouncingClock clock;
+    CliMessages messages;
+};
+
+// ---- Texts of the device list ------------------------------------------------------------
+
+const char* familyName(int32_t code) {
+    if (code == kTypeAv)
+        return "HomePlug AV";
+    if (code == kTypeTurbo)
+        return "HomePlug Turbo";
+    return "HomePlug 1.0";
+}
+
+// "Network Type : Public" -> "Public".
+std::string networkType() {
+    std::string text = networkTypeText();
+    size_t colon = text.rfind(": ");
+    return colon == std::string::npos ? text : text.substr(colon + 2);
+}
+
+// The Quality column's words, whatever picture the preferences choose for the window.
+std::string qualityWord(const MainRow& row) {
+    return qualityText(row.rateValue, row.family, 1);
+}
+
+double roundedRate(double rate) {
+    return std::round(rate * 100.0) / 100.0;
+}
+
+json rowJson(const MainRow& row) {
+    uint8_t mac[6] = {};
+    parseMac(row.mac.c_str(), mac);
+    return json{{"mac", row.mac},
+                {"name", row.name},
+                {"location", row.reference == 0 ? "local" : "remote"},
+                {"family", familyName(row.family)},
+                {"firmware", row.firmware},
+                {"rate_mbps", roundedRate(row.rateValue)},
+                {"quality", qualityWord(row)},
+                {"vendor", vendorName(mac)}};
+}
+
+std::string utcNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+// ---- One run --------------------------------------------------------------------------------
+
+class Run {
+  public:
+    Run(const Options& o, std::ostream& out, std::ostream& err, const Environment& env)
+        : o_(o), out_(out), err_(err), env_(env), seams_(env, o.interfaceName, err) {}
+
+    int execute();
+
+  private:
+    int fail(int code, const std::string& reason) {
+        err_ << "halyardctl: " << reason << "\n";
+        return code;
+    }
+    // The window's start-up before any page: false (exit 3) when another copy runs.
+    bool start();
+    // The scan of the Main page's creation; then one automatic cycle.
+    int scan(bool wholeCycle);
+    void runCycle();
+    // Ticks of the automatic scan's 50 ms timer, in the clock seam.
+    void tick() {
+        sleepMs(kTimerPeriodMs);
+        timerTick();
+    }
+    // Prints the outcome of a command that printed no document of its own.
+    int finish(int code, const std::string& summary);
+    std::string interfaceName() const;
+    const RecordedMessage* lastBox() const {
+        return seams_.messages.shown.empty() ? nullptr : &seams_.messages.shown.back();
+    }
+
+    int list();
+    int watch();
+    int rename();
+    int password();
+    int setKey(const std::string& networkPassword);
+    int add();
+    int reset();
+    int upgrade();
+    int report();
+
+    const Options& o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const Environment& env_;
+    SeamScope seams_;
+};
+
+bool Run::start() {
+    if (!startShell(env_.setup.workingFolder))
+        return false;
+    openMainPageFiles(env_.setup, mainWindowHandle);
+    installMainPageLinks();
+    return true;
+}
+
+std::string Run::interfaceName() const {
+    const auto& names = seams_.driver.names;
+    if (currentInterface >= 0 && currentInterface < static_cast<int>(names.size()))
+        return names[static_cast<size_t>(currentInterface)];
+    return o_.interfaceName;
+}
+
+int Run::scan(bool wholeCycle) {
+    seams_.clock.activity = "scanning";
+    if (!scanNowMain(mainWindowHandle)) {
+        if (seams_.driver.enumerated && seams_.driver.names.empty() && !o_.interfaceName.empty())
+            return fail(kExitNoAdapter,
+                        "no usable Ethernet interface named \"" + o_.interfaceName + "\"");
+        if (!capturePermissionProblem().empty())
+            return fail(kExitNoAdapter, "no capture rights on the interfaces");
+        return fail(kExitNoAdapter, "no powerline adapter found");
+    }
+    if (wholeCycle)
+        runCycle();
+    return kExitOk;
+}
+
+// One whole automatic cycle, as the window's timer runs it (also with
+// AutoScan off: the command asked for the remote devices).
+void Run::runCycle() {
+    seams_.clock.activity = "automatic scan cycle";
+    if (intervalTicks <= 0)
+        intervalTicks = kDefaultIntervalSeconds * 20;
+    startTimer();
+    suspendAutoScan(1);
+    for (int n = 0; n < kCycleTickLimit && cycleStep < kCycleIdle && !stopRequested; ++n)
+        tick();
+}
+
+int Run::finish(int code, const std::string& summary) {
+    if (o_.json) {
+        json messages = json::array();
+        for (const RecordedMessage& m : seams_.messages.shown)
+            messages.push_back(json{{"caption", m.caption}, {"text", m.text}});
+        out_ << json{{"command", o_.commandName},
+                     {"ok", code == kExitOk},
+                     {"exit_code", code},
+                     {"result", summary},
+                     {"messages", messages}}
+                    .dump(2)
+             << "\n";
+    } else if (code == kExitOk && !summary.empty()) {
+        out_ << summary << "\n";
+    }
+    return code;
+}
+
+int Run::execute() {
+    if (!start())
+        return fail(kExitNoAdapter, "halyard's window (or another halyardctl) is running; the "
+                                    "two must not drive the adapters at once");
+    int code = kExitOk;
+    switch (o_.command) {
+    case Command::List:
+        code = list();
+        break;
+    case Command::Watch:
+        code = watch();
+        break;
+    case Command::Rename:
+        code = rename();
+        break;
+    case Command::Password:
+        code = password();
+        break;
+    case Command::SetKey:
+        code = setKey(*o_.networkPassword);
+        break;
+    case Command::Public:
+        code = setKey(defaultKeyText());
+        break;
+    case Command::Add:
+        code = add();
+        break;
+    case Command::Reset:
+        code = reset();
+        break;
+    case Command::Upgrade:
+        code = upgrade();
+        break;
+    case Command::Report:
+        code = report();
+        break;
+    default:
+        break;
+    }
+    // As the window does when the Main page is left: the database is written.
+    mainPageDeactivated();
+    return code;
+}
+
+// ---- list, watch ------------------------------------------------------------------------------
+
+int Run::list() {
+    if (int code = scan(true); code != kExitOk)
+        return code;
+    const auto& rows = mainPageState.rows;
+    if (o_.json) {
+        json devices = json::array();
+        for (const MainRow& row : rows)
+            devices.push_back(rowJson(row));
+        out_ << json{{"interface", interfaceName()},
+                     {"mac", formatMac(hostMac())},
+                     {"network", networkType()},
+                     {"devices", devices}}
+                    .dump(2)
+             << "\n";
+        return kExitOk;
+    }
+    out_ << "Interface " << interfaceName() << " (" << formatMac(hostMac()) << "), network "
+         << networkType() << ", " << rows.size() << (rows.size() == 1 ? " device" : " devices")
+         << "\n";
+    out_ << std::left << std::setw(18) << "MAC"
+         << " " << std::setw(20) << "NAME"
+         << " " << std::setw(8) << "LOCATION"
+         << " " << std::setw(14) << "FAMILY"
+         << " " << std::setw(24) << "FIRMWARE"
+         << " " << std::right << std::setw(8) << "MBPS"
+         << "  " << std::left << std::setw(10) << "QUALITY"
+         << " VENDOR\n";
+    for (const MainRow& row : rows) {
+        uint8_t mac[6] = {};
+        parseMac(row.mac.c_str(), mac);
+        out_ << std::left << std::setw(18) << row.mac << " " << std::setw(20) << row.name << " "
+             << std::setw(8) << (row.reference == 0 ? "local" : "remote") << " " << std::setw(14)
+             << familyName(row.family) << " " << std::setw(24) << row.firmware << " " << std::right
+             << std::setw(8) << row.rate << "  " << std::left << std::setw(10) << qualityWord(row)
+             << " " << vendorName(mac) << "\n";
+    }
+    return kExitOk;
+}
+
+int Run::watch() {
+    StopSignals signals;
+    if (int code = scan(false); code != kExitOk)
+        return code;
+    int seconds = o_.intervalSeconds.value_or(
+        preferenceIntervalTicks() > 0 ? preferenceIntervalTicks() / 20 : kDefaultIntervalSeconds);
+    intervalTicks = std::max(1, seconds) * 20;
+    seams_.clock.activity = "";
+    startTimer();
+    suspendAutoScan(1);
+    long cycles = 0;
+    int previousStep = cycleStep;
+    while (!stopRequested && (!o_.count || cycles < *o_.count)) {
+        tick();
+        bool cycleEnded = previousStep == 7 && cycleStep >= kCycleIdle;
+        previousStep = cycleStep;
+        if (!cycleEnded)
+            continue;
+        ++cycles;
+        std::string time = utcNow();
+        for (const MainRow& row : mainPageState.rows) {
+            if (o_.json) {
+                json line = rowJson(row);
+                line["time"] = time;
+                line["cycle"] = cycles;
+                line["interface"] = interfaceName();
+                out_ << line.dump() << "\n";
+            } else {
+                out_ << time << " " << cycles << " " << row.mac << " "
+                     << (row.reference == 0 ? "local " : "remote") << " " << std::right
+                     << std::setw(8) << row.rate << " Mbps " << qualityWord(row) << " " << row.name
+                     << "\n";
+            }
+        }
+        out_.flush();
+    }
+    if (stopRequested)
+        err_ << "halyardctl: stopped after " << cycles << (cycles == 1 ? " cycle" : " cycles")
+             << "; device database saved\n";
+    return kExitOk;
+}
+
+// ---- rename, password --------------------------------------------------------------------------
+
+int Run::rename() {
+    std::string stored;
+    RenameOutcome r = applyRename(findDeviceEntry(o_.device.mac), o_.device.mac, o_.text, stored,
+                                  mainWindowHandle);
+    if (r != RenameOutcome::Renamed)
+        return finish(kExitUsage, "");
+    return finish(kExitOk, formatMac(o_.device.mac) + " is now named \"" + stored + "\"");
+}
+
+int Run::password() {
+    int entry = findDeviceEntry(o_.device.mac);
+    std::string name =
+        entry > 0
+            ? std::string(deviceTable[entry - 1].name,
+                          strnlen(deviceTable[entry - 1].name, sizeof deviceTable[entry - 1].name))
+            : std::string();
+    std::string label = deviceLabelText(name, formatMac(o_.device.mac));
+    DialogAction a = acceptDevicePassword(mainWindowHandle, entry, label, o_.text);
+    if (a != DialogAction::Close)
+        return finish(kExitUsage, "");
+    return finish(kExitOk, "device password of " + formatMac(o_.device.mac) + " stored");
+}
+
+// ---- set-key, public
+// ------------------------------------------------------------------------------
+
+// The device password a row will be keyed with: the one given, else the stored one.
+bool storedPassword(const uint8_t* mac, std::string& out) {
+    int entry = findDeviceEntry(mac);
+    if (entry <= 0)
+        return false;
+    const DeviceEntry& e = deviceTable[entry - 1];
+    out.assign(e.password, strnlen(e.password, sizeof e.password));
+    return !out.empty();
+}
+
+int Run::setKey(const std::string& networkPassword) {
+    // Every check before anything is sent: the key text, each device's password.
+    if (!acceptKeyText(mainWindowHandle, networkPassword))
+        return kExitUsage;
+    for (const DeviceArg& d : o_.devices) {
+        if (d.password) {
+            if (!checkDevicePassword(mainWindowHandle, d.password->c_str()))
+                return kExitUsage;
+            continue;
+        }
+        std::string stored;
+        if (!storedPassword(d.mac, stored))
+            return fail(kExitUsage, d.macText + " has no stored device password: give it as " +
+                                        d.macText + "=DEVICE-PASSWORD");
+    }
+    if (int code = scan(true); code != kExitOk)
+        return code;
+
+    // Check the rows the way the user checks them on the Security page.
+    std::vector<int> rows;
+    for (const DeviceArg& d : o_.devices) {
+        std::string macText = formatMac(d.mac);
+        int row = -1;
+        for (size_t i = 0; i < securityList.size(); ++i)
+            if (securityList[i].cells[kSecMacColumn] == macText)
+                row = static_cast<int>(i);
+        if (row < 0)
+            return fail(kExitFailed, macText + " is not on the network of " + interfaceName());
+        rows.push_back(row);
+    }
+    if (o_.local && !securityList.empty())
+        securityCheckChanged(0, true);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const DeviceArg& d = o_.devices[i];
+        if (securityCheckChanged(rows[i], true) != CheckAction::OpenPasswordDialog || !d.password)
+            continue;
+        // The "Set Device Password" dialog, answered with the password given.
+        int entry = 0;
+        std::string label;
+        rememberedSecurityDevice(entry, label);
+        if (acceptDevicePassword(mainWindowHandle, entry, label, *d.password) !=
+            DialogAction::Close)
+            return kExitFailed;
+    }
+    seams_.clock.activity = "the devices take the new key";
+    SetSelectedResult r = runSetSelectedDevices(mainWindowHandle, networkPassword, {});
+    if (r != SetSelectedResult::Applied)
+        return finish(kExitUsage, "");
+    if (!seams_.messages.sawText("Encryption key has been changed successfully."))
+        return finish(kExitFailed, "");
+    return finish(kExitOk, "network key set; network type " + networkType());
+}
+
+// ---- add
+// ------------------------------------------------------------------------------------------
+
+int Run::add() {
+    std::string name;
+    if (o_.addName) {
+        name = *o_.addName;
+    } else {
+        char buffer[80] = {};
+        defaultDeviceName(buffer, sizeof buffer);
+        name = buffer;
+    }
+    if (!addDeviceInputValid(mainWindowHandle, name, *o_.addPassword))
+        return kExitUsage;
+    if (int code = scan(true); code != kExitOk)
+        return code;
+
+    bool closed = false;
+    AddDeviceDialogHooks hooks;
+    hooks.showStatus = [this](const std::string& text) {
+        seams_.clock.activity = text;
+        err_ << "halyardctl: " << text << "\n";
+    };
+    hooks.close = [&closed] { closed = true; };
+    setAddDeviceDialogHooks(hooks);
+    seams_.clock.activity = "adding the device";
+    DialogAction a = acceptAddDevice(mainWindowHandle, beginAddDevice(), name, *o_.addPassword);
+    if (a == DialogAction::WaitForDevice && !closed)
+        runCycle(); // the refresh that finds the new device names it and closes the dialog
+    setAddDeviceDialogHooks({});
+    if (a == DialogAction::StayOpen)
+        return finish(kExitUsage, "");
+    if (a != DialogAction::WaitForDevice)
+        return finish(kExitFailed, "");
+    int entry = findDeviceEntryByName(name.c_str());
+    std::string mac = entry > 0 ? formatMac(deviceTable[entry - 1].mac) : std::string("?");
+    return finish(kExitOk, "added \"" + name + "\" (" + mac + ")");
+}
+
+// ---- reset
+// ------------------------------------------------------------------------------------------
+
+int Run::reset() {
+    if (!o_.yes) {
+        if (!env_.confirm)
+            return fail(kExitUsage, "reset needs --yes when its input is not a terminal");
+        if (!env_.confirm(std::string(kResetQuestion) + " (" + o_.device.macText + ")"))
+            return fail(kExitUsage, "reset not confirmed; nothing was changed");
+    }
+    if (int code = scan(true); code != kExitOk)
+        return code;
+    int row = findRowByMac(formatMac(o_.device.mac));
+    if (row < 0)
+        return fail(kExitFailed,
+                    formatMac(o_.device.mac) + " is not on the network of " + interfaceName());
+    factoryResetRequested(row, mainWindowHandle);
+    if (!seams_.messages.sawText(kResetDone))
+        return finish(kExitFailed, "");
+    return finish(kExitOk, formatMac(o_.device.mac) + " reset to factory defaults");
+}
+
+// ---- upgrade
+// ----------------------------------------------------------------------------------------
+
+bool readable(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return false;
+    std::fclose(f);
+    return true;
+}
+
+int Run::upgrade() {
+    bool av = !o_.pib.empty();
+    // The files are read and checked as the upgrade reads them, before anything is sent.
+    if (av && !checkAvUpgradeFiles(o_.nvm.c_str(), o_.pib.c_str(), mainWindowHandle))
+        return kExitUsage;
+    if (!av && !readable(o_.image))
+        return fail(kExitUsage, "cannot read the image file " + o_.image);
+    if (!av && !o_.config.empty() && !readable(o_.config))
+        return fail(kExitUsage, "cannot read the configuration file " + o_.config);
+    StopSignals signals;
+    if (int code = scan(false); code != kExitOk)
+        return code;
+    UpgradeDialogKind kind = chooseUpgradeDialog();
+    if (kind == UpgradeDialogKind::None)
+        return finish(kExitFailed, "");
+    if (kind == UpgradeDialogKind::Av && !av)
+        return fail(kExitUsage,
+                    "the local adapter is HomePlug AV: upgrade it with --pib and --nvm");
+    if (kind == UpgradeDialogKind::Hp10 && av)
+        return fail(kExitUsage,
+                    "the local adapter is of the HomePlug 1.0 family: upgrade it with --image "
+                    "[--config]");
+    if (kind == UpgradeDialogKind::Hp10) {
+        seams_.clock.activity = "the loader upgrade";
+        return finish(runHp10Upgrade(o_.image, o_.config) ? kExitOk : kExitFailed,
+                      "firmware upgraded");
+    }
+    if (!confirmAvUpgradeFiles(mainWindowHandle, o_.pib, o_.nvm))
+        return finish(kExitFailed, "");
+
+    // Progress: a bar on a terminal, a line every tenth otherwise.
+    int lastTenth = -1;
+    bool bar = env_.outIsTerminal && !o_.json;
+    std::ostream& progress = o_.json ? err_ : out_;
+    setUpgradeProgressHook([&](uint64_t written, uint64_t total) {
+        int percent = total ? static_cast<int>(written * 100 / total) : 100;
+        if (bar) {
+            int filled = percent * 40 / 100;
+            progress << "\r[" << std::string(static_cast<size_t>(filled), '#')
+                     << std::string(static_cast<size_t>(40 - filled), ' ') << "] " << std::setw(3)
+                     << percent << "% " << written / 1024 << "/" << total / 1024 << " KiB"
+                     << std::flush;
+        } else if (percent / 10 != lastTenth) {
+            lastTenth = percent / 10;
+            progress << "upgrade: " << percent << "% (" << written << " of " << total << " bytes)\n"
+                     << std::flush;
+        }
+        if (written >= total)
+            seams_.clock.activity = "the device restarts with its new firmware";
+    });
+    upgradeCancelRequested.store(false);
+    stopRequested = 0;
+    UpgradeWorkerHooks hooks;
+    hooks.closeProgress = [&] {
+        if (bar)
+            progress << "\n";
+        if (!upgradeCancelRequested.load())
+            err_ << "halyardctl: waiting for the device to restart\n";
+    };
+    hooks.afterUpgrade = [] { afterUpgrade(mainWindowHandle); };
+    seams_.clock.activity = "the device restarts with its new firmware";
+    bool upgraded = runUpgradeWorker(o_.nvm, o_.pib, hooks);
+    setUpgradeProgressHook({});
+    if (!upgraded && stopRequested)
+        return fail(kExitFailed, "upgrade cancelled at a block boundary; the device may need "
+                                 "another upgrade before it works");
+    return finish(upgraded ? kExitOk : kExitFailed, "firmware upgraded");
+}
+
+// ---- report
+// ------------------------------------------------------------------------------------------
+
+int Run::report() {
+    // The report describes what was found; with no adapter it still tells the
+    // technician about the computer and the history, so it is written anyway.
+    seams_.clock.activity = "scanning";
+    if (scanNowMain(mainWindowHandle))
+        runCycle();
+    if (o_.outputFile.empty()) {
+        out_ << diagnosticsReportText(mainWindowHandle) << "\n";
+        return kExitOk;
+    }
+    if (!writeDiagnosticsReportFile(o_.outputFile, mainWindowHandle))
+        return fail(kExitUsage, "cannot write the report to " + o_.outputFile);
+    return finish(kExitOk, "report written to " + o_.outputFile);
+}
+
+} // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const Environment& env) {
+    Options options;
+    std::string error;
+    if (!parseArguments(args, options, error)) {
+        err << "halyardctl: " << error << "\n" << usageText();
+        return kExitUsage;
+    }
+    if (options.command == Command::Help) {
+        out << usageText();
+        return kExitOk;
+    }
+    if (options.command == Command::Version) {
+        out << "halyardctl " << HALYARD_VERSION_TEXT << "\n";
+        return kExitOk;
+    }
+    Run one(options, out, err, env);
+    int code = one.execute();
+    out.flush();
+    err.flush();
+    return code;
+}
+
+} // namespace halyardctl
