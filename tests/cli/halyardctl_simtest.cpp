@@ -1,0 +1,479 @@
+// halyardctl against the emulator on the in-memory wire, in virtual time: the
+// output and JSON of every command, its exit code, and what the emulated
+// devices hold afterwards (keys, factory resets, firmware written).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/halyardctl.h"
+#include "network/model.h"
+#include "platform/single_instance.h"
+#include "sim/network.h"
+#include "support/emulated_halyard.h"
+#include "support/image_builders.h"
+#include "ui/shell.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kLocal = "00:B0:52:00:00:10";
+constexpr const char* kLiving = "00:B0:52:00:00:11";
+constexpr const char* kBedroom = "00:B0:52:00:00:12";
+constexpr const char* kGarage = "00:B0:52:00:00:20";
+constexpr const char* kLivingPassword = "ZXCV-BNMA-SDFG-HJKL";
+constexpr const char* kGaragePassword = "MNBV-CXZL-KJHG-FDSA";
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+class HalyardctlSim : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        h.writePreferences(EmulatedHalyard::defaultPreferences());
+        net = &h.attachScenario("home.json");
+    }
+
+    Result run(const std::vector<std::string>& args, halyardctl::Environment env = {}) {
+        env.driver = &h.wire;
+        env.clock = &h.clock;
+        env.setup = h.setup();
+        std::ostringstream out, err;
+        Result r;
+        r.code = halyardctl::run(args, out, err, env);
+        r.out = out.str();
+        r.err = err.str();
+        return r;
+    }
+
+    // A second run of the program: the state of the first one is gone, its files stay.
+    void restartProgram() { resetAllHalyardState(); }
+
+    sim::Station& station(const char* mac) { return net->station(mac); }
+
+    EmulatedHalyard h;
+    sim::Network* net = nullptr;
+};
+
+// ---- list --------------------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, ListJsonHasTheInterfaceAndEveryDeviceOfItsNetwork) {
+    Result r = run({"--json", "list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ("eth0", doc["interface"]);
+    EXPECT_EQ("02:00:00:00:00:01", doc["mac"]);
+    EXPECT_EQ("Public", doc["network"]);
+    ASSERT_EQ(3u, doc["devices"].size()) << r.out; // the garage adapter is on another network
+    const json& local = doc["devices"][0];
+    EXPECT_EQ(kLocal, local["mac"]);
+    EXPECT_EQ("local", local["location"]);
+    EXPECT_EQ("HomePlug AV", local["family"]);
+    EXPECT_EQ("KARSA02-MAC-3-1", local["firmware"]);
+    EXPECT_DOUBLE_EQ(200.0, local["rate_mbps"].get<double>());
+    EXPECT_EQ("Excellent", local["quality"]);
+    EXPECT_TRUE(local["name"].is_string());
+    EXPECT_TRUE(local["vendor"].is_string());
+    std::map<std::string, json> remotes;
+    for (size_t i = 1; i < doc["devices"].size(); ++i)
+        remotes[doc["devices"][i]["mac"]] = doc["devices"][i];
+    ASSERT_EQ(1u, remotes.count(kLiving));
+    ASSERT_EQ(1u, remotes.count(kBedroom));
+    EXPECT_EQ("remote", remotes[kLiving]["location"]);
+    EXPECT_DOUBLE_EQ(120.0, remotes[kLiving]["rate_mbps"].get<double>());
+    EXPECT_EQ("KARSA01-MAC-3-0", remotes[kBedroom]["firmware"]);
+    for (const json& d : doc["devices"])
+        for (const char* key :
+             {"mac", "name", "location", "family", "firmware", "rate_mbps", "quality", "vendor"})
+            EXPECT_TRUE(d.contains(key)) << key;
+}
+
+TEST_F(HalyardctlSim, ListPlainShowsOneLinePerDevice) {
+    Result r = run({"list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Interface eth0 (02:00:00:00:00:01), network Public"));
+    EXPECT_NE(std::string::npos, r.out.find(kLiving));
+    EXPECT_NE(std::string::npos, r.out.find(kBedroom));
+    EXPECT_EQ(std::string::npos, r.out.find(kGarage));
+    EXPECT_EQ(5, std::count(r.out.begin(), r.out.end(), '\n')); // title, header, three devices
+}
+
+TEST_F(HalyardctlSim, NameSetByRenameShowsInTheNextRun) {
+    Result r = run({"rename", kLiving, "Living room"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_TRUE(h.wire.sent.empty()); // the database alone
+    restartProgram();
+    r = run({"--json", "list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    json doc = json::parse(r.out);
+    bool found = false;
+    for (const json& d : doc["devices"])
+        if (d["mac"] == kLiving) {
+            EXPECT_EQ("Living room", d["name"]);
+            found = true;
+        }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(HalyardctlSim, RenameRefusesANameAnotherDeviceHas) {
+    ASSERT_EQ(0, run({"rename", kLiving, "Kitchen"}).code);
+    Result r = run({"rename", kBedroom, "Kitchen"});
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("Please enter another name."));
+    EXPECT_EQ(2, run({"rename", kBedroom, ""}).code);
+}
+
+TEST_F(HalyardctlSim, PasswordIsStoredAndUsedBySetKey) {
+    Result r = run({"password", kLiving, kLivingPassword});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_TRUE(h.wire.sent.empty());
+    EXPECT_EQ(2, run({"password", kLiving, "abc"}).code);
+    restartProgram();
+    r = run({"set-key", "--network-password", "Harbour Net", kLiving});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLiving).nmk);
+}
+
+// ---- set-key, public -----------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, SetKeyKeysTheRemoteAndTheLocalDevice) {
+    Result r = run({"--json", "set-key", "--network-password", "Harbour Net", "--local",
+                    std::string(kLiving) + "=" + kLivingPassword});
+    ASSERT_EQ(0, r.code) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ(true, doc["ok"]);
+    EXPECT_EQ("set-key", doc["command"]);
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLocal).nmk);
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLiving).nmk);
+    EXPECT_EQ(sim::defaultNmk(), station(kBedroom).nmk); // not named
+    EXPECT_NE(std::string::npos, r.err.find("Encryption key has been changed successfully."));
+    EXPECT_NE(std::string::npos, r.err.find("waiting 3 s")); // the fixed waits are announced
+    restartProgram();
+    r = run({"--json", "list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    doc = json::parse(r.out);
+    EXPECT_EQ("Private", doc["network"]);
+    ASSERT_EQ(2u, doc["devices"].size());
+    EXPECT_EQ(kLiving, doc["devices"][1]["mac"]);
+}
+
+TEST_F(HalyardctlSim, SetKeyWithAWrongDevicePasswordFailsWithTheWindowsMessage) {
+    Result r = run({"set-key", "--network-password", "Harbour Net",
+                    std::string(kLiving) + "=AAAA-BBBB-CCCC-DDDD"});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos,
+              r.err.find("One or more devices could not be added to your network due to invalid "
+                         "device password."));
+    EXPECT_EQ(sim::defaultNmk(), station(kLiving).nmk);
+}
+
+TEST_F(HalyardctlSim, SetKeyOfADeviceNotOnTheNetworkFailsBeforeAnyKeyIsSent) {
+    Result r = run({"set-key", "--network-password", "Harbour Net",
+                    std::string(kGarage) + "=" + kGaragePassword});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("is not on the network"));
+    EXPECT_EQ(sim::defaultNmk(), station(kLocal).nmk);
+    EXPECT_EQ(0u, station(kGarage).keyChanges);
+}
+
+TEST_F(HalyardctlSim, PublicPutsTheDevicesBackOnTheDefaultKey) {
+    ASSERT_EQ(0, run({"set-key", "--network-password", "Harbour Net", "--local",
+                      std::string(kLiving) + "=" + kLivingPassword})
+                     .code);
+    restartProgram();
+    // The device password was stored by the first run.
+    Result r = run({"public", "--local", kLiving});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(sim::defaultNmk(), station(kLocal).nmk);
+    EXPECT_EQ(sim::defaultNmk(), station(kLiving).nmk);
+    EXPECT_NE(std::string::npos, r.out.find("Public"));
+}
+
+// ---- add ----------------------------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, AddBringsTheDeviceOntoTheNetworkAndNamesIt) {
+    Result r = run({"add", "--password", kGaragePassword, "--name", "Garage"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(station(kLocal).nmk, station(kGarage).nmk);
+    EXPECT_EQ(sim::defaultNmk(), station(kLocal).nmk); // back on the user's network
+    EXPECT_NE(std::string::npos, r.out.find(kGarage)) << r.out;
+    // The progress texts of the dialog, and the long waits, are shown.
+    EXPECT_NE(std::string::npos, r.err.find("Trying to add device to the Network..."));
+    EXPECT_NE(std::string::npos, r.err.find("waiting 10 s"));
+    restartProgram();
+    r = run({"--json", "list"});
+    json doc = json::parse(r.out);
+    bool named = false;
+    for (const json& d : doc["devices"])
+        named = named || (d["mac"] == kGarage && d["name"] == "Garage");
+    EXPECT_TRUE(named) << r.out;
+}
+
+TEST_F(HalyardctlSim, AddOfAnAbsentDeviceFails) {
+    Result r = run({"add", "--password", "NONE-OFTH-ESEA-DAPT", "--name", "Shed"});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("Unable to set the NMK of remote device!!!"));
+    EXPECT_EQ(sim::defaultNmk(), station(kLocal).nmk); // the kept key went back
+}
+
+// ---- reset
+// ----------------------------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, ResetWithYesResetsTheRemoteDevice) {
+    station(kLiving).nmk = sim::nmkOf("Old Network");
+    station(kLocal).nmk = sim::nmkOf("Old Network");
+    Result r = run({"reset", kLiving, "--yes"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(1u, station(kLiving).factoryResets);
+    EXPECT_EQ(0u, station(kLocal).factoryResets);
+    EXPECT_EQ(sim::defaultNmk(), station(kLiving).nmk);
+    EXPECT_NE(std::string::npos,
+              r.err.find("Device has been reset to factory default successfully."));
+}
+
+TEST_F(HalyardctlSim, ResetAsksOnATerminalAndWithoutOneNeedsYes) {
+    Result r = run({"reset", kLocal});
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("--yes"));
+    EXPECT_TRUE(h.wire.sent.empty());
+    halyardctl::Environment env;
+    std::string asked;
+    env.confirm = [&](const std::string& q) {
+        asked = q;
+        return false;
+    };
+    r = run({"reset", kLocal}, env);
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, asked.find("Do you want to reset factory default ?"));
+    EXPECT_TRUE(h.wire.sent.empty());
+    env.confirm = [](const std::string&) { return true; };
+    r = run({"reset", kLocal}, env);
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(1u, station(kLocal).factoryResets);
+}
+
+TEST_F(HalyardctlSim, ResetOfAnAbsentDeviceFails) {
+    Result r = run({"reset", kGarage, "--yes"});
+    EXPECT_EQ(1, r.code);
+    EXPECT_EQ(0u, station(kGarage).factoryResets);
+}
+
+// ---- upgrade
+// ---------------------------------------------------------------------------------------
+
+class HalyardctlUpgradeSim : public HalyardctlSim {
+  protected:
+    void SetUp() override {
+        HalyardctlSim::SetUp();
+        firmware = makeNvmImage({{0x00200000, patternBytes(6000, 3), 0x11, 0x22}});
+        writeFileBytes(nvm, firmware);
+        writeFileBytes(pib, makeValidPib33());
+    }
+    std::string nvm = h.dir.file("fw.nvm");
+    std::string pib = h.dir.file("params.pib");
+    std::vector<uint8_t> firmware;
+};
+
+TEST_F(HalyardctlUpgradeSim, UpgradeWritesTheFirmwareWithProgressLines) {
+    Result r = run({"upgrade", "--pib", pib, "--nvm", nvm});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(firmware, station(kLocal).nvm);
+    EXPECT_EQ(sim::kPibLength, station(kLocal).pib.size());
+    EXPECT_EQ(1u, station(kLocal).commits);
+    EXPECT_NE(std::string::npos, r.out.find("upgrade: 100% (")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find('\r')); // no bar when output is no terminal
+    EXPECT_NE(std::string::npos, r.err.find("Device firmware has been upgraded successfully."));
+}
+
+TEST_F(HalyardctlUpgradeSim, UpgradeDrawsABarOnATerminal) {
+    halyardctl::Environment env;
+    env.outIsTerminal = true;
+    Result r = run({"upgrade", "--pib", pib, "--nvm", nvm}, env);
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("\r[########################################] 100%"))
+        << r.out;
+}
+
+TEST_F(HalyardctlUpgradeSim, CtrlCStopsTheUpgradeAtABlockBoundary) {
+    std::vector<uint8_t> before = station(kLocal).nvm;
+    // Ctrl-C while the first block of the transfer is on its way.
+    bool raised = false;
+    net->onLog = [&](const std::string& line) {
+        if (!raised && line.find("av 0xA020") != std::string::npos) {
+            raised = true;
+            std::raise(SIGINT);
+        }
+    };
+    Result r = run({"upgrade", "--pib", pib, "--nvm", nvm});
+    net->onLog = nullptr;
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("upgrade cancelled at a block boundary")) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("upgrade: ")) << r.out; // at least one block went
+    EXPECT_EQ(0u, station(kLocal).commits);
+    EXPECT_EQ(before, station(kLocal).nvm);
+}
+
+// ---- watch
+// ----------------------------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, WatchPrintsJsonLinesPerAdapterPerCycle) {
+    uint64_t start = h.clock.now();
+    Result r = run({"--json", "watch", "--interval", "5", "--count", "3"});
+    ASSERT_EQ(0, r.code) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::map<int, int> perCycle;
+    while (std::getline(lines, line)) {
+        json j = json::parse(line);
+        perCycle[j["cycle"].get<int>()]++;
+        EXPECT_TRUE(j["rate_mbps"].is_number());
+        EXPECT_TRUE(j["time"].is_string());
+    }
+    EXPECT_EQ((std::map<int, int>{{1, 3}, {2, 3}, {3, 3}}), perCycle);
+    // Two whole intervals of the automatic scan passed between the first and the third cycle.
+    EXPECT_GE(h.clock.now() - start, 10000u);
+}
+
+TEST_F(HalyardctlSim, WatchEndsOnSigtermAndSavesTheDatabase) {
+    h.clock.atTime(h.clock.now() + 25000, [] { std::raise(SIGTERM); });
+    Result r = run({"watch", "--interval", "10"});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("stopped after 3 cycles; device database saved"))
+        << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(kBedroom));
+    // The remote devices were given entries, and the saved file holds them.
+    restartProgram();
+    ASSERT_EQ(0, run({"rename", kBedroom, "Bedroom"}).code);
+    EXPECT_EQ(2, run({"rename", kLiving, "Bedroom"}).code);
+}
+
+// ---- report
+// ---------------------------------------------------------------------------------------
+
+TEST_F(HalyardctlSim, ReportPrintsOrWritesTheDiagnosticsText) {
+    Result r = run({"report"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Released: February 25, 2010"));
+    std::string file = h.dir.file("report.txt");
+    r = run({"report", "-o", file});
+    ASSERT_EQ(0, r.code) << r.err;
+    std::vector<uint8_t> bytes = readFileBytes(file);
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(std::string::npos, text.find("Released: February 25, 2010"));
+}
+
+// ---- no adapter
+// ------------------------------------------------------------------------------------
+
+TEST(HalyardctlNoAdapter, NoAdapterAndNoCaptureRightsGiveExit3) {
+    for (bool denied : {false, true}) {
+        EmulatedHalyard h;
+        h.writePreferences(EmulatedHalyard::defaultPreferences());
+        h.attachEmptyPort(denied);
+        halyardctl::Environment env;
+        env.driver = &h.wire;
+        env.clock = &h.clock;
+        env.setup = h.setup();
+        std::ostringstream out, err;
+        EXPECT_EQ(3, halyardctl::run({"list"}, out, err, env));
+        EXPECT_NE(std::string::npos, err.str().find("The Powerline device was not detected."));
+        if (denied) {
+            EXPECT_NE(std::string::npos, err.str().find("setcap cap_net_raw,cap_net_admin+ep"))
+                << err.str();
+        }
+        std::ostringstream out2, err2;
+        EXPECT_EQ(3, halyardctl::run({"--interface", "wlan7", "list"}, out2, err2, env));
+        EXPECT_NE(std::string::npos, err2.str().find("wlan7"));
+    }
+}
+
+// ---- bad input: exit 2 or 3, a message, nothing sent
+// ------------------------------------------------
+
+class HalyardctlBadInput : public HalyardctlSim {
+  protected:
+    void expectRefused(const std::vector<std::string>& args, int code, const std::string& text) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        Result r = run(args);
+        EXPECT_EQ(code, r.code);
+        EXPECT_NE(std::string::npos, r.err.find(text)) << r.err;
+        EXPECT_TRUE(h.wire.sent.empty()) << h.wire.sent.size() << " frames sent";
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+};
+
+TEST_F(HalyardctlBadInput, UnknownCommand) {
+    expectRefused({"frobnicate"}, 2, "unknown command \"frobnicate\"");
+    expectRefused({"list", "--frob"}, 2, "unknown option");
+    expectRefused({}, 2, "no command given");
+}
+
+TEST_F(HalyardctlBadInput, BadMac) {
+    expectRefused({"reset", "00:B0:52:00:00", "--yes"}, 2, "bad MAC address");
+    expectRefused({"reset", "00:B0:52:00:00:1G", "--yes"}, 2, "bad MAC address");
+    expectRefused({"set-key", "--network-password", "Harbour Net", "00:B0:52:00:00:11:22"}, 2,
+                  "bad MAC address");
+    expectRefused({"rename", "FF:FF:FF:FF:FF:FF", "All"}, 2, "bad MAC address");
+}
+
+TEST_F(HalyardctlBadInput, NetworkPasswordsOf3And25Characters) {
+    expectRefused({"set-key", "--network-password", "abc", "--local"}, 2,
+                  "The encryption key entered is invalid.");
+    expectRefused({"set-key", "--network-password", std::string(25, 'k'), "--local"}, 2,
+                  "The encryption key entered is invalid.");
+}
+
+TEST_F(HalyardctlBadInput, DevicePasswordsOf3And25Characters) {
+    expectRefused({"set-key", "--network-password", "Harbour Net", std::string(kLiving) + "=abc"},
+                  2, "The Device Password entered is invalid.");
+    expectRefused({"add", "--password", std::string(25, 'D')}, 2,
+                  "The Device Password entered is invalid.");
+}
+
+TEST_F(HalyardctlBadInput, TabInAPassword) {
+    expectRefused({"set-key", "--network-password", "Harbour\tNet", "--local"}, 2,
+                  "The encryption key entered is invalid.");
+}
+
+TEST_F(HalyardctlBadInput, DeviceWithoutAStoredPassword) {
+    expectRefused({"set-key", "--network-password", "Harbour Net", kLiving}, 2,
+                  "has no stored device password");
+    expectRefused({"set-key", "--network-password", "Harbour Net"}, 2, "needs --local");
+}
+
+TEST_F(HalyardctlBadInput, MissingOrTruncatedPib) {
+    std::string nvm = h.dir.file("fw.nvm");
+    std::string pib = h.dir.file("params.pib");
+    writeFileBytes(nvm, makeNvmImage({{0x00200000, patternBytes(600, 1), 0, 0}}));
+    expectRefused({"upgrade", "--pib", pib, "--nvm", nvm}, 2, "Error in PIB file opening...");
+    std::vector<uint8_t> block = makeValidPib33();
+    block.resize(4000);
+    writeFileBytes(pib, block);
+    expectRefused({"upgrade", "--pib", pib, "--nvm", nvm}, 2, "Error in PIB file Operation");
+    expectRefused({"upgrade", "--pib", pib}, 2, "needs --pib FILE and --nvm FILE");
+    expectRefused({"upgrade", "--image", h.dir.file("absent.img")}, 2, "cannot read the image");
+}
+
+TEST_F(HalyardctlBadInput, HalyardAlreadyRunning) {
+    // The window holds the single-instance lock (another open file description).
+    std::string path = singleInstanceLockPath(kInstanceLockName);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+    expectRefused({"list"}, 3, "is already running.");
+    expectRefused({"set-key", "--network-password", "Harbour Net", "--local"}, 3,
+                  "must not drive the adapters at once");
+    ::close(fd);
+    Result r = run({"list"});
+    EXPECT_EQ(0, r.code) << r.err;
+}
+
+} // namespace
