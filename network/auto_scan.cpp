@@ -64,6 +64,21 @@ void stepFinish() {
     setActionButtonsEnabled(true);
 }
 
+// The local adapter was lost part way through a cycle (the observer refused
+// its answer, or the interface went away): the remaining steps would query
+// nothing, and step 1 has switched the action buttons off. Ends the cycle as
+// its last step does, so Scan is usable again and the full scan looks for the
+// adapter, instead of leaving the buttons off until the adapter comes back.
+void endStalledCycle(bool interfaceValid) {
+    cycleStep = kCycleIdle;
+    if (interfaceValid) {
+        stepFinish();
+        return;
+    }
+    refreshDeviceList(7);
+    setActionButtonsEnabled(true);
+}
+
 // Removes every device entry whose MAC is all zero; the remote slots stay.
 void dropEntriesWithoutMac() {
     for (int k = deviceCount - 1; k >= 0; --k) {
@@ -167,9 +182,12 @@ void timerTick() {
 }
 
 void runCycleStep() {
-    if (currentInterface < 0 || currentInterface >= kMaxInterfaces ||
-        !currentScanState().localPresent)
+    bool interfaceValid = currentInterface >= 0 && currentInterface < kMaxInterfaces;
+    if (!interfaceValid || !currentScanState().localPresent) {
+        if (cycleStep >= 2 && cycleStep <= 7)
+            endStalledCycle(interfaceValid);
         return;
+    }
     switch (cycleStep) {
     case 1:
         stepQueryLocal();

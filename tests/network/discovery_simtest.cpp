@@ -360,6 +360,42 @@ TEST_F(Hp10Sim, CycleRecordsRemotesWithRatesAndAgesASilentOne) {
     EXPECT_GT(+r2->seenCount, seen2);
 }
 
+TEST_F(Hp10Sim, LocalAdapterLostPartWayEndsTheCycleWithTheButtonsBackOn) {
+    addNetwork();
+    int enables = 0, disables = 0;
+    bool enabled = true;
+    setDeviceListHooks({[](int) {},
+                        [&](bool on) {
+                            on ? ++enables : ++disables;
+                            enabled = on;
+                        },
+                        nullptr});
+    ASSERT_TRUE(startAutoScan(20, 3, true));
+    tick(1); // step 1: the buttons go off
+    EXPECT_FALSE(enabled);
+    // The local adapter now reports a device class halyard does not know: the
+    // statistics answer of step 3 makes the observer drop it.
+    net->station(kHpLocal).deviceClass = 9;
+    tick(7);
+    EXPECT_FALSE(currentScanState().localPresent);
+    EXPECT_TRUE(enabled) << "the cycle stalled with Scan disabled";
+    EXPECT_EQ(disables, enables);
+    EXPECT_EQ(kCycleIdle, cycleStep);
+    // Ticks on to the next interval change nothing and keep Scan usable.
+    tick(20);
+    EXPECT_TRUE(enabled);
+
+    // The adapter is itself again: Scan (the buttons being on) finds it and
+    // the next cycle lists the remotes.
+    net->station(kHpLocal).deviceClass = 0;
+    ASSERT_TRUE(scanNetwork());
+    tick(28);
+    EXPECT_TRUE(enabled);
+    EXPECT_NE(nullptr, remote(kHpRemote1));
+    EXPECT_NE(nullptr, remote(kHpRemote2));
+    setDeviceListHooks({});
+}
+
 TEST_F(Hp10Sim, BusyFlagKeepsEveryTickSilent) {
     addNetwork();
     ASSERT_TRUE(startAutoScan(20, 3, false)); // automatic scanning switched off
