@@ -466,8 +466,10 @@ int resetToFactoryDefaults(const uint8_t* deviceMac) {
     } else {
         sendFrame(currentInterface, frame, length);
     }
+    // The reset device confirms; a confirmation from another station (a stray
+    // or late one) says nothing about this one.
     PlcReply reply{};
-    return AwaitReply(kMmtypeFactoryDefaults, &reply) ? 4 : 0;
+    return AwaitReply(kMmtypeFactoryDefaults, &reply, deviceMac) ? 4 : 0;
 }
 
 bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
@@ -492,13 +494,12 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
         if (c == Confirmation::Resend && resendAllowed(resends, before)) {
             continue;
         }
-        if (c == Confirmation::Resend) {
-            resetPlcapi();
-            return false;
-        }
         resends = 0;
-        if (c == Confirmation::None || reply.valid != 1 ||
+        // A read that failed or timed out is ended here, so that no pending
+        // request of it is left in the library for the next exchange.
+        if (c != Confirmation::Accepted || reply.valid != 1 ||
             reply.mmtype != (kMmtypeReadModule | 1) || reply.dataLength < kChunkData) {
+            resetPlcapi();
             return false;
         }
         uint32_t chunk = le32(reply.data + kChunkLength);
@@ -535,8 +536,12 @@ bool readConfigurationBlock() {
     }
     sendFrame(currentInterface, frame, length);
     sleepMs(1);
+    // A single exchange: a frame the library still holds pending (the
+    // response to an earlier host action indication, a read that timed out)
+    // has nothing to do with it, so the wait does not look at it. Only the
+    // local device's own confirmation counts.
     PlcReply reply{};
-    if (awaitConfirmation(kMmtypeConfigurationBlock, reply) != Confirmation::Accepted ||
+    if (!AwaitReply(kMmtypeConfigurationBlock, &reply, scanStates[currentInterface].localMac) ||
         reply.mmtype != (kMmtypeConfigurationBlock | 1) || reply.valid != 1) {
         return false;
     }

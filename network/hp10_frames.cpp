@@ -669,8 +669,14 @@ int waitForKeyConfirmation(uint8_t mac[6]) {
             continue;
         }
         if (localIsAv) {
-            if (isSetKeyConfirmation(frame, length)) {
-                std::memcpy(mac, frame + 6, kMacLength);
+            // The device that took the key confirms: the target itself, or
+            // for a broadcast target any station but the local device (whose
+            // confirmation of a key handed on is a refusal).
+            const uint8_t* source = frame + 6;
+            bool fromTarget =
+                isBroadcast(mac) ? !macEqual(source, localDeviceMac()) : macEqual(source, mac);
+            if (fromTarget && isSetKeyConfirmation(frame, length)) {
+                std::memcpy(mac, source, kMacLength);
                 return 4;
             }
         } else if (isHp10Frame(frame, length) && frame[15] == kEntryKeyConfirm) {

@@ -33,12 +33,42 @@ template <uint32_t Kind> int statusOnly(const FrameView& f, PlcReply* r) {
     return 0;
 }
 
-// Status byte, then the whole sequence ends; A00D and A029 report the kind the
-// sequence had, A01D and A07D their own.
+// Status byte; a factory-defaults (0xA07D) or 0xA01D confirmation from the
+// station a transfer talks to ends that transfer (the device dropped it). The
+// same confirmation from any other station leaves the transfer alone.
 template <uint32_t Kind> int statusAndClear(const FrameView& f, PlcReply* r) {
-    uint32_t sequenceKind = clearSequence();
-    complete(r, Kind == ReplyKindNone ? sequenceKind : Kind);
+    if (plcSequence.kind == ReplyKindNone || fromTransferPeer(r)) {
+        clearSequence();
+    }
+    complete(r, Kind);
     r->status = f.u8(20);
+    return 0;
+}
+
+// A commit (0xA029) or start (0xA00D) confirmation ends a write only when it
+// answers the write's own finishing request and comes from the written
+// device; it reports the kind the write had. One that arrives while blocks are
+// still to go, during a read, or from a third station is refused and the
+// transfer goes on: a stray or duplicated commit confirmation must never make
+// an upgrade look complete. With no transfer running it is decoded and ends
+// nothing.
+template <uint16_t Mmtype> int transferEnd(const FrameView& f, PlcReply* r) {
+    r->status = f.u8(20);
+    if (plcSequence.kind == ReplyKindNone) {
+        complete(r, ReplyKindNone);
+        return 0;
+    }
+    const bool endsWithCommit = (plcSequence.flags & kSeqEndWithCommit) != 0;
+    const bool answersFinishing = plcSequence.kind == ReplyKindImageWrite &&
+                                  plcSequence.finishing != 0 &&
+                                  endsWithCommit == (Mmtype == (kMmtypeCommitModules | 1));
+    if (!answersFinishing || !fromTransferPeer(r)) {
+        r->kind = plcSequence.kind;
+        return refuseForeign(r);
+    }
+    uint8_t status = r->status;
+    complete(r, clearSequence());
+    r->status = status;
     return 0;
 }
 
@@ -174,11 +204,11 @@ int replyA091(const FrameView& f, PlcReply* r) {
 constexpr DispatchRow kDispatch[] = {
     {0xA001, 88, EFAULT, firmwareVersion},
     {0xA005, 29, ERANGE, handleWriteConfirmation},
-    {0xA00D, 22, ERANGE, statusAndClear<ReplyKindNone>},
+    {0xA00D, 22, ERANGE, transferEnd<kMmtypeStartFirmware | 1>},
     {0xA01D, 21, EFAULT, statusAndClear<ReplyKindA01D>},
     {0xA021, 29, ERANGE, handleWriteConfirmation},
     {0xA025, 36, EFAULT, handleReadConfirmation},
-    {0xA029, 22, kNoCode, statusAndClear<ReplyKindNone>},
+    {0xA029, 22, kNoCode, transferEnd<kMmtypeCommitModules | 1>},
     {0xA031, 0, kNoCode, replyA031},
     {0xA035, 28, EFAULT, replyA035},
     {0xA036, 51, EFAULT, indicationA036},

@@ -46,6 +46,7 @@ void pendWriteBlock() {
     p.data = block;
     p.dataLength = length;
     p.trailerLength = 0;
+    addressPendingToPeer();
     p.pending = 1;
 }
 
@@ -90,15 +91,14 @@ void finishingRequest() {
     plcSequence.firmwareCursor = nullptr;
     plcSequence.parameterCursor = nullptr;
     plcSequence.currentCursor = nullptr;
+    plcSequence.finishing = 1;
+    addressPendingToPeer();
     p.pending = 1;
 }
 
 // The block just confirmed was the last of its module.
-void moduleDone(const PlcReply* reply) {
-    PendingFrame& p = plcSequence.pending;
-    p = PendingFrame{};
-    std::memcpy(p.destination, reply->source, 6);
-    std::memcpy(p.source, reply->destination, 6);
+void moduleDone() {
+    plcSequence.pending = PendingFrame{};
     if (plcSequence.flags & kSeqModule1) {
         plcSequence.flags &= ~kSeqModule1;
         firstBlock(plcSequence.parameterCursor, 2, kParameterBlockAddress);
@@ -188,8 +188,7 @@ int plcapi_StartImageWrite(const uint8_t* source, const uint8_t* destination,
     clearSequence();
     plcSequence.flags = (options & 0x33) | kSeqModule2;
     plcSequence.kind = ReplyKindImageWrite;
-    std::memcpy(plcSequence.pending.destination, destination, 6);
-    std::memcpy(plcSequence.pending.source, source, 6);
+    setTransferPeer(destination, source);
     plcSequence.parameterCursor = blockCursorCreate(parameters, parameterLength, kMmeBlockSize);
     if (plcSequence.parameterCursor == nullptr) {
         return failStart(errno);
@@ -201,15 +200,32 @@ int plcapi_StartImageWrite(const uint8_t* source, const uint8_t* destination,
 
 namespace plcapi_detail {
 
+// True when the confirmation names the block in flight: the module and
+// module offset of a write module request, the address of a write memory
+// request, and with `length` also the block length.
+bool namesBlockInFlight(const FrameView& frame, bool memoryConfirmation, bool length) {
+    if (memoryConfirmation) {
+        return !writeModuleMode() && frame.u32(21) == plcSequence.blockPosition &&
+               (!length || frame.u32(25) == plcSequence.blockLength);
+    }
+    return writeModuleMode() && frame.u8(21) == plcSequence.blockModule &&
+           frame.u32(25) == plcSequence.blockPosition &&
+           (!length || frame.u16(23) == plcSequence.blockLength);
+}
+
 int handleWriteConfirmation(const FrameView& frame, PlcReply* reply) {
     const bool memoryConfirmation = frame.u16(15) == (kMmtypeWriteMemory | 1);
     reply->kind = ReplyKindImageWrite;
     reply->state = kReplyStateComplete;
     reply->status = frame.u8(20);
     if (!writeRunning()) {
-        reply->status = EINVAL; // no write of ours is waiting for it
-        errno = EINVAL;
-        return -1;
+        return refuseForeign(reply); // no write of ours is waiting for it
+    }
+    // A confirmation of another block or from another station (stale,
+    // duplicated, a third station's) changes nothing, a failure status
+    // included: it must not use up the resends of the block in flight.
+    if (!fromTransferPeer(reply) || !namesBlockInFlight(frame, memoryConfirmation, false)) {
+        return refuseForeign(reply);
     }
     if (reply->status != 0) {
         if (plcSequence.retries == 0) {
@@ -221,22 +237,15 @@ int handleWriteConfirmation(const FrameView& frame, PlcReply* reply) {
         reply->state = kReplyStatePending;
         return 0;
     }
-    bool echoes = memoryConfirmation
-                      ? !writeModuleMode() && frame.u32(21) == plcSequence.blockPosition &&
-                            frame.u32(25) == plcSequence.blockLength
-                      : writeModuleMode() && frame.u8(21) == plcSequence.blockModule &&
-                            frame.u16(23) == plcSequence.blockLength &&
-                            frame.u32(25) == plcSequence.blockPosition;
-    if (!echoes) {
-        reply->status = EINVAL; // confirms another block (stale or foreign)
-        errno = EINVAL;
-        return -1;
+    if (!namesBlockInFlight(frame, memoryConfirmation, true)) {
+        return refuseForeign(reply);
     }
+    learnTransferPeer(reply);
     reply->state = kReplyStatePending;
     reply->valid = 0;
     plcSequence.retries = 3;
     if (blockCursorAtEnd(plcSequence.currentCursor, plcSequence.blockLength)) {
-        moduleDone(reply);
+        moduleDone();
     } else {
         nextBlock();
     }

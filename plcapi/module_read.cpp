@@ -28,6 +28,7 @@ void pendReadRequest() {
     p.data = nullptr;
     p.dataLength = 0;
     p.trailerLength = 0;
+    addressPendingToPeer();
     p.pending = 1;
 }
 
@@ -122,10 +123,7 @@ void finishRead(PlcReply* reply) {
 
 // The chunk just confirmed was the last of its module.
 int lastChunk(PlcReply* reply) {
-    PendingFrame& p = plcSequence.pending;
-    p = PendingFrame{};
-    std::memcpy(p.destination, reply->source, 6);
-    std::memcpy(p.source, reply->destination, 6);
+    plcSequence.pending = PendingFrame{};
     switch (plcSequence.readType) {
     case 1:
     case 2:
@@ -184,8 +182,7 @@ int plcapi_StartModuleRead(const uint8_t* source, const uint8_t* destination, ui
     plcSequence.flags |= kSeqEndWithCommit;
     plcSequence.kind = ReplyKindModuleRead;
     plcSequence.readType = readType;
-    std::memcpy(plcSequence.pending.destination, destination, 6);
-    std::memcpy(plcSequence.pending.source, source, 6);
+    setTransferPeer(destination, source);
     if (readType == 2) {
         requestBlock(2, 0, kMmeBlockSize);
     } else {
@@ -204,6 +201,13 @@ int handleReadConfirmation(const FrameView& frame, PlcReply* reply) {
     if (!readRunning()) {
         return refuseChunk(reply, EINVAL); // no read of ours asked for it
     }
+    // Only the read device's answer to the chunk in flight counts, a failure
+    // included: a stale or third-party failure must not use up the resends
+    // of the current chunk.
+    if (!fromTransferPeer(reply) || chunk.module != plcSequence.blockModule ||
+        chunk.offset != plcSequence.blockPosition) {
+        return refuseForeign(reply);
+    }
     if (reply->status != 0) {
         if (plcSequence.retries != 0) {
             --plcSequence.retries;
@@ -214,13 +218,17 @@ int handleReadConfirmation(const FrameView& frame, PlcReply* reply) {
         }
         return 0;
     }
-    if (chunk.module != plcSequence.blockModule || chunk.offset != plcSequence.blockPosition ||
-        chunk.length != plcSequence.blockLength) {
-        return refuseChunk(reply, EINVAL); // answers another request (stale or foreign)
+    // A device may answer fewer bytes than asked for: the last chunk of a
+    // module (a parameter block under 1024 bytes, or one that ends short) or
+    // any other. The read goes on from the end of what arrived.
+    if (chunk.length == 0 || chunk.length > plcSequence.blockLength) {
+        return refuseForeign(reply);
     }
     if (trackModule(chunk, reply) != 0) {
         return -1;
     }
+    learnTransferPeer(reply);
+    plcSequence.blockLength = chunk.length;
     reply->state = kReplyStatePending;
     plcSequence.retries = 3;
     if (reply->data[4] == 0) {

@@ -183,6 +183,17 @@ struct PlcSequence {
     uint32_t blockLength;
     // The four firmware header words the start request carries.
     uint32_t startWords[4];
+    // The station the transfer talks to and the address it sends from, fixed
+    // when it starts. Every block, resend and finishing request is addressed
+    // from them, whatever a host action indication did to the pending frame,
+    // and only that station's confirmations move the transfer. A transfer
+    // started towards a group address or the local management address takes
+    // the station whose confirmation first moved it on.
+    uint8_t peer[6];
+    uint8_t self[6];
+    // The finishing request (commit or start) is the frame in flight: only
+    // then does a commit or start confirmation end a write.
+    uint8_t finishing;
 };
 extern PlcSequence plcSequence;
 
@@ -274,11 +285,18 @@ constexpr uint32_t kReplyTimeoutMs = 100;
 extern bool replyReceived;
 
 // Takes frames from every open interface and decodes them until one is the
-// confirmation of `requestType` (or a commit confirmation 0xA029). False when
+// confirmation of `requestType` (or a commit confirmation 0xA029 that ended a
+// transfer of ours). With `from` a unicast station (not the local management
+// address), only that station's confirmation is accepted: a request sent to
+// one device is answered by that device, never by a third station. False when
 // no frame is available, or when only other frames arrived for kReplyTimeoutMs.
-bool ReceiveReply(uint16_t requestType, PlcReply* reply);
+bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
 // ReceiveReply until the confirmation arrives, for at most kReplyTimeoutMs.
-bool AwaitReply(uint16_t requestType, PlcReply* reply);
+bool AwaitReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
+// True when a confirmation from `source` may answer a request sent to
+// `destination`: any station for a group address or the local management
+// address (the device's own address is not known yet), else that one station.
+bool plcapi_AnswersRequestTo(const uint8_t* destination, const uint8_t* source);
 
 // ---- Parameter block (.PIB) --------------------------------------------------------------
 

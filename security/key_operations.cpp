@@ -81,8 +81,10 @@ int setLocalAvKey(const uint8_t* key) {
     uint32_t length = plcapi_RequestSetKey(host, local, sizeof frame, frame, &input);
     if (length == 0 || !sendFrame(currentInterface, frame, length))
         return 0;
+    // Only the local device's own confirmation counts: another station's
+    // (a stray or late one) says nothing about the key of this one.
     PlcReply reply{};
-    return AwaitReply(kMmtypeSetKey, &reply) ? 4 : 0;
+    return AwaitReply(kMmtypeSetKey, &reply, local) ? 4 : 0;
 }
 
 // The HomePlug 1.0 key set on the local device, verified against its

@@ -17,6 +17,7 @@ using namespace detail;
 const Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 const Mac kLocalManagementMac = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x01};
 const Mac kLoaderMac = {0x00, 0x04, 0x87, 0xFE, 0x11, 0x00};
+const Mac kStrayMac = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0xEE};
 const char kDefaultAvPassword[] = "HomePlugAV";
 const char kDefaultHp10Password[] = "HomePlug";
 
@@ -475,6 +476,27 @@ Bytes floodFrame(uint32_t i, const Mac& host) {
     }
 }
 
+// What the third station of a stray fault sends, given the real answer `answer`
+// to a request from `host`.
+Bytes strayFrame(const Bytes& answer, const Mac& host, const Fault& f) {
+    if (f.how == "commit") {
+        Bytes c = avFrame(host, kStrayMac, 0xA029, 2);
+        c[21] = 0x03;
+        return c;
+    }
+    if (f.how == "hostaction") {
+        Bytes h = avFrame(kBroadcast, kStrayMac, 0xA062, 1);
+        h[20] = 0x01;
+        return h;
+    }
+    Bytes copy = answer;
+    if (copy.size() >= 12)
+        std::memcpy(copy.data() + 6, kStrayMac.data(), 6);
+    if (f.how == "failure" && copy.size() > 20)
+        copy[20] = f.status;
+    return copy;
+}
+
 } // namespace
 
 std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length) {
@@ -529,6 +551,13 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
             handleHp10(*this, *st, rq, fx, out);
         if (out.empty())
             continue;
+        // A third station's frame goes out whether or not the real answer is lost.
+        for (Fault* f : faults)
+            if (f->kind == Fault::Kind::Stray) {
+                answers.push_back({strayFrame(out.front().frame, rq.src, *f), latencyMs});
+                addLog("stray station " + formatMac(kStrayMac) + " sent " +
+                       answerName(answers.back().frame) + " (fault)");
+            }
         if (has(faults, Fault::Kind::Drop)) {
             addLog(requestName(code) + " from " + formatMac(rq.src) + " to " + formatMac(rq.dst) +
                    ": answer of " + formatMac(st->mac) + " dropped (fault)");

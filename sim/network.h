@@ -37,6 +37,7 @@ constexpr uint32_t kPibLoadAddress = 0x01F00000;
 extern const Mac kBroadcast;          // FF:FF:FF:FF:FF:FF
 extern const Mac kLocalManagementMac; // 00:B0:52:00:00:01
 extern const Mac kLoaderMac;          // 00:04:87:FE:11:00
+extern const Mac kStrayMac;           // 02:00:00:5A:5A:EE, the third station of a stray fault
 
 // Raised for a scenario that cannot be served; the text says what and where.
 struct ScenarioError : std::runtime_error {
@@ -72,6 +73,10 @@ struct Fault {
         Status,    // the answer carries failure status `status`; nothing is changed
         Flood,     // `frames` unrelated frames arrive before the answer
         Malformed, // the answer is damaged as `how` says
+        Stray,     // a third station (kStrayMac) sends a frame just before the answer, as
+                   // `how` says: "echo" a copy of the answer from it, "failure" that copy
+                   // with failure status `status`, "commit" a commit confirmation 0xA029,
+                   // "hostaction" a broadcast host action indication 0xA062
     };
     Kind kind = Kind::Drop;
     // Which requests: an AV MMTYPE (0xA000..), or 0x10000 | entry type for
@@ -82,7 +87,8 @@ struct Fault {
     uint32_t ms = 200;            // Delay
     uint8_t status = 1;           // Status
     uint32_t frames = 200;        // Flood
-    std::string how = "truncate"; // Malformed: truncate, oui, mmv, ethertype, count, length
+    std::string how = "truncate"; // Malformed: truncate, oui, mmv, ethertype, count, length;
+                                  // Stray: echo (also the default), failure, commit, hostaction
     uint32_t seen = 0;            // matching requests so far
     uint32_t applied = 0;
 };

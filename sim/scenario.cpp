@@ -124,14 +124,15 @@ Fault parseFault(const json& j, const std::string& where) {
         {"drop", Fault::Kind::Drop},       {"ignore", Fault::Kind::Ignore},
         {"delay", Fault::Kind::Delay},     {"duplicate", Fault::Kind::Duplicate},
         {"corrupt", Fault::Kind::Corrupt}, {"status", Fault::Kind::Status},
-        {"flood", Fault::Kind::Flood},     {"malformed", Fault::Kind::Malformed}};
+        {"flood", Fault::Kind::Flood},     {"malformed", Fault::Kind::Malformed},
+        {"stray", Fault::Kind::Stray}};
     if (!j.contains("kind"))
         fail(where, "a fault needs a \"kind\"");
     std::string kind = text(j["kind"], where + ".kind");
     if (!kinds.count(kind))
         fail(where + ".kind", "\"" + kind +
                                   "\" is none of drop, ignore, delay, duplicate, corrupt, status, "
-                                  "flood, malformed");
+                                  "flood, malformed, stray");
     Fault f;
     f.kind = kinds.at(kind);
     if (j.contains("match"))
@@ -150,7 +151,10 @@ Fault parseFault(const json& j, const std::string& where) {
         f.how = text(j["how"], where + ".how");
         static const std::set<std::string> ways = {"truncate",  "oui",   "mmv",
                                                    "ethertype", "count", "length"};
-        if (!ways.count(f.how))
+        static const std::set<std::string> strays = {"echo", "failure", "commit", "hostaction"};
+        if (f.kind == Fault::Kind::Stray && !strays.count(f.how))
+            fail(where + ".how", "\"" + f.how + "\" is none of echo, failure, commit, hostaction");
+        if (f.kind != Fault::Kind::Stray && !ways.count(f.how))
             fail(where + ".how",
                  "\"" + f.how + "\" is none of truncate, oui, mmv, ethertype, count, length");
     }

@@ -320,23 +320,40 @@ TEST_F(Decode, RepliesA071AndA091) {
     EXPECT_EQ(reply.data[585], 0);
 }
 
-TEST_F(Decode, ClearingConfirmationsEndTheSequence) {
-    struct Clearing {
-        uint16_t type;
-        uint32_t kindWhileReading;
-    };
-    for (Clearing c :
-         {Clearing{0xA00D, 9}, Clearing{0xA029, 9}, Clearing{0xA01D, 5}, Clearing{0xA07D, 13}}) {
+TEST_F(Decode, FactoryDefaultsFromTheReadDeviceEndTheRead) {
+    const uint8_t stranger[6] = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0x01};
+    for (uint16_t type : {0xA01D, 0xA07D}) {
+        // Another station's confirmation leaves the read going.
         ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
-        ASSERT_EQ(decode(mmeFrame(c.type, 64), reply), 0);
-        EXPECT_EQ(reply.kind, c.kindWhileReading) << std::hex << c.type;
+        ASSERT_EQ(decode(mmeFrame(type, 64, kHostMac, stranger), reply), 0);
+        EXPECT_EQ(plcSequence.kind, 9u) << std::hex << type;
+        EXPECT_EQ(reply.state, 2u);
+        // The read device's own ends it.
+        ASSERT_EQ(decode(mmeFrame(type, 64), reply), 0);
+        EXPECT_EQ(reply.kind, type == 0xA01D ? 5u : 13u);
         EXPECT_EQ(reply.state, 2u);
         EXPECT_EQ(plcSequence.kind, 0u);
         EXPECT_EQ(plcSequence.flags, 0u);
         EXPECT_TRUE(emitPending().empty());
     }
+}
+
+TEST_F(Decode, CommitAndStartConfirmationsNeverEndARead) {
+    for (uint16_t type : {0xA00D, 0xA029}) {
+        ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
+        auto request = emitPending();
+        ASSERT_FALSE(request.empty());
+        errno = 0;
+        EXPECT_EQ(decode(mmeFrame(type, 64), reply), -1) << std::hex << type;
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(reply.kind, 9u);
+        EXPECT_EQ(plcSequence.kind, 9u) << "the read goes on";
+        EXPECT_EQ(plcSequence.flags & kSeqModule2, kSeqModule2);
+    }
+    resetPlcapi();
     ASSERT_EQ(decode(mmeFrame(0xA029, 64), reply), 0);
     EXPECT_EQ(reply.kind, 0u) << "no sequence ran";
+    EXPECT_EQ(reply.state, 2u);
 }
 
 TEST_F(Decode, SingleFrameFailureStatusIsNotADecodingError) {

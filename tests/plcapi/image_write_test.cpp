@@ -377,4 +377,111 @@ TEST(BlockCursorTest, CutsAndSeeks) {
     EXPECT_EQ(blockCursorCreate(nullptr, 10, 1024), nullptr);
 }
 
+// ---- The transfer's own station ----------------------------------------------------
+
+const uint8_t kStranger[6] = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0x01};
+
+std::vector<uint8_t> fromStranger(std::vector<uint8_t> frame) {
+    std::memcpy(&frame[6], kStranger, 6);
+    return frame;
+}
+
+TEST_F(ImageWrite, ABroadcastIndicationOfAThirdStationDoesNotRedirectTheWrite) {
+    ASSERT_EQ(start(0x23), 0);
+    auto first = emitPending();
+    const uint8_t broadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    ASSERT_EQ(decode(mmeFrame(0xA062, 64, broadcast, kStranger), reply), 0);
+    auto response = emitPending();
+    ASSERT_EQ(response[15], 0x63);
+    EXPECT_EQ(0, std::memcmp(response.data(), kStranger, 6)) << "the response goes to it";
+    // Every further block and the resend go to the written device.
+    ASSERT_EQ(decode(device.answer(first), reply), 0);
+    auto second = emitPending();
+    EXPECT_EQ(second, writeModuleFrame(1, 1024, &firmware[1024], 1024));
+    ASSERT_EQ(decode(mmeFrame(0xA062, 64, broadcast, kStranger), reply), 0);
+    emitPending();
+    device.statuses = {0x01};
+    ASSERT_EQ(decode(device.answer(second), reply), 0);
+    auto resend = emitPending();
+    EXPECT_EQ(resend, second) << "the resend keeps the device's address";
+    ASSERT_EQ(decode(device.answer(resend), reply), 0);
+    // ... and so does the commit that ends the write.
+    auto frames = runTransfer(device, reply);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back(), commitFrame(0x03));
+}
+
+TEST_F(ImageWrite, ConfirmationsOfAThirdStationAreRefused) {
+    ASSERT_EQ(start(0x23), 0);
+    auto first = emitPending();
+    ASSERT_EQ(decode(device.answer(first), reply), 0);
+    auto second = emitPending();
+    auto confirmation = device.answer(second);
+    errno = 0;
+    EXPECT_EQ(decode(fromStranger(confirmation), reply), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_TRUE(emitPending().empty()) << "the write did not move";
+    ASSERT_EQ(decode(confirmation, reply), 0);
+    EXPECT_EQ(emitPending(), writeModuleFrame(1, 2048, &firmware[2048], 952));
+}
+
+TEST_F(ImageWrite, StaleOrForeignFailuresDoNotUseUpTheResends) {
+    ASSERT_EQ(start(0x23), 0);
+    auto first = emitPending();
+    device.statuses = {0x00};
+    auto good = device.answer(first);
+    ASSERT_EQ(decode(good, reply), 0);
+    auto second = emitPending();
+    // The first block's confirmation again, now with a failure status, and a
+    // third station's failure for the block in flight: neither counts.
+    auto staleFailure = good;
+    staleFailure[20] = 0x01;
+    device.statuses = {0x01};
+    auto foreignFailure = fromStranger(device.answer(second));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(decode(staleFailure, reply), -1);
+        EXPECT_EQ(decode(foreignFailure, reply), -1);
+    }
+    EXPECT_EQ(plcSequence.retries, 3) << "the budget of the block in flight is whole";
+    EXPECT_TRUE(emitPending().empty());
+    // The device's own failures still get their three resends.
+    device.statuses = {0x01, 0x01, 0x01};
+    auto frame = second;
+    for (int resend = 0; resend < 3; ++resend) {
+        ASSERT_EQ(decode(device.answer(frame), reply), 0);
+        frame = emitPending();
+        ASSERT_EQ(frame, second);
+    }
+    ASSERT_EQ(decode(device.answer(frame), reply), 0);
+    EXPECT_EQ(emitPending(), writeModuleFrame(1, 2048, &firmware[2048], 952));
+}
+
+TEST_F(ImageWrite, CommitConfirmationEndsOnlyTheFinishedWrite) {
+    ASSERT_EQ(start(0x23), 0);
+    auto first = emitPending();
+    // Blocks are still to go: a commit confirmation, the device's own or a
+    // third station's, is refused and the write goes on.
+    auto early = mmeFrame(0xA029, 64);
+    EXPECT_EQ(decode(early, reply), -1);
+    EXPECT_EQ(decode(fromStranger(early), reply), -1);
+    EXPECT_EQ(plcSequence.kind, 7u);
+    // Write every block; the commit request is in flight.
+    for (int guard = 0; guard < 100; ++guard) {
+        auto frame = guard == 0 ? first : emitPending();
+        ASSERT_FALSE(frame.empty());
+        if (frame[15] == 0x28) {
+            EXPECT_EQ(frame, commitFrame(0x03));
+            break;
+        }
+        ASSERT_EQ(decode(device.answer(frame), reply), 0);
+    }
+    EXPECT_EQ(decode(fromStranger(early), reply), -1) << "a third station's";
+    EXPECT_EQ(decode(mmeFrame(0xA00D, 64), reply), -1) << "a start confirmation";
+    EXPECT_EQ(plcSequence.kind, 7u);
+    ASSERT_EQ(decode(early, reply), 0);
+    EXPECT_EQ(reply.kind, 7u);
+    EXPECT_EQ(reply.state, 2u);
+    EXPECT_EQ(plcSequence.kind, 0u);
+}
+
 } // namespace

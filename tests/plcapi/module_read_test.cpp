@@ -233,4 +233,84 @@ TEST_F(ModuleRead, FirmwareLengthThatOverflowsIsRefused) {
     EXPECT_EQ(errno, EFAULT);
 }
 
+// ---- Short chunks and foreign answers ---------------------------------------------------
+
+// The device's answer to `request`, cut to `length` data bytes.
+std::vector<uint8_t> shortened(FakeDevice& device, const std::vector<uint8_t>& request,
+                               uint16_t length) {
+    auto r = request;
+    r[22] = static_cast<uint8_t>(length);
+    r[23] = static_cast<uint8_t>(length >> 8);
+    return device.answer(r);
+}
+
+TEST_F(ModuleRead, AShortChunkIsTakenAndTheReadGoesOnFromItsEnd) {
+    ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
+    auto first = emitPending();
+    ASSERT_EQ(first, readFrame(2, 1024, 0));
+    ASSERT_EQ(decode(shortened(device, first, 500), reply), 0);
+    EXPECT_EQ(reply.valid, 1);
+    EXPECT_EQ(reply.data[4], 0);
+    auto next = emitPending();
+    EXPECT_EQ(next, readFrame(2, 1024, 500));
+    std::map<uint8_t, std::vector<uint8_t>> chunks;
+    chunks[2].assign(pib.begin(), pib.begin() + 500);
+    // The rest, with a last chunk shorter than asked for.
+    for (int guard = 0; guard < 20; ++guard) {
+        ASSERT_FALSE(next.empty());
+        uint16_t asked = static_cast<uint16_t>(next[22] | (next[23] << 8));
+        uint32_t offset = getLe32At(next, 24);
+        uint16_t give =
+            offset + asked >= pib.size() ? static_cast<uint16_t>(pib.size() - offset) : asked;
+        ASSERT_EQ(decode(shortened(device, next, give), reply), 0);
+        uint32_t length = getLe32At(std::vector<uint8_t>(reply.data, reply.data + 9), 5);
+        chunks[2].insert(chunks[2].end(), reply.data + 9, reply.data + 9 + length);
+        if (reply.state == 2) {
+            break;
+        }
+        next = emitPending();
+    }
+    EXPECT_EQ(reply.state, 2u);
+    EXPECT_EQ(reply.data[4], 1);
+    EXPECT_EQ(chunks[2], pib);
+}
+
+TEST_F(ModuleRead, ABlockUnderOneChunkEndsWithItsOnlyAnswer) {
+    std::vector<uint8_t> small(600, 0x33);
+    small[0] = 4;
+    small[1] = 1;
+    small[4] = 600 & 0xFF;
+    small[5] = 600 >> 8;
+    device.modules[2] = small;
+    ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
+    ASSERT_EQ(decode(shortened(device, emitPending(), 600), reply), 0);
+    EXPECT_EQ(reply.valid, 1);
+    EXPECT_EQ(reply.data[4], 1) << "the last chunk";
+    EXPECT_EQ(reply.state, 2u);
+    EXPECT_TRUE(emitPending().empty());
+}
+
+TEST_F(ModuleRead, ChunksOfAnotherStationOffsetOrLengthAreRefused) {
+    const uint8_t stranger[6] = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0x01};
+    ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
+    ASSERT_EQ(decode(device.answer(emitPending()), reply), 0);
+    auto second = emitPending();
+    auto answer = device.answer(second);
+    auto foreign = answer;
+    std::memcpy(&foreign[6], stranger, 6);
+    EXPECT_EQ(decode(foreign, reply), -1);
+    auto failure = foreign;
+    failure[20] = 1;
+    EXPECT_EQ(decode(failure, reply), -1) << "a third station's failure";
+    auto otherOffset = device.answer(readFrame(2, 1024, 0));
+    otherOffset[20] = 1;
+    EXPECT_EQ(decode(otherOffset, reply), -1) << "a failure for another chunk";
+    EXPECT_EQ(plcSequence.retries, 3);
+    auto empty = shortened(device, second, 0);
+    EXPECT_EQ(decode(empty, reply), -1) << "no data";
+    EXPECT_TRUE(emitPending().empty());
+    ASSERT_EQ(decode(answer, reply), 0);
+    EXPECT_EQ(emitPending(), readFrame(2, 1024, 2048));
+}
+
 } // namespace

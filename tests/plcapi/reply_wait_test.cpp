@@ -105,13 +105,47 @@ TEST_F(ReplyWait, ADecodingFailureIsNeverAccepted) {
     EXPECT_FALSE(replyReceived);
 }
 
-TEST_F(ReplyWait, CommitConfirmationIsAcceptedForAnyRequest) {
+TEST_F(ReplyWait, CommitConfirmationIsAcceptedOnlyWhenItEndsOurWrite) {
+    // No transfer: a commit confirmation answers nothing but a commit.
+    arrive(mmeFrame(0xA029, 64), 2);
+    EXPECT_FALSE(AwaitReply(0xA050, &reply));
+    // During a read it is refused, and the read goes on.
     ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
     arrive(mmeFrame(0xA029, 64), 2);
-    ASSERT_TRUE(AwaitReply(0xA024, &reply));
-    EXPECT_EQ(reply.mmtype, 0xA029);
-    EXPECT_EQ(reply.kind, 9u);
-    EXPECT_EQ(reply.state, 2u);
+    EXPECT_FALSE(AwaitReply(0xA024, &reply));
+    EXPECT_EQ(plcSequence.kind, 9u);
+}
+
+TEST_F(ReplyWait, OnlyTheNamedStationsConfirmationIsTaken) {
+    const uint8_t stranger[6] = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0x01};
+    arrive(mmeFrame(0xA051, 64, kHostMac, stranger), 2);
+    arrive(mmeFrame(0xA051, 64, kHostMac, kDeviceMac), 10);
+    ASSERT_TRUE(AwaitReply(0xA050, &reply, kDeviceMac));
+    EXPECT_EQ(0, std::memcmp(reply.source, kDeviceMac, 6));
+    // Addressed to the local management address, any station may answer.
+    arrive(mmeFrame(0xA051, 64, kHostMac, stranger), 2);
+    ASSERT_TRUE(AwaitReply(0xA050, &reply, kLocalMgmtMac));
+    EXPECT_EQ(0, std::memcmp(reply.source, stranger, 6));
+}
+
+TEST_F(ReplyWait, TwentyUnrelatedFramesAheadOfTheConfirmation) {
+    // Other stations' traffic, indications nobody asked for and frames of the
+    // other family, all queued before the confirmation: the wait works
+    // through them and still takes it within its time-out.
+    const uint8_t stranger[6] = {0x02, 0x00, 0x00, 0x5A, 0x5A, 0x01};
+    for (int i = 0; i < 20; ++i) {
+        auto f = mmeFrame(i % 2 ? 0xA0FE : 0xA001, 90, kDeviceMac, stranger);
+        if (i % 5 == 0) {
+            f[12] = 0x88;
+            f[13] = 0x7B;
+        }
+        arrive(f, 1);
+    }
+    arrive(mmeFrame(0xA051, 64), 1);
+    uint64_t start = clock.now();
+    ASSERT_TRUE(AwaitReply(0xA050, &reply, kDeviceMac));
+    EXPECT_EQ(reply.mmtype, 0xA051);
+    EXPECT_LE(clock.now() - start, 100u);
 }
 
 TEST_F(ReplyWait, AFloodDoesNotExtendAwaitReply) {
