@@ -539,10 +539,13 @@ bool readConfigurationBlock() {
     // A single exchange: a frame the library still holds pending (the
     // response to an earlier host action indication, a read that timed out)
     // has nothing to do with it, so the wait does not look at it. Only the
-    // local device's own confirmation counts.
+    // local device's own confirmation counts. A confirmation that is already
+    // there is taken at once; otherwise the wait runs to its deadline.
     PlcReply reply{};
-    if (!AwaitReply(kMmtypeConfigurationBlock, &reply, scanStates[currentInterface].localMac) ||
-        reply.mmtype != (kMmtypeConfigurationBlock | 1) || reply.valid != 1) {
+    const uint8_t* local = scanStates[currentInterface].localMac;
+    bool confirmed = ReceiveReply(kMmtypeConfigurationBlock, &reply, local) ||
+                     AwaitReply(kMmtypeConfigurationBlock, &reply, local);
+    if (!confirmed || reply.mmtype != (kMmtypeConfigurationBlock | 1) || reply.valid != 1) {
         return false;
     }
     switch (reply.data[0]) {
