@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -33,6 +35,7 @@
 #include "ui/main_page_logic.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/property_sheet.h"
+#include "ui/qt/security_page.h"
 #include "ui/qt/ui_seams.h"
 #include "ui/shell.h"
 
@@ -333,6 +336,50 @@ TEST_F(HalyardMain, WindowDoesNotCloseInsideAnOperationsWait) {
     EXPECT_TRUE(sheet->isVisible());
     sheet->close(); // once the operation is done it closes
     EXPECT_FALSE(sheet->isVisible());
+}
+
+TEST_F(HalyardMain, LargerFontWidensTheSheetSoNoListScrollsSideways) {
+    // The offscreen platform's own screen is 800 pixels wide, narrower than
+    // the sheet; the test then runs itself again on a desktop-sized screen.
+    if (QApplication::primaryScreen()->availableGeometry().width() < 1600) {
+        const std::string config = h.dir.file("screens.json");
+        writeFileText(config, std::string(R"({"screens": [{"name": "desktop", "x": 0, "y": 0,
+            "width": 1920, "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})"));
+        QProcess again;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", QString::fromStdString("offscreen:configfile=" + config));
+        again.setProcessEnvironment(env);
+        again.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=HalyardMain.LargerFontWidensTheSheetSoNoListScrollsSideways"});
+        ASSERT_TRUE(again.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(again.readAll());
+        EXPECT_EQ(0, again.exitCode()) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    const QFont normal = QApplication::font();
+    struct Restore {
+        QFont font;
+        ~Restore() { QApplication::setFont(font); }
+    } restore{normal};
+    QFont large = normal;
+    large.setPointSizeF(normal.pointSizeF() * 1.6);
+    QApplication::setFont(large);
+
+    auto sheet = openSheet();
+    QTest::qWait(50);
+    EXPECT_GT(sheet->width(), 860);
+    auto* security = sheet->findChild<SecurityPage*>();
+    ASSERT_NE(nullptr, security);
+    sheet->tabs()->setCurrentWidget(security);
+    QTest::qWait(50);
+    for (QTreeWidget* l : {list(*sheet), security->deviceList()}) {
+        EXPECT_EQ(0, l->horizontalScrollBar()->maximum())
+            << "a list scrolls sideways: " << l->header()->length() << " wide in "
+            << l->viewport()->width();
+        for (int c = 0; c < l->columnCount(); ++c)
+            EXPECT_GE(l->header()->sectionSize(c), headerTextWidth(*l->header(), c)) << c;
+    }
 }
 
 TEST_F(HalyardMain, SecondCopyEndsWithoutAWindow) {

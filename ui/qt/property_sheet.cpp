@@ -1,10 +1,15 @@
 #include "ui/qt/property_sheet.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "platform/main_window.h"
@@ -69,7 +74,9 @@ PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
     tabs_->setCurrentIndex(0);
     currentIndex_ = 0;
     connect(tabs_, &QTabWidget::currentChanged, this, &PropertySheet::onCurrentChanged);
-    resize(860, 440);
+    // The described size at the described font, grown with the font in use.
+    const double scale = std::max(1.0, fontMetrics().height() / kDescribedFontHeight);
+    resize(static_cast<int>(860 * scale + 0.5), static_cast<int>(440 * scale + 0.5));
 }
 
 PropertySheet::~PropertySheet() {
@@ -93,8 +100,40 @@ void PropertySheet::showEvent(QShowEvent* event) {
     // The start page becomes current when the sheet first appears.
     if (!shown_) {
         shown_ = true;
+        fitListColumns();
         activatePage(tabs_->currentWidget());
     }
+}
+
+void PropertySheet::fitListColumns() {
+    // The column widths grow with the font; the sheet grows with them, so a
+    // larger desktop font does not push the last column of a page's list out
+    // of sight behind a horizontal scroll bar. Lists whose last column does
+    // not stretch (the Diagnostics page's) scroll by design. Every page's
+    // list spans the page, but only the start page is laid out yet, so its
+    // list gives the room all of them have.
+    QTreeWidget* shown = mainPage_->deviceList();
+    const int room = shown->width() - 2 * shown->frameWidth();
+    int overflow = 0;
+    for (QTreeWidget* list : tabs_->findChildren<QTreeWidget*>()) {
+        QHeaderView* header = list->header();
+        if (!header->stretchLastSection() || header->count() == 0)
+            continue;
+        // The stretching column needs only room for its header: the width
+        // saved for it may be what it stretched to in a maximised window.
+        // Set to that, it stretches over whatever room the sheet leaves.
+        const int last = header->logicalIndex(header->count() - 1);
+        header->resizeSection(last, headerTextWidth(*header, last));
+        const int needed = header->length();
+        overflow = std::max(overflow, needed - room);
+    }
+    if (overflow <= 0)
+        return;
+    int wanted = width() + overflow;
+    if (const QScreen* screen = this->screen())
+        wanted = std::min(wanted, screen->availableGeometry().width());
+    if (wanted > width())
+        resize(wanted, height());
 }
 
 void PropertySheet::closeEvent(QCloseEvent* event) {

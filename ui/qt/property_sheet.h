@@ -32,6 +32,8 @@ class PropertySheet : public QDialog {
     // Adds one page as a tab; pages are added in the order they appear.
     void addPage(QWidget* page, const QString& title);
     void onCurrentChanged(int index);
+    // Widens the sheet, once, by what the Main page's columns need beyond it.
+    void fitListColumns();
 
     QTabWidget* tabs_ = nullptr;
     QPushButton* closeButton_ = nullptr;
