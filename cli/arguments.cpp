@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
 
 #include "network/model.h"
 
@@ -94,7 +96,11 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     std::vector<std::string> positional;
     while (!cursor.done()) {
         std::string arg = cursor.next();
-        auto [name, inlineValue] = splitOption(arg);
+        // Plain variables, not a structured binding: the lambdas below
+        // capture them, which clang before 16 refuses for bindings.
+        std::string name;
+        std::optional<std::string> inlineValue;
+        std::tie(name, inlineValue) = splitOption(arg);
         std::string value;
         auto takeValue = [&](std::string& into) {
             if (!cursor.value(name, inlineValue, value, error))
