@@ -48,7 +48,13 @@ void setLabel(DeviceEntry& entry, char* label, size_t labelSize, const char* tex
 // The label of the key read from a local AV device.
 void labelAvKey(DeviceEntry& entry, bool isNew) {
     uint8_t key[16] = {};
-    readLocalNmk(scanStates[currentInterface].localMac, key);
+    if (!readLocalNmk(scanStates[currentInterface].localMac, key)) {
+        // No key was read: the label says so. Matching the all-zero buffer
+        // against the entries would find the entry just appended (its key is
+        // still zero) and give its empty label; the entry keeps its key.
+        setLabel(entry, avKeyLabel, sizeof avKeyLabel, kUnknownKeyLabel);
+        return;
+    }
     std::memcpy(avNetworkKey, key, sizeof key);
     bool isDefault = isDefaultAvKey(key);
     if (keyChangedMark) {

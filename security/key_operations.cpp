@@ -50,6 +50,10 @@ constexpr const char* kNotDetectedText =
 
 ScanNowHook scanNowHook;
 
+// setDeviceNetworkKey once its new key is chosen: `randomKey` says the key is
+// a random one, which is undone on the local device when no device took it.
+bool keyTargetWith(KeyTarget& target, const uint8_t* newKey, bool randomKey, bool broadcast);
+
 NetworkRecord& currentRecord() {
     return networkRecords[currentInterface];
 }
@@ -115,11 +119,36 @@ void interfaceAvKey(uint8_t out[16]) {
     std::memcpy(out, digest.data(), kAvKeyLength);
 }
 
-// The key of the local HomePlug 1.0 device before a random key replaces it:
-// the network key of its local parameters block (bytes 15..22).
-void keepPriorHp10Key() {
+// Set while a HomePlug 1.0/Turbo addition holds the prior key it recorded at
+// its start. Each password form of the addition sets a random key on the local
+// device; recording again then could take the random key of a form before
+// whose restore failed, and the new device would be keyed with it.
+bool priorKeyHeld = false;
+
+// The key in force on the local HomePlug 1.0/Turbo device before a random key
+// replaces it: the Turbo device's own answer to its get-key request, or the
+// network key of the HomePlug 1.0 local parameters block (bytes 15..22).
+void recordPriorHp10Key() {
+    if (localIsTurbo) {
+        readTurboKey();
+        drainFor100ms();
+        std::memcpy(priorHp10Key, hp10NetworkKey, sizeof priorHp10Key);
+        return;
+    }
     std::memcpy(priorHp10Key, localParamsBlock + kParamsNetworkKey, sizeof priorHp10Key);
 }
+
+// Records the prior key once for one addition and lets go of it at the end.
+class PriorKeyScope {
+  public:
+    PriorKeyScope() {
+        recordPriorHp10Key();
+        priorKeyHeld = true;
+    }
+    ~PriorKeyScope() { priorKeyHeld = false; }
+    PriorKeyScope(const PriorKeyScope&) = delete;
+    PriorKeyScope& operator=(const PriorKeyScope&) = delete;
+};
 
 // The new key N of setDeviceNetworkKey, 16 bytes wide (8 used for 1.0/Turbo).
 bool chooseNewKey(const char* networkPassword, bool broadcast, uint8_t key[16]) {
@@ -127,13 +156,8 @@ bool chooseNewKey(const char* networkPassword, bool broadcast, uint8_t key[16]) 
     if (networkPassword == nullptr) {
         if (!makeRandomNetworkKey(key))
             return false;
-        if (localIsTurbo) {
-            readTurboKey();
-            drainFor100ms();
-            std::memcpy(priorHp10Key, hp10NetworkKey, sizeof priorHp10Key);
-        } else if (!localIsAv) {
-            keepPriorHp10Key();
-        }
+        if (!localIsAv && !priorKeyHeld)
+            recordPriorHp10Key();
         return true;
     }
     if (localIsAv) {
@@ -223,7 +247,7 @@ size_t pollRandomNetwork(PlcReply& last) {
     for (int poll = 0; poll < kStationPolls; ++poll) {
         sendAvRequest(local, kMmtypeNetworkInfo);
         PlcReply reply{};
-        if (!AwaitReply(kMmtypeNetworkInfo, &reply))
+        if (!AwaitReply(kMmtypeNetworkInfo, &reply, local))
             continue;
         sleepMs(kPollSettleMs);
         processStationList(reply);
@@ -251,7 +275,8 @@ enum class Isolation { Found, NotKeyed, NoStation, Crowded };
 
 // Moves the local device onto a new random network, keys the new device with
 // the same key and looks for it there. Restarts while other stations share
-// the random network, at most kMaxAddRestarts times.
+// the random network or the local device did not take the random key, at most
+// kMaxAddRestarts times.
 Isolation isolateNewDevice(KeyTarget& target, uint8_t foundMac[6]) {
     uint8_t dak[16];
     deviceKeyOf(target.password, dak);
@@ -259,7 +284,11 @@ Isolation isolateNewDevice(KeyTarget& target, uint8_t foundMac[6]) {
         uint8_t randomKey[16];
         if (!makeRandomNetworkKey(randomKey))
             throw std::runtime_error("no random key");
-        setLocalNEK(hostMac(), randomKey);
+        // Only a local device that took the random key is on a network of its
+        // own; otherwise the poll below would list the user's own stations
+        // and take one of them for the new device. Try again with a new key.
+        if (setLocalNEK(hostMac(), randomKey) == 0)
+            continue;
         if (!keyNewAvDevice(dak, randomKey))
             return Isolation::NotKeyed;
         target.result = 1;
@@ -316,7 +345,10 @@ bool addAvDevice(const char* name, KeyTarget& target, const ProgressHook& advanc
         std::memcpy(addedDeviceMac, found, kMacLength);
         advanceProgress(advance);
 
-        result = setDeviceNetworkKey(target, currentRecord().keyLabel, true);
+        // The new device gets the key this addition read from the local
+        // device and has just put back there, not the scan's copy of it (a
+        // scan whose key read failed leaves that copy all zero).
+        result = keyTargetWith(target, savedKey, false, true);
         if (result) {
             copyText(addedDeviceName, name != nullptr ? name : "");
             copyText(addedDevicePassword, target.password);
@@ -355,6 +387,9 @@ bool addHp10Device(void* owner, const char* name, KeyTarget& target, char* passw
     char typed[kPasswordBufferSize];
     copyText(typed, password != nullptr ? password : "");
     char tried[3][kPasswordBufferSize] = {};
+    // The local device's key before the first random one, recorded once for
+    // every password form and for the restore at the end.
+    PriorKeyScope prior;
     bool found = false;
     for (int k = 0; k < 3 && !found; ++k) {
         passwordForm(typed, k, tried[k]);
@@ -374,7 +409,12 @@ bool addHp10Device(void* owner, const char* name, KeyTarget& target, char* passw
         copyText(addedDevicePassword, target.password);
         result = true;
     }
-    applyNetworkPasswordToLocal();
+    // The local device ends on the network's key. When it does not confirm
+    // that, the prior key (the one the new device was given) is put back; a
+    // local device that confirms neither is not known to share a network with
+    // the new device, so the addition is not reported as done.
+    if (applyNetworkPasswordToLocal() == 0 && setLocalNEK(nullptr, priorHp10Key) == 0)
+        result = false;
     if (result) {
         if (password != nullptr && std::strcmp(target.password, typed) != 0)
             copyText(password, kPasswordBufferSize, target.password);
@@ -519,8 +559,21 @@ bool setDeviceNetworkKey(KeyTarget& target, const char* networkPassword, bool br
     uint8_t newKey[16];
     if (!chooseNewKey(networkPassword, broadcast, newKey))
         return false;
-    if (!localIsAv && setLocalNEK(nullptr, newKey) == 0)
+    return keyTargetWith(target, newKey, networkPassword == nullptr, broadcast);
+}
+
+namespace {
+
+bool keyTargetWith(KeyTarget& target, const uint8_t* newKey, bool randomKey, bool broadcast) {
+    BusyScope busy;
+    target.result = 0;
+    if (!localIsAv && setLocalNEK(nullptr, newKey) == 0) {
+        // The local device may have taken a random key without confirming it
+        // (its parameters answer was lost); it must not stay on it.
+        if (randomKey)
+            setLocalNEK(nullptr, priorHp10Key);
         return false;
+    }
     uint8_t deviceKey[16];
     deviceKeyOf(target.password, deviceKey);
     if (broadcast)
@@ -532,10 +585,12 @@ bool setDeviceNetworkKey(KeyTarget& target, const char* networkPassword, bool br
         }
         sleepMs(kRetryWaitMs);
     }
-    if (networkPassword == nullptr && target.result == 0)
+    if (randomKey && target.result == 0)
         returnToCurrentNetwork(target, deviceKey, broadcast);
     return target.result == 1;
 }
+
+} // namespace
 
 bool anyDeviceChecked(const std::vector<SecurityRow>& rows) {
     for (const SecurityRow& row : rows) {

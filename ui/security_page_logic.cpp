@@ -319,7 +319,9 @@ std::string keyTextOnActivate() {
 }
 
 std::string defaultKeyText() {
-    return kDefaultNetworkPassword;
+    // The public network of HomePlug 1.0 and Turbo devices is the one of their
+    // own standard's default password; "HomePlugAV" would give them a private key.
+    return localIsAv ? kDefaultNetworkPassword : kHp10DefaultNetworkPassword;
 }
 
 CheckAction securityCheckChanged(int row, bool checked) {

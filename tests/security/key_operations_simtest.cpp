@@ -487,4 +487,125 @@ TEST_F(KeyOperationsSim, Hp10AdditionThatFindsNoDeviceRestoresTheLocalKey) {
     EXPECT_EQ(0, busyFlag);
 }
 
+// ---- Faults of a real network during an addition ---------------------------------------
+
+struct LostLocalConfirmation {
+    sim::Family family;
+    uint32_t match; // the local answer that is lost for the first random key
+    int64_t count;
+    const char* name;
+};
+void PrintTo(const LostLocalConfirmation& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Hp10AdditionSim : public KeyOperationsSim,
+                        public ::testing::WithParamInterface<LostLocalConfirmation> {};
+
+// The local device takes the first random key but its confirmation is lost
+// (HomePlug 1.0: all three parameter answers of the verification; Turbo: the
+// key acknowledgement). The random key is taken back, and the key recorded
+// before it, not the random one, is what the new device finally gets.
+TEST_P(Hp10AdditionSim, LostConfirmationOfARandomKeyNeitherStrandsTheLocalNorKeysTheDeviceWrong) {
+    const LostLocalConfirmation& c = GetParam();
+    bool turbo = c.family == sim::Family::Turbo;
+    station(c.family, turbo ? "00:04:87:00:00:30" : kHpLocal, nullptr, kUserNetwork, true);
+    station(c.family, turbo ? "00:04:87:00:00:31" : kHpRemote1, kPassword1, kUserNetwork);
+    sim::Station& added =
+        station(c.family, turbo ? "00:04:87:00:00:32" : kHpNew, "ABCD-EFGH-IJKL-MNOP");
+    scanAndName(kUserNetwork);
+    sim::Fault lost;
+    lost.kind = sim::Fault::Kind::Drop; // carried out, answer lost
+    lost.match = c.match;
+    lost.count = c.count;
+    net.local().faults.push_back(lost);
+
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, "abcd-efgh-ijkl-mnop"); // only the upper-case form fits
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+
+    ASSERT_EQ(static_cast<uint32_t>(c.count), net.local().faults[0].applied);
+    const sim::Hp10Key user = sim::hp10KeyOf(kUserNetwork);
+    EXPECT_EQ(user, added.nek());
+    EXPECT_EQ(user, net.local().nek());
+    EXPECT_EQ(0, std::memcmp(priorHp10Key, user.data(), 8));
+    EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", password);
+    expectOneBox("Device was added to your network.", "Information", MessageIcon::Information,
+                 &dialogWindow);
+    EXPECT_EQ(0, busyFlag);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, Hp10AdditionSim,
+    ::testing::Values(
+        LostLocalConfirmation{sim::Family::Hp10, 0x10000 | kEntryLocalParams, 3, "Hp10"},
+        LostLocalConfirmation{sim::Family::Turbo, 0x10000 | kEntrySetKey, 1, "Turbo"}),
+    [](const ::testing::TestParamInfo<LostLocalConfirmation>& info) {
+        return std::string(info.param.name);
+    });
+
+// The scan could not read the local AV device's key. Its entry says "Unknown
+// Encryption Key" (not the empty label of the entry it had just appended),
+// and a later addition gives the new device the key the addition itself
+// read, never the scan's all-zero copy.
+TEST_F(KeyOperationsSim, AvAdditionAfterAFailedScanKeyReadUsesTheKeyItReadItself) {
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1, kUserNetwork);
+    sim::Station& added = station(sim::Family::Av, kAvNew, kNewPassword);
+    sim::Fault unread;
+    unread.kind = sim::Fault::Kind::Ignore;
+    unread.match = 0xA024; // every module read of the scan is lost
+    net.local().faults.push_back(unread);
+    scanAndName(kUserNetwork);
+    ASSERT_GT(net.local().faults[0].applied, 0u);
+    const uint8_t zero[16] = {};
+    ASSERT_EQ(0, std::memcmp(avNetworkKey, zero, 16)); // the scan read nothing
+    int local = findDeviceEntry(mac(kAvLocal).data());
+    ASSERT_GT(local, 0);
+    EXPECT_STREQ(kUnknownKeyLabel, deviceTable[local - 1].keyLabel);
+
+    net.local().faults.clear(); // the device answers again
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, kNewPassword);
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), added.nmk);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+// The local device never got the first random key (the request was lost), so
+// it is still on the user's network, where one other station answers. That
+// station is not the new device: the addition starts again with a new key.
+TEST_F(KeyOperationsSim, AvAdditionCountsStationsOnlyOnceTheLocalTookTheRandomKey) {
+    int draws = 0;
+    setRandomSource([&](uint8_t* out, size_t n) {
+        std::memset(out, 0x50 + draws++, n);
+        return true;
+    });
+    station(sim::Family::Av, kAvLocal, nullptr, kUserNetwork, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1, kUserNetwork);
+    sim::Station& added = station(sim::Family::Av, kAvNew, kNewPassword);
+    scanAndName(kUserNetwork);
+    sim::Fault lost;
+    lost.kind = sim::Fault::Kind::Ignore;
+    lost.match = 0xA050;
+    lost.count = 1; // the first set-key request: the local device's random key
+    net.local().faults.push_back(lost);
+
+    addingDevice = 1;
+    char password[kPasswordBufferSize];
+    copyText(password, kNewPassword);
+    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    ASSERT_EQ(1u, net.local().faults[0].applied);
+    EXPECT_EQ(2, draws);
+    EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), added.nmk);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
+    EXPECT_EQ(0u, net.station(kAvRemote1).keyChanges);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 } // namespace

@@ -299,8 +299,14 @@ TEST_F(SecurityPageLogic, KeyEditTexts) {
     scanStates[0].localPresent = 0;
     networkRecords[0].localPresent = 1;
     EXPECT_EQ("", keyTextOnActivate());
+    localIsAv = 1;
     EXPECT_EQ("HomePlugAV", defaultKeyText());
-    EXPECT_EQ(std::string(kDefaultNetworkPassword), defaultKeyText());
+    // HomePlug 1.0 and Turbo: their own standard's default password.
+    localIsAv = 0;
+    EXPECT_EQ("HomePlug", defaultKeyText());
+    localIsTurbo = 1;
+    EXPECT_EQ("HomePlug", defaultKeyText());
+    localIsTurbo = 0;
 }
 
 TEST_F(SecurityPageLogic, StatusAndActionsReachThePage) {
