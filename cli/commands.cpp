@@ -321,7 +321,7 @@ class Run {
     int watch();
     int rename();
     int password();
-    int setKey(const std::string& networkPassword);
+    int setKey(const std::string* typed); // null: the public network
     int add();
     int reset();
     int upgrade();
@@ -413,10 +413,10 @@ int Run::execute() {
         code = password();
         break;
     case Command::SetKey:
-        code = setKey(*o_.networkPassword);
+        code = setKey(&*o_.networkPassword);
         break;
     case Command::Public:
-        code = setKey(defaultKeyText());
+        code = setKey(nullptr);
         break;
     case Command::Add:
         code = add();
@@ -559,9 +559,9 @@ bool storedPassword(const uint8_t* mac, std::string& out) {
     return !out.empty();
 }
 
-int Run::setKey(const std::string& networkPassword) {
+int Run::setKey(const std::string* typed) {
     // Every check before anything is sent: the key text, each device's password.
-    if (!acceptKeyText(mainWindowHandle, networkPassword))
+    if (typed != nullptr && !acceptKeyText(mainWindowHandle, *typed))
         return kExitUsage;
     for (const DeviceArg& d : o_.devices) {
         if (d.password) {
@@ -576,6 +576,9 @@ int Run::setKey(const std::string& networkPassword) {
     }
     if (int code = scan(true); code != kExitOk)
         return code;
+    // The public network's password depends on the family the scan found
+    // ("HomePlugAV", or "HomePlug" for HomePlug 1.0 and Turbo).
+    const std::string networkPassword = typed != nullptr ? *typed : defaultKeyText();
 
     // Check the rows the way the user checks them on the Security page.
     std::vector<int> rows;
