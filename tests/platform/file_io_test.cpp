@@ -26,17 +26,6 @@ mode_t modeOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
-std::vector<std::string> temporariesOf(const std::string& dir) {
-    std::vector<std::string> found;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (std::string(e->d_name).find(".tmp.") != std::string::npos)
-                found.push_back(e->d_name);
-        closedir(d);
-    }
-    return found;
-}
-
 std::string text(const std::vector<uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
@@ -140,7 +129,7 @@ TEST_F(FileIoTest, AtomicReplaceWritesPrivateFilesAndKeepsOrDerivesOtherModes) {
     ASSERT_EQ(WriteOutcome::Written,
               writeFileAtomically(created, "x", 1, ReplaceMode::KeepExisting));
     EXPECT_EQ(S_IFREG | 0640, modeOf(created));
-    EXPECT_TRUE(temporariesOf(dir.path()).empty());
+    EXPECT_TRUE(temporaryFilesIn(dir.path()).empty());
 }
 
 TEST_F(FileIoTest, AtomicReplaceReplacesAPlantedLinkInsteadOfFollowingIt) {
@@ -174,7 +163,7 @@ TEST_F(FileIoTest, InjectedWriteFailureLeavesTheOldFileByteForByte) {
     EXPECT_EQ(ENOSPC, errno);
     EXPECT_EQ(path, asked);
     EXPECT_EQ(old, readFileBytes(path));
-    EXPECT_TRUE(temporariesOf(dir.path()).empty());
+    EXPECT_TRUE(temporaryFilesIn(dir.path()).empty());
 
     // A folder where nothing can be created is told apart: nothing was touched.
     setAtomicWriteHook({});
@@ -189,7 +178,7 @@ TEST_F(FileIoTest, CrashLeavesATemporaryFileThatOnlyADeadWriterLoses) {
     EXPECT_EQ(WriteOutcome::Failed, writeFileAtomically(path, "unsaved", 7));
     setAtomicWriteHook({});
     EXPECT_EQ("saved", text(readFileBytes(path)));
-    ASSERT_EQ(1u, temporariesOf(dir.path()).size());
+    ASSERT_EQ(1u, temporaryFilesIn(dir.path()).size());
 
     // One that a live writer holds locked stays; a file of another name too.
     const std::string busy = path + ".tmp.AbC123";
@@ -200,12 +189,12 @@ TEST_F(FileIoTest, CrashLeavesATemporaryFileThatOnlyADeadWriterLoses) {
     writeFileText(dir.file("Other.data.tmp.xyzXYZ"), "not ours");
 
     EXPECT_EQ(1, removeStaleTemporaryFiles(path));
-    const std::vector<std::string> left = temporariesOf(dir.path());
+    const std::vector<std::string> left = temporaryFilesIn(dir.path());
     EXPECT_EQ(2u, left.size());
     EXPECT_EQ("in progress", text(readFileBytes(busy)));
     close(held);
     EXPECT_EQ(1, removeStaleTemporaryFiles(path));
-    EXPECT_EQ(1u, temporariesOf(dir.path()).size());
+    EXPECT_EQ(1u, temporaryFilesIn(dir.path()).size());
     EXPECT_EQ("saved", text(readFileBytes(path)));
 }
 

@@ -85,16 +85,6 @@ Tables generationTables(uint32_t g) {
     return currentTables();
 }
 
-int temporariesIn(const std::string& dir) {
-    int found = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            found += std::strstr(e->d_name, ".tmp.") != nullptr;
-        closedir(d);
-    }
-    return found;
-}
-
 void sleepMicroseconds(long us) {
     timespec t{us / 1000000, (us % 1000000) * 1000};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
@@ -188,7 +178,7 @@ int main(int argc, char** argv) {
         const uint32_t lastSaved = count ? reported : durable;
 
         // The next start.
-        leftTemporary += temporariesIn(folder) > 0;
+        leftTemporary += !temporaryFilesIn(folder).empty();
         resetDeviceModel();
         messages.shown.clear();
         const DatabaseLoad load = loadDeviceDatabase();
@@ -197,7 +187,7 @@ int main(int argc, char** argv) {
         bool ok = load == DatabaseLoad::Loaded && messages.shown.empty() &&
                   (found == lastSaved || found == lastSaved + 1) &&
                   loaded == generationTables(found);
-        if (temporariesIn(folder) != 0) {
+        if (!temporaryFilesIn(folder).empty()) {
             std::fprintf(stderr, "kill %d: a temporary file survived the next start\n", k);
             ok = false;
         }

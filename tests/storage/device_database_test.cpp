@@ -54,17 +54,6 @@ void putInt(std::vector<uint8_t>& bytes, size_t offset, int32_t v) {
 }
 
 // Temporary files of atomic saves in `dir`.
-std::vector<std::string> temporariesIn(const std::string& dir) {
-    std::vector<std::string> found;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (std::string(e->d_name).find(".tmp.") != std::string::npos)
-                found.push_back(e->d_name);
-        closedir(d);
-    }
-    return found;
-}
-
 class DeviceDatabaseTest : public ::testing::Test {
   protected:
     TempDir dir;
@@ -234,7 +223,7 @@ TEST_F(DeviceDatabaseTest, FileModeIsOwnerOnly) {
     struct stat st {};
     ASSERT_EQ(0, stat(dbPath.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
-    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
+    EXPECT_TRUE(temporaryFilesIn(dir.file("tollbeam")).empty());
 }
 
 TEST_F(DeviceDatabaseTest, PlantedLinkIsReplacedNotFollowed) {
@@ -419,7 +408,7 @@ TEST_F(DeviceDatabaseTest, FileWithoutReadPermissionIsKeptAndNeverSavedOver) {
                           std::string::npos)
                       return false;
                   fillTables(1);
-                  return !saveDeviceDatabase() && temporariesIn(dir.file("tollbeam")).empty();
+                  return !saveDeviceDatabase() && temporaryFilesIn(dir.file("tollbeam")).empty();
               }));
     chmod(dbPath.c_str(), 0600);
     EXPECT_TRUE(file == readFileBytes(dbPath));
@@ -539,22 +528,22 @@ TEST_F(DeviceDatabaseTest, UnterminatedTextsAreCutAndBadColumnOrderIgnored) {
 // 131864-byte file.
 TEST_F(DeviceDatabaseTest, SlotWithoutMacIsLoadedInactive) {
     static const std::pair<size_t, uint8_t> kReproducer[] = {
-        {0, 50}, {1, 1}, {53, 1}, {58, 80}, {59, 194}, {62, 17}, {118, 77}, {119, 111},
-        {120, 114}, {121, 118}, {122, 97}, {123, 110}, {124, 116}, {125, 97}, {89806, 53},
-        {89809, 32}, {89810, 49}, {89811, 250}, {89812, 255}, {89813, 255}, {89814, 255},
-        {89815, 255}, {89816, 255}, {89817, 255}, {89820, 255}, {131416, 2}, {131420, 79},
-        {131421, 102}, {131422, 102}, {131423, 105}, {131424, 99}, {131425, 101}, {131456, 80},
-        {131457, 194}, {131460, 32}, {131461, 65}, {131462, 66}, {131463, 67}, {131464, 68},
-        {131465, 45}, {131466, 69}, {131467, 70}, {131468, 71}, {131469, 72}, {131470, 45},
-        {131471, 73}, {131472, 74}, {131473, 75}, {131474, 76}, {131475, 45}, {131476, 77},
-        {131477, 78}, {131478, 79}, {131479, 80}, {131618, 75}, {131619, 105}, {131620, 116},
-        {131621, 99}, {131622, 104}, {131623, 101}, {131624, 110}, {131654, 80}, {131655, 194},
-        {131658, 33}, {131659, 65}, {131660, 66}, {131661, 67}, {131662, 68}, {131663, 45},
-        {131664, 69}, {131665, 70}, {131666, 71}, {131667, 72}, {131668, 45}, {131669, 73},
-        {131670, 74}, {131671, 75}, {131672, 76}, {131673, 45}, {131674, 77}, {131675, 78},
-        {131676, 79}, {131677, 80}, {131816, 4}, {131820, 3}, {131824, 2}, {131828, 1},
-        {131836, 140}, {131840, 54}, {131841, 1}, {131844, 120}, {131848, 70}, {131852, 80},
-        {131856, 1}, {131860, 1}};
+        {0, 50},       {1, 1},        {53, 1},       {58, 80},      {59, 194},     {62, 17},
+        {118, 77},     {119, 111},    {120, 114},    {121, 118},    {122, 97},     {123, 110},
+        {124, 116},    {125, 97},     {89806, 53},   {89809, 32},   {89810, 49},   {89811, 250},
+        {89812, 255},  {89813, 255},  {89814, 255},  {89815, 255},  {89816, 255},  {89817, 255},
+        {89820, 255},  {131416, 2},   {131420, 79},  {131421, 102}, {131422, 102}, {131423, 105},
+        {131424, 99},  {131425, 101}, {131456, 80},  {131457, 194}, {131460, 32},  {131461, 65},
+        {131462, 66},  {131463, 67},  {131464, 68},  {131465, 45},  {131466, 69},  {131467, 70},
+        {131468, 71},  {131469, 72},  {131470, 45},  {131471, 73},  {131472, 74},  {131473, 75},
+        {131474, 76},  {131475, 45},  {131476, 77},  {131477, 78},  {131478, 79},  {131479, 80},
+        {131618, 75},  {131619, 105}, {131620, 116}, {131621, 99},  {131622, 104}, {131623, 101},
+        {131624, 110}, {131654, 80},  {131655, 194}, {131658, 33},  {131659, 65},  {131660, 66},
+        {131661, 67},  {131662, 68},  {131663, 45},  {131664, 69},  {131665, 70},  {131666, 71},
+        {131667, 72},  {131668, 45},  {131669, 73},  {131670, 74},  {131671, 75},  {131672, 76},
+        {131673, 45},  {131674, 77},  {131675, 78},  {131676, 79},  {131677, 80},  {131816, 4},
+        {131820, 3},   {131824, 2},   {131828, 1},   {131836, 140}, {131840, 54},  {131841, 1},
+        {131844, 120}, {131848, 70},  {131852, 80},  {131856, 1},   {131860, 1}};
     std::vector<uint8_t> file(131864, 0);
     for (const auto& [offset, value] : kReproducer)
         file[offset] = value;
@@ -568,7 +557,6 @@ TEST_F(DeviceDatabaseTest, SlotWithoutMacIsLoadedInactive) {
     EXPECT_EQ(0x11, +first.mac[5]);
     EXPECT_STREQ("Morvanta", first.vendor);
     EXPECT_EQ(2, deviceCount);
-
 }
 
 TEST_F(DeviceDatabaseTest, CrashDuringSaveLeavesThePreviousDatabase) {
@@ -582,14 +570,14 @@ TEST_F(DeviceDatabaseTest, CrashDuringSaveLeavesThePreviousDatabase) {
     EXPECT_FALSE(saveDeviceDatabase());
     EXPECT_TRUE(messages.shown.empty());
     // What the dead process left behind, with the passwords in it.
-    EXPECT_EQ(1u, temporariesIn(dir.file("tollbeam")).size());
+    EXPECT_EQ(1u, temporaryFilesIn(dir.file("tollbeam")).size());
     EXPECT_TRUE(firstFile == readFileBytes(dbPath));
 
     // The next start removes it and loads the previous database.
     clearTables();
     ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
     expectTablesEqual(first, snapshot());
-    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
+    EXPECT_TRUE(temporaryFilesIn(dir.file("tollbeam")).empty());
 
     copyText(deviceTable[0].name, "Renamed");
     ASSERT_TRUE(saveDeviceDatabase());
@@ -624,7 +612,7 @@ TEST_F(DeviceDatabaseTest, WriteFailureIsReportedAndKeepsTheOldFile) {
     EXPECT_EQ("Problem Occurred", messages.shown[0].caption);
     EXPECT_EQ(MessageIcon::Error, messages.shown[0].icon);
     EXPECT_TRUE(firstFile == readFileBytes(dbPath));
-    EXPECT_TRUE(temporariesIn(dir.file("tollbeam")).empty());
+    EXPECT_TRUE(temporaryFilesIn(dir.file("tollbeam")).empty());
     EXPECT_TRUE(saveDeviceDatabase()); // the fault was for one save only
 }
 

@@ -6,6 +6,8 @@
 //   TempDir dir;
 //   std::string prefs = dir.file("OEMPrefs.dat");
 //   writeFileBytes(prefs, bytes);
+#include <dirent.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -54,4 +56,17 @@ inline std::vector<uint8_t> readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>());
+}
+
+// The names of the atomic writers' temporary files ("<name>.tmp.<suffix>")
+// left in `dir`.
+inline std::vector<std::string> temporaryFilesIn(const std::string& dir) {
+    std::vector<std::string> found;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name).find(".tmp.") != std::string::npos)
+                found.push_back(e->d_name);
+        closedir(d);
+    }
+    return found;
 }
