@@ -709,10 +709,16 @@ int Run::upgrade() {
         return fail(kExitUsage,
                     "the local adapter is of the HomePlug 1.0 family: upgrade it with --image "
                     "[--config]");
+    // Ctrl-C before the transfer: nothing is sent to the device.
+    if (stopRequested)
+        return fail(kExitFailed, "upgrade cancelled; nothing was written");
     if (kind == UpgradeDialogKind::Hp10) {
         seams_.clock.activity = "the loader upgrade";
-        return finish(runHp10Upgrade(o_.image, o_.config) ? kExitOk : kExitFailed,
-                      "firmware upgraded");
+        bool upgraded = runHp10Upgrade(o_.image, o_.config) != 0;
+        if (!upgraded && stopRequested)
+            return fail(kExitFailed, "upgrade cancelled at a block boundary; nothing was "
+                                     "committed and the device restarted with its old firmware");
+        return finish(upgraded ? kExitOk : kExitFailed, "firmware upgraded");
     }
     if (!confirmAvUpgradeFiles(mainWindowHandle, o_.pib, o_.nvm))
         return finish(kExitFailed, "");
@@ -737,8 +743,12 @@ int Run::upgrade() {
         if (written >= total)
             seams_.clock.activity = "the device restarts with its new firmware";
     });
+    // Cleared before it is looked at: a Ctrl-C from here on stops the transfer.
     upgradeCancelRequested.store(false);
-    stopRequested = 0;
+    if (stopRequested) {
+        setUpgradeProgressHook({});
+        return fail(kExitFailed, "upgrade cancelled; nothing was written");
+    }
     UpgradeWorkerHooks hooks;
     hooks.closeProgress = [&] {
         if (bar)
@@ -792,6 +802,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << "halyardctl " << HALYARD_VERSION_TEXT << "\n";
         return kExitOk;
     }
+    // A signal that ended an earlier run in this process is not this run's.
+    stopRequested = 0;
     Run one(options, out, err, env);
     int code = one.execute();
     out.flush();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "packet/packet.h"
@@ -174,10 +175,19 @@ bool writeChunkAcknowledged(uint32_t module, uint32_t offset, const uint8_t* chu
     return false;
 }
 
+// A cancel (upgradeCancelRequested) is taken before a chunk is sent, never
+// while one waits for its acknowledgement.
+bool cancelRequested() {
+    return upgradeCancelRequested.load();
+}
+
 bool writeImage(std::FILE* image, uint32_t& mask) {
     uint8_t chunk[kChunkSize];
     uint32_t offset = 0;
     for (;;) {
+        if (cancelRequested()) {
+            return false;
+        }
         size_t got = std::fread(chunk, 1, sizeof chunk, image);
         if (got == 0) {
             break;
@@ -192,6 +202,9 @@ bool writeImage(std::FILE* image, uint32_t& mask) {
 }
 
 bool writeConfigSection(const uint8_t* config, const ConfigSection& section, uint32_t& mask) {
+    if (cancelRequested()) {
+        return false;
+    }
     if (!sendWriteChunk(section.module, 0, config + section.offset, section.length) ||
         !awaitLoaderReply(kChunkReplyDelayMs)) {
         showError("Packet sent but no response");
@@ -396,6 +409,8 @@ int upgradeHp10(const char* imagePath, const char* configPath) {
     }
     BusyScope busy;
     loaderAddressTried = false;
+    // A cancel is for this upgrade only: one left from an earlier upgrade is dropped.
+    upgradeCancelRequested.store(false);
     if (!sendLoaderStart()) {
         showError("Reset Device to Secondary Loader Failed");
         return 0;
@@ -403,6 +418,12 @@ int upgradeHp10(const char* imagePath, const char* configPath) {
     sleepMs(1000);
     uint32_t mask = 0;
     if (!writeModules(imagePath, configPath, mask)) {
+        if (cancelRequested()) {
+            // Nothing is committed: restarted, the device leaves the loader with
+            // the firmware it had. The caller tells the user.
+            restartDevice();
+            return 0;
+        }
         showError("MAC Image Sending Failed");
         return 0;
     }

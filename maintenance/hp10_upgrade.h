@@ -27,6 +27,10 @@ constexpr uint32_t kLoaderDrainLimitMs = 250;
 
 // Whole upgrade; reports every outcome in a message box. 1 on success, 0 on failure.
 // An empty configuration path, or null, means no configuration file.
+// Setting upgradeCancelRequested (av_maintenance.h) while it runs stops the
+// transfer before its next chunk: the device is restarted out of the loader
+// with its old firmware, 0 is returned and no message is shown. The flag is
+// cleared when the upgrade starts.
 int upgradeHp10(const char* imagePath, const char* configPath);
 
 bool sendLoaderStart();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -11,11 +12,15 @@
 #include <sstream>
 
 #include "cli/halyardctl.h"
+#include "network/auto_scan.h"
 #include "network/model.h"
+#include "network/scan.h"
 #include "platform/single_instance.h"
 #include "sim/network.h"
 #include "support/emulated_halyard.h"
 #include "support/image_builders.h"
+#include "ui/device_dialogs_logic.h"
+#include "ui/main_page_logic.h"
 #include "ui/shell.h"
 
 namespace {
@@ -38,8 +43,9 @@ class HalyardctlSim : public ::testing::Test {
   protected:
     void SetUp() override {
         h.writePreferences(EmulatedHalyard::defaultPreferences());
-        net = &h.attachScenario("home.json");
+        net = &h.attachScenario(scenario());
     }
+    virtual const char* scenario() const { return "home.json"; }
 
     Result run(const std::vector<std::string>& args, halyardctl::Environment env = {}) {
         env.driver = &h.wire;
@@ -120,6 +126,36 @@ TEST_F(HalyardctlSim, NameSetByRenameShowsInTheNextRun) {
             found = true;
         }
     EXPECT_TRUE(found);
+}
+
+TEST_F(HalyardctlSim, ANameSetInOneProgramShowsInTheOther) {
+    ASSERT_EQ(0, run({"rename", kBedroom, "Bedroom"}).code);
+    // The window starts after halyardctl has ended.
+    restartProgram();
+    ASSERT_TRUE(startShell(h.workingFolder()));
+    ASSERT_TRUE(createMainPage(h.setup(), nullptr));
+    h.tick(20); // one automatic cycle finds the remotes
+    int bedroom = findRowByMac(kBedroom);
+    ASSERT_GE(bedroom, 0);
+    EXPECT_EQ("Bedroom", mainPageState.rows[static_cast<size_t>(bedroom)].name);
+    ASSERT_GE(findRowByMac(kLiving), 0);
+    EXPECT_EQ(3u, mainPageState.rows.size());
+    // The window names the living room (its Rename dialog's step) and is closed.
+    uint8_t living[6];
+    ASSERT_TRUE(parseMac(kLiving, living));
+    std::string stored;
+    ASSERT_EQ(RenameOutcome::Renamed,
+              applyRename(findDeviceEntry(living), living, "Lounge", stored, nullptr));
+    mainPageDeactivated();
+    restartProgram();
+    Result r = run({"--json", "list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    std::map<std::string, std::string> names;
+    json doc = json::parse(r.out);
+    for (const json& d : doc["devices"])
+        names[d["mac"].get<std::string>()] = d["name"].get<std::string>();
+    EXPECT_EQ("Lounge", names[kLiving]) << r.out;
+    EXPECT_EQ("Bedroom", names[kBedroom]) << r.out;
 }
 
 TEST_F(HalyardctlSim, RenameRefusesANameAnotherDeviceHas) {
@@ -321,6 +357,63 @@ TEST_F(HalyardctlUpgradeSim, CtrlCStopsTheUpgradeAtABlockBoundary) {
     EXPECT_EQ(before, station(kLocal).nvm);
 }
 
+// A HomePlug Turbo local adapter: the loader upgrade.
+class HalyardctlHp10UpgradeSim : public HalyardctlSim {
+  protected:
+    const char* scenario() const override { return "turbo.json"; }
+    void SetUp() override {
+        HalyardctlSim::SetUp();
+        writeFileBytes(image, firmware);
+        before = station(kHp10Local).loaderModules;
+    }
+    static constexpr const char* kHp10Local = "00:04:87:00:01:10";
+    std::vector<uint8_t> firmware = patternBytes(5000, 7);
+    std::string image = h.dir.file("fw.img");
+    std::map<uint32_t, sim::Bytes> before;
+};
+
+TEST_F(HalyardctlHp10UpgradeSim, UpgradeWritesTheLoaderImage) {
+    Result r = run({"upgrade", "--image", image});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(firmware, station(kHp10Local).loaderModules[0x100]);
+    EXPECT_FALSE(station(kHp10Local).inLoader);
+    EXPECT_EQ(1u, station(kHp10Local).restarts);
+    EXPECT_NE(std::string::npos, r.err.find("Device firmware has been upgraded successfully."));
+    EXPECT_NE(std::string::npos, r.err.find("waiting 15 s")) << r.err; // the restart's wait
+    // An AV pair of files is refused for this adapter before anything is sent.
+    h.wire.sent.clear();
+    std::string nvm = h.dir.file("fw.nvm"), pib = h.dir.file("params.pib");
+    writeFileBytes(nvm, makeNvmImage({{0x00200000, patternBytes(600, 1), 0, 0}}));
+    writeFileBytes(pib, makeValidPib33());
+    r = run({"upgrade", "--pib", pib, "--nvm", nvm});
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("upgrade it with --image")) << r.err;
+}
+
+TEST_F(HalyardctlHp10UpgradeSim, CtrlCStopsTheLoaderUpgradeAtABlockBoundary) {
+    bool raised = false;
+    net->onLog = [&](const std::string& line) {
+        if (!raised && line.find("loader 0x81") != std::string::npos) {
+            raised = true;
+            std::raise(SIGINT);
+        }
+    };
+    Result r = run({"upgrade", "--image", image});
+    net->onLog = nullptr;
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("upgrade cancelled at a block boundary")) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("successfully")) << r.err;
+    sim::Station& device = station(kHp10Local);
+    EXPECT_EQ(before, device.loaderModules); // nothing committed
+    EXPECT_FALSE(device.inLoader);           // restarted with its old firmware
+    size_t chunks = 0;
+    for (const auto& s : h.wire.sent)
+        if (s.frame.size() > 17 && s.frame[15] == 0x10 && s.frame[17] == 0x81)
+            ++chunks;
+    EXPECT_EQ(1u, chunks); // the chunk in flight, and not one more
+}
+
 // ---- watch
 // ----------------------------------------------------------------------------------------
 
@@ -368,6 +461,34 @@ TEST_F(HalyardctlSim, ReportPrintsOrWritesTheDiagnosticsText) {
     std::vector<uint8_t> bytes = readFileBytes(file);
     std::string text(bytes.begin(), bytes.end());
     EXPECT_NE(std::string::npos, text.find("Released: February 25, 2010"));
+}
+
+TEST_F(HalyardctlSim, ReportFileIsPrivateAndNeverWrittenThroughALink) {
+    // The report lists device passwords: the file is the user's alone, even
+    // when it was there before with wider rights.
+    ASSERT_EQ(0, run({"password", kLiving, kLivingPassword}).code);
+    std::string file = h.dir.file("report.txt");
+    writeFileText(file, "old text");
+    ASSERT_EQ(0, chmod(file.c_str(), 0644));
+    Result r = run({"report", "-o", file});
+    ASSERT_EQ(0, r.code) << r.err;
+    struct stat st {};
+    ASSERT_EQ(0, stat(file.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    std::vector<uint8_t> bytes = readFileBytes(file);
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(std::string::npos, text.find("old text"));
+    EXPECT_NE(std::string::npos, text.find(kLivingPassword)) << text;
+
+    std::string target = h.dir.file("elsewhere.txt");
+    writeFileText(target, "keep me");
+    std::string link = h.dir.file("link.txt");
+    ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+    r = run({"report", "-o", link});
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("cannot write the report to " + link)) << r.err;
+    bytes = readFileBytes(target);
+    EXPECT_EQ("keep me", std::string(bytes.begin(), bytes.end()));
 }
 
 // ---- no adapter

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "maintenance/av_maintenance.h"
 #include "maintenance/hp10_upgrade.h"
 #include "network/model.h"
 #include "packet/driver.h"
@@ -212,6 +213,52 @@ TEST_F(Hp10UpgradeSim, FloodBeforeAChunkReplyIsNotTakenForTheReply) {
     flood.count = 1;
     device().faults.push_back(flood);
     auto image = patternBytes(2048, 10);
+    std::string img = file("fw.img", image);
+    ASSERT_EQ(1, upgradeHp10(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
+    expectSuccess();
+    EXPECT_EQ(image, device().loaderModules[0x100]);
+}
+
+TEST_F(Hp10UpgradeSim, CancelStopsBeforeTheNextChunkAndRestartsWithTheOldFirmware) {
+    // The cancel comes while the second of three chunks is acknowledged.
+    int chunksAnswered = 0;
+    net.onLog = [&](const std::string& line) {
+        if (line.find("loader 0x81") != std::string::npos && ++chunksAnswered == 2)
+            upgradeCancelRequested.store(true);
+    };
+    std::string img = file("fw.img", patternBytes(3000, 11));
+    EXPECT_EQ(0, upgradeHp10(img.c_str(), nullptr));
+    net.onLog = nullptr;
+    upgradeCancelRequested.store(false);
+    EXPECT_EQ(2u, requests(0x81).size()); // the chunk in flight finished; no third one
+    EXPECT_TRUE(requests(0x82).empty());  // nothing committed
+    ASSERT_EQ(1u, requests(0x7F).size()); // the device was restarted out of the loader
+    EXPECT_FALSE(device().inLoader);
+    EXPECT_TRUE(device().loaderStaged.empty());
+    EXPECT_EQ(before, device().loaderModules);
+    EXPECT_EQ(1u, device().restarts);
+    EXPECT_TRUE(texts().empty()) << ::testing::PrintToString(texts()); // the caller tells
+}
+
+TEST_F(Hp10UpgradeSim, CancelBeforeTheConfigurationSectionsCommitsNothing) {
+    net.onLog = [&](const std::string& line) {
+        if (line.find("loader 0x81") != std::string::npos)
+            upgradeCancelRequested.store(true);
+    };
+    std::string img = file("fw.img", patternBytes(1024, 12));
+    std::string cfg = file("fw.cfg", patternBytes(960, 13));
+    EXPECT_EQ(0, upgradeHp10(img.c_str(), cfg.c_str()));
+    net.onLog = nullptr;
+    upgradeCancelRequested.store(false);
+    EXPECT_EQ(1u, requests(0x81).size()); // the image's only chunk; no section followed
+    EXPECT_TRUE(requests(0x82).empty());
+    EXPECT_EQ(before, device().loaderModules);
+    EXPECT_FALSE(device().inLoader);
+}
+
+TEST_F(Hp10UpgradeSim, ACancelLeftFromAnEarlierUpgradeIsDropped) {
+    upgradeCancelRequested.store(true);
+    auto image = patternBytes(2048, 14);
     std::string img = file("fw.img", image);
     ASSERT_EQ(1, upgradeHp10(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
     expectSuccess();
