@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/messages.h"
+#include "platform/working_folder.h"
 
 namespace {
 
@@ -156,6 +157,8 @@ void PrefsWindow::accept() {
     readControls(*this);
     const std::string path = prefsPath_.toStdString();
     std::string error;
+    if (createsFolder_)
+        makeFolders(folderOf(path), 0700);
     if (!writePrefsFile(path, &error)) {
         // Not in the original editor, which failed in silence: the user must
         // know that OK did not save, and that the file is as it was.
@@ -168,8 +171,9 @@ void PrefsWindow::accept() {
     QDialog::accept();
 }
 
-int runEditor(const QString& prefsPath) {
+int runEditor(const QString& prefsPath, bool createsFolder) {
     PrefsWindow window(prefsPath);
+    window.setCreatesFolder(createsFolder);
     window.exec();
     return kSheetClosedExitCode;
 }

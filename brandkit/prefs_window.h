@@ -25,6 +25,10 @@ class PrefsWindow : public QDialog, public PageControls {
     void setText(int id, const std::string& text) override;
     void setChecked(int id, bool checked) override;
 
+    // Save creates the file's folder (mode 0700, with missing parents) when it does
+    // not exist: set for the user's config folder, which a first save makes.
+    void setCreatesFolder(bool creates) { createsFolder_ = creates; }
+
     QLineEdit* edit(int id) const;
     QCheckBox* checkBox(int id) const;
 
@@ -39,6 +43,7 @@ class PrefsWindow : public QDialog, public PageControls {
     QWidget* buildControl(const PageControl& control);
 
     QString prefsPath_;
+    bool createsFolder_ = false;
     std::map<int, QLineEdit*> edits_;
     std::map<int, QCheckBox*> checkBoxes_;
 };
@@ -50,4 +55,6 @@ inline constexpr int kSheetClosedExitCode = 1;
 
 // Shows the editor on the preferences file at `prefsPath` (the block must
 // have been read) until the user closes it; returns kSheetClosedExitCode.
-int runEditor(const QString& prefsPath = QString::fromLatin1(kPrefsFileName));
+// `createsFolder`: OK creates the file's folder first (PrefsWindow::setCreatesFolder).
+int runEditor(const QString& prefsPath = QString::fromLatin1(kPrefsFileName),
+              bool createsFolder = false);

@@ -10,7 +10,6 @@
 #include "network/model.h"
 #include "platform/file_io.h"
 #include "platform/messages.h"
-#include "platform/working_folder.h"
 #include "storage/device_database.h"
 
 namespace {
@@ -70,7 +69,7 @@ bool saveDiagnosticsReport(const std::string& path, void* owner) {
 }
 
 std::string writePrintedReport(void* owner) {
-    std::FILE* file = openPrivateStream(inWorkingFolder(kPrintedReportName));
+    std::FILE* file = openPrivateStream(inLogDirectory(kPrintedReportName));
     if (file == nullptr)
         return "";
     std::string text = diagnosticsReportText(owner);
@@ -105,7 +104,7 @@ bool printDiagnosticsReport(DefaultPrinter printer,
     // Only the file written here is removed: a name that could not be opened
     // privately (a link, another user's file) is left as it was.
     if (written)
-        unlink(inWorkingFolder(kPrintedReportName).c_str());
+        unlink(inLogDirectory(kPrintedReportName).c_str());
     return printed;
 }
 

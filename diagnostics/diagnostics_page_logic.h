@@ -16,7 +16,7 @@ inline constexpr const char* kInstallPrinterText =
     "Before you can perform printer-related tasks such as page setup or printing a document, "
     "you need to install a printer.";
 inline constexpr const char* kAttentionCaption = "Attention";
-// The printed report is written here, in the working folder, before printing.
+// The printed report is written here, in the log folder, before printing.
 inline constexpr const char* kPrintedReportName = "diagnostics.txt";
 
 // "Delete" with the "MAC Address" text of the selected history row (empty:
@@ -37,7 +37,7 @@ enum class DefaultPrinter { Present, Absent, QueryFailed };
 bool saveDiagnosticsReport(const std::string& path, void* owner = nullptr);
 
 // "Print Report", first half: writes the report into diagnostics.txt of the
-// working folder (mode 0600, never through a link). Returns the report text
+// log folder (mode 0600, never through a link). Returns the report text
 // that was written (empty when the file could not be written).
 std::string writePrintedReport(void* owner = nullptr);
 // "Print Report", second half: whether to hand the report to the printer.

@@ -19,11 +19,6 @@ constexpr size_t kParametersLogReadLimit = 64 * 1024;
 std::FILE* scanLog = nullptr;
 std::string logDirectory;
 
-std::string inLogDirectory(const std::string& name) {
-    if (logDirectory.empty())
-        return name;
-    return logDirectory + "/" + name;
-}
 
 // The standard 24-character date text of the current local time, with its newline.
 std::string dateText() {
@@ -116,6 +111,12 @@ void appendParametersLog(int kind, const uint8_t block[50]) {
     // The blocks hold the network key: the log is private, and it is replaced
     // whole, so a crash never leaves half of it.
     writeFileAtomically(path, text.data(), text.size());
+}
+
+std::string inLogDirectory(const std::string& name) {
+    if (logDirectory.empty())
+        return name;
+    return logDirectory + "/" + name;
 }
 
 void setLogDirectory(const std::string& dir) {

@@ -4,8 +4,7 @@
 // parameters log "<appName>.log", a short rolling log of raw local
 // parameters blocks (they hold the network key). Both are private files (mode
 // 0600, never written through a link); the parameters log is replaced whole
-// on every entry. Both live in the current directory unless another folder is
-// set.
+// on every entry. Both live in the log folder (setLogDirectory).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,8 +27,11 @@ void appendParametersLog(int kind, const uint8_t block[50]);
 // it replaced by "_" as in the database name, so it stays in the log folder.
 std::string parametersLogPath();
 
-// Folder both logs are written into ("" = the current directory).
+// Folder both logs and the printed report's diagnostics.txt are written into
+// ("" = the current directory). halyard's start-up sets it (platform/working_folder.h).
 void setLogDirectory(const std::string& dir);
+// `name` inside that folder.
+std::string inLogDirectory(const std::string& name);
 
 // Closes scan.log and forgets the folder.
 void resetScanLog();

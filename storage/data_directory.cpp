@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/messages.h"
+#include "platform/working_folder.h"
 #include "storage/preferences.h"
 
 namespace {
@@ -23,24 +24,6 @@ bool isUsableDirectory(const std::string& path) {
 bool exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-// Creates `path` and every missing parent; the last level gets `mode`.
-bool makeDirectories(const std::string& path, mode_t mode) {
-    if (path.empty() || isUsableDirectory(path)) {
-        return isUsableDirectory(path);
-    }
-    size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-        std::string parent = path.substr(0, slash);
-        if (!exists(parent) && !makeDirectories(parent, 0755)) {
-            return false;
-        }
-    }
-    if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
-        return false;
-    }
-    return isUsableDirectory(path);
 }
 
 std::string homeDirectory() {
@@ -80,12 +63,19 @@ bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places) {
         chosenDirectory = machine;
         return true;
     }
+    // A user without the right to create the machine directory (any user but root
+    // on a packaged install) is told once, when the fallback is first made; at later
+    // starts the fallback is simply used, not announced again at every start.
+    if (isUsableDirectory(places.fallbackDirectory)) {
+        chosenDirectory = places.fallbackDirectory;
+        return true;
+    }
     showMessage("Unable to create Tollbeam.data file at location: " + machine +
                     ", Creating Tollbeam.data file at location: " + places.fallbackDirectory,
                 "Information", MessageIcon::Information, MessageButtons::Ok, owner);
     chosenDirectory = places.fallbackDirectory;
     // The fallback is per user and will hold device passwords: only its owner may enter.
-    return makeDirectories(places.fallbackDirectory, 0700);
+    return makeFolders(places.fallbackDirectory, 0700);
 }
 
 const std::string& dataDirectory() {

@@ -348,27 +348,13 @@ void handleAdapterChange() {
     clearMainRows(); // also when the automatic scan's hooks are not installed
 }
 
-// The path of the running program, for the capture advice.
-std::string programPath() {
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
-    buffer[n] = '\0';
-    return buffer;
-}
-
 void showNotDetected(void* owner) {
     showMessage(kNotDetectedText, kNotDetectedCaption, MessageIcon::Error, MessageButtons::Ok,
                 owner);
     if (capturePermissionProblem().empty())
         return;
-    std::string advice = capturePermissionAdvice();
-    const std::string placeholder = "<path to halyard>";
-    size_t at = advice.find(placeholder);
-    std::string path = programPath();
-    if (at != std::string::npos && !path.empty())
-        advice.replace(at, placeholder.size(), path);
+    const std::string path = programPath();
+    const std::string advice = capturePermissionAdvice(path, installedByPackage(path));
     showMessage(capturePermissionProblem() + "\n\n" + advice, kNotDetectedCaption,
                 MessageIcon::Information, MessageButtons::Ok, owner);
 }
@@ -681,7 +667,8 @@ void openMainPageFiles(const MainPageSetup& setup, void* owner) {
         prepareDataDirectory(owner, {setup.machineDataDirectory, setup.fallbackDataDirectory});
     else
         prepareDataDirectory(owner);
-    std::string folder = setup.workingFolder;
+    // The working folder the start-up chose (startShell), unless the caller names one.
+    std::string folder = setup.workingFolder.empty() ? workingFolder() : setup.workingFolder;
     if (folder.empty()) {
         char buffer[513] = {};
         if (getcwd(buffer, sizeof buffer - 1))

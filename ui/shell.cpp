@@ -1,20 +1,36 @@
 #include "ui/shell.h"
 
 #include <cstdio>
+#include <unistd.h>
 
+#include "diagnostics/scan_log.h"
 #include "network/hp10_frames.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
+#include "platform/working_folder.h"
 #include "storage/preferences.h"
 
 std::string alreadyRunningText(const std::string& appName) {
     return appName + " is already running.\nOnly one copy can run at a time.";
 }
 
+namespace {
+// Chooses the working folder and the log folder by the search order of
+// platform/working_folder.h. When no OEMPrefs.dat exists anywhere, the reader
+// creates it empty in the user's config folder, made private first.
+std::string chooseStartFolders() {
+    const WorkingFolderChoice choice = chooseWorkingFolder();
+    if (!choice.isCurrent && !choice.isPackaged && access(choice.prefsPath.c_str(), F_OK) != 0)
+        makeFolders(choice.folder, 0700);
+    setWorkingFolder(choice.folder);
+    setLogDirectory(chooseLogFolder(choice, userStateFolder()));
+    return choice.prefsPath;
+}
+} // namespace
+
 bool startShell(const std::string& workingFolder) {
-    std::string prefs =
-        workingFolder.empty() ? std::string(kPrefsFileName) : workingFolder + "/" + kPrefsFileName;
-    readPreferencesFile(prefs);
+    readPreferencesFile(workingFolder.empty() ? chooseStartFolders()
+                                              : inFolder(workingFolder, kPrefsFileName));
     if (acquireSingleInstance(kInstanceLockName)) {
         // Every frame taken from the interfaces passes the local-device
         // observer first; the HomePlug 1.0 scan finds its adapter through it.

@@ -13,6 +13,7 @@
 
 #include "diagnostics/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
+#include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "network/model.h"
 #include "platform/messages.h"
@@ -70,6 +71,7 @@ class DiagnosticsReportTest : public ::testing::Test {
         setMessageSink(nullptr);
         setHostInfoSource(nullptr);
         setWorkingFolder("");
+        resetDiagnostics();
         resetDeviceModel();
         resetPreferences();
         resetAvMaintenance();
@@ -411,12 +413,17 @@ TEST_F(DiagnosticsReportTest, DeleteAsksForDevicesWithAPassword) {
 }
 
 TEST_F(DiagnosticsReportTest, PrintWritesDiagnosticsTxtAndNeedsAPrinter) {
+    // diagnostics.txt goes to the log folder, never to the working folder (which may
+    // be the read-only packaged defaults).
     TempDir dir;
-    setWorkingFolder(dir.path());
+    TempDir working;
+    setWorkingFolder(working.path());
+    setLogDirectory(dir.path());
     const std::string text = writePrintedReport();
     ASSERT_FALSE(text.empty());
     const std::vector<uint8_t> bytes = readFileBytes(dir.file("diagnostics.txt"));
     EXPECT_EQ(text, std::string(bytes.begin(), bytes.end()));
+    EXPECT_NE(0, access(working.file("diagnostics.txt").c_str(), F_OK));
 
     EXPECT_FALSE(mayPrintReport(DefaultPrinter::Absent));
     ASSERT_EQ(1u, messages.shown.size());
@@ -428,13 +435,15 @@ TEST_F(DiagnosticsReportTest, PrintWritesDiagnosticsTxtAndNeedsAPrinter) {
     EXPECT_TRUE(mayPrintReport(DefaultPrinter::Present));
     EXPECT_EQ(1u, messages.shown.size());
 
-    setWorkingFolder(dir.file("missing"));
+    setLogDirectory(dir.file("missing"));
     EXPECT_EQ("", writePrintedReport());
+    resetScanLog();
+    setWorkingFolder("");
 }
 
 TEST_F(DiagnosticsReportTest, PrintedReportIsRemovedOnceHandedOverOrRefused) {
     TempDir dir;
-    setWorkingFolder(dir.path());
+    setLogDirectory(dir.path());
     const std::string path = dir.file("diagnostics.txt");
     std::vector<std::string> handed;
     auto printer = [&](const std::string& report) {

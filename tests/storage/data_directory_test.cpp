@@ -58,6 +58,12 @@ TEST_F(DataDirectoryTest, UncreatableMachineDirectoryFallsBackWithMessage) {
               messages.shown[0].text);
     EXPECT_EQ("Information", messages.shown[0].caption);
     EXPECT_EQ(MessageIcon::Information, messages.shown[0].icon);
+
+    // The next start finds the fallback made: it is used without the message again.
+    resetDeviceDatabaseState();
+    EXPECT_TRUE(prepareDataDirectory(&owner, {machine, fallback}));
+    EXPECT_EQ(fallback, dataDirectory());
+    EXPECT_EQ(1u, messages.shown.size());
 }
 
 TEST_F(DataDirectoryTest, MachinePathThatIsNoDirectoryFallsBack) {

@@ -2,6 +2,7 @@
 // clicking the check boxes and OK or Cancel, then reading OEMPrefs.dat; a failed
 // save; the screenshot; and the program itself refusing a second start.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -304,6 +305,23 @@ TEST_F(BrandkitWindowTest, BrandkitEndsWithOneWhenTheSheetCloses) {
         EXPECT_EQ(runEditor(QString::fromStdString(path)), 1) << which;
     }
     EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(BrandkitWindowTest, SaveToTheConfigFolderCreatesItPrivate) {
+    // brandkit started where there is no OEMPrefs.dat saves to the user's config
+    // folder, which need not exist yet.
+    const std::string target = dir.file("home/.config/halyard/OEMPrefs.dat");
+    open(target);
+    window->setCreatesFolder(true);
+    type(1012, "45");
+    QTest::mouseClick(button(QDialogButtonBox::Ok), Qt::LeftButton);
+    EXPECT_TRUE(messages.shown.empty());
+    const std::vector<uint8_t> bytes = readFileBytes(target);
+    ASSERT_EQ(269u, bytes.size());
+    EXPECT_EQ(45, bytes[0]);
+    struct stat st {};
+    ASSERT_EQ(0, stat(dir.file("home/.config/halyard").c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
 }
 
 TEST_F(BrandkitWindowTest, ScreenshotIsWrittenToTheBuildTree) {

@@ -19,6 +19,7 @@
 #include "network/model.h"
 #include "platform/host_info.h"
 #include "platform/messages.h"
+#include "diagnostics/scan_log.h"
 #include "platform/working_folder.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
@@ -38,6 +39,7 @@ class DiagnosticsPageTest : public ::testing::Test {
         setMessageSink(&messages);
         setHostInfoSource(&host);
         setWorkingFolder(dir.path());
+        setLogDirectory(dir.path());
         buildModel();
     }
     void TearDown() override {
@@ -48,6 +50,7 @@ class DiagnosticsPageTest : public ::testing::Test {
         setMessageSink(nullptr);
         setHostInfoSource(nullptr);
         setWorkingFolder("");
+        resetScanLog();
         resetAutoScan();
         resetDeviceModel();
         resetPreferences();
