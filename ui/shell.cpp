@@ -16,21 +16,27 @@ std::string alreadyRunningText(const std::string& appName) {
 
 namespace {
 // Chooses the working folder and the log folder by the search order of
-// platform/working_folder.h. When no OEMPrefs.dat exists anywhere, the reader
-// creates it empty in the user's config folder, made private first.
-std::string chooseStartFolders() {
+// platform/working_folder.h, then reads its OEMPrefs.dat. The current
+// directory's and the packaged file are only read; when no OEMPrefs.dat exists
+// anywhere, the reader creates it empty in the user's config folder, made
+// private first.
+void readChosenPreferences() {
     const WorkingFolderChoice choice = chooseWorkingFolder();
-    if (!choice.isCurrent && !choice.isPackaged && access(choice.prefsPath.c_str(), F_OK) != 0)
+    const bool inConfig = !choice.isCurrent && !choice.isPackaged;
+    if (inConfig && access(choice.prefsPath.c_str(), F_OK) != 0)
         makeFolders(choice.folder, 0700);
     setWorkingFolder(choice.folder);
     setLogDirectory(chooseLogFolder(choice, userStateFolder()));
-    return choice.prefsPath;
+    readPreferencesFile(choice.prefsPath,
+                        inConfig ? PrefsCreation::IfMissing : PrefsCreation::Never);
 }
 } // namespace
 
 bool startShell(const std::string& workingFolder) {
-    readPreferencesFile(workingFolder.empty() ? chooseStartFolders()
-                                              : inFolder(workingFolder, kPrefsFileName));
+    if (workingFolder.empty())
+        readChosenPreferences();
+    else
+        readPreferencesFile(inFolder(workingFolder, kPrefsFileName));
     if (acquireSingleInstance(kInstanceLockName)) {
         // Every frame taken from the interfaces passes the local-device
         // observer first; the HomePlug 1.0 scan finds its adapter through it.

@@ -12,8 +12,8 @@ std::string alreadyRunningText(const std::string& appName);
 // Reads OEMPrefs.dat of `workingFolder`; when it is empty, the working folder
 // and the log folder are chosen first by the search order of
 // platform/working_folder.h (current directory, user's config folder,
-// packaged defaults) and its OEMPrefs.dat is read. Then takes the single-instance lock, then installs the network subsystem's
-// local-device observer on the packet interface. When another copy holds the lock, shows the
-// "already running" box (no owner, caption "Attention", error icon) and
+// packaged defaults) and its OEMPrefs.dat is read. Then takes the single-instance lock, then
+// installs the network subsystem's local-device observer on the packet interface. When another copy
+// holds the lock, shows the "already running" box (no owner, caption "Attention", error icon) and
 // returns false: the program then ends with exit code 0 without a window.
 bool startShell(const std::string& workingFolder = {});
