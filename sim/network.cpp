@@ -330,7 +330,7 @@ void Network::attach(MemoryWire& wire, int port) {
         if (it == hub->second.end())
             return;
         for (Answer& a : it->second->handle(frame.data(), frame.size()))
-            w->deliver(p, std::move(a.frame), w->clock().now() + a.delayMs);
+            w->deliver(p, std::move(a.frame), w->now() + a.delayMs);
     });
 }
 

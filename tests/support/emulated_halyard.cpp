@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 
 #include "diagnostics/diagnostics_page_logic.h"
 #include "diagnostics/scan_log.h"
@@ -35,15 +36,18 @@ void resetAllHalyardState() {
     mainWindowHandle = nullptr;
 }
 
-EmulatedHalyard::EmulatedHalyard(bool installClock) : clockInstalled_(installClock) {
+std::unique_ptr<MemoryWire> EmulatedHalyard::makeWire(bool virtualTime) {
+    if (virtualTime)
+        return std::make_unique<MemoryWire>(clock);
+    return std::make_unique<RealTimeWire>();
+}
+
+EmulatedHalyard::EmulatedHalyard(bool installClock)
+    : ownWire_(makeWire(installClock)), wire(*ownWire_), clockInstalled_(installClock) {
     resetAllHalyardState();
-    if (clockInstalled_) {
+    if (clockInstalled_)
         setSystemClock(&clock);
-        setPacketDriver(&wire);
-    } else {
-        realTime_ = std::make_unique<RealTimeWire>(wire);
-        setPacketDriver(realTime_.get());
-    }
+    setPacketDriver(&wire);
     setMessageSink(&messages);
     setScanTimer(&timer);
     setLogDirectory(dir.path());
@@ -139,6 +143,8 @@ MainPageSetup EmulatedHalyard::setup() const {
 }
 
 void EmulatedHalyard::tick(int n) {
+    if (!clockInstalled_)
+        throw std::logic_error("EmulatedHalyard::tick: the wire runs in real time");
     for (int k = 0; k < n; ++k) {
         timerTick();
         clock.advance(kTimerPeriodMs);
