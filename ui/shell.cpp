@@ -32,12 +32,12 @@ void readChosenPreferences() {
 }
 } // namespace
 
-bool startShell(const std::string& workingFolder) {
+bool startShell(const std::string& workingFolder, const std::string& lockName) {
     if (workingFolder.empty())
         readChosenPreferences();
     else
         readPreferencesFile(inFolder(workingFolder, kPrefsFileName));
-    if (acquireSingleInstance(kInstanceLockName)) {
+    if (acquireSingleInstance(lockName)) {
         // Every frame taken from the interfaces passes the local-device
         // observer first; the HomePlug 1.0 scan finds its adapter through it.
         installNetworkHooks();

@@ -16,4 +16,7 @@ std::string alreadyRunningText(const std::string& appName);
 // installs the network subsystem's local-device observer on the packet interface. When another copy
 // holds the lock, shows the "already running" box (no owner, caption "Attention", error icon) and
 // returns false: the program then ends with exit code 0 without a window.
-bool startShell(const std::string& workingFolder = {});
+// `lockName` is the single-instance lock's name (halyard-demo takes one of
+// its own, so it never stands in the way of halyard).
+bool startShell(const std::string& workingFolder = {},
+                const std::string& lockName = kInstanceLockName);
