@@ -305,13 +305,28 @@ void updateLinkStats(LinkStats& stats, const uint16_t raw[3], int kind) {
     double r = convertRate(raw[0], kind);
     if (std::fabs(stats.rate - r) > 0.02)
         stats.changed = 1;
-    stats.rate = std::trunc(r);
+    // A quiet HomePlug 1.0 link converts to a small negative value; it is
+    // +0.0, never the -0.0 that truncating it gives ("Lowest = -0.00 Mbps").
+    stats.rate = r > 0 ? std::trunc(r) : 0.0;
     if (stats.lowest > stats.rate || stats.lowest < 1.0)
         stats.lowest = stats.rate;
     if (stats.highest < stats.rate)
         stats.highest = stats.rate;
     stats.fails = raw[1];
     stats.drops = raw[2];
+}
+
+namespace {
+double cleanRate(double rate) {
+    return std::isfinite(rate) && rate > 0 && rate <= kHighestRate ? rate : 0.0;
+}
+} // namespace
+
+void cleanLinkStats(LinkStats& stats) {
+    stats.rate = cleanRate(stats.rate);
+    stats.lowest = cleanRate(stats.lowest);
+    stats.highest = cleanRate(stats.highest);
+    stats.changed = stats.changed != 0 ? 1 : 0;
 }
 
 void copyText(char* dst, size_t size, const char* src) {

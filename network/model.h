@@ -228,6 +228,12 @@ enum RateKind { kRateHp10 = 0, kRateTurbo = 1, kRateAv = 2 };
 void updateLinkStats(LinkStats& stats, const uint16_t raw[3], int kind);
 // The rate in Mbit/s that a raw value of the given kind converts to (before truncation).
 double convertRate(uint16_t raw, int kind);
+// The highest rate any raw value converts to (HomePlug AV, raw 65535: 86801).
+constexpr double kHighestRate = 86801.0;
+// Link statistics read from a file: a rate that is NaN, infinite, negative or
+// above kHighestRate becomes 0, so no later conversion to an integer can
+// overflow and no NaN sticks in the lowest/highest comparisons.
+void cleanLinkStats(LinkStats& stats);
 
 // Copies `src` into a fixed text field, cutting it so the field stays NUL-terminated.
 void copyText(char* dst, size_t size, const char* src);

@@ -116,7 +116,10 @@ template <size_t N> void terminate(char (&field)[N]) {
 
 void terminateTexts(NetworkRecord& record) {
     terminate(record.keyLabel);
+    // Link statistics are doubles read as raw bytes: any bit pattern may be there.
+    cleanLinkStats(record.localStats);
     for (RemoteDevice& remote : record.remotes) {
+        cleanLinkStats(remote.stats);
         terminate(remote.vendor);
         terminate(remote.product);
         terminate(remote.version);

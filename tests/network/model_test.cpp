@@ -1,7 +1,10 @@
 // Device model: layouts, slot handling, device table packing, rate conversions.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "network/model.h"
 
@@ -243,19 +246,55 @@ TEST(LinkStatsTest, FirstMeasurementReplacesLowestBelowOne) {
 }
 
 TEST(LinkStatsTest, RateConversionsByKind) {
-    // HomePlug 1.0: raw / 42 * 1.14345... - 0.12979
-    EXPECT_NEAR(420 / 42.0 * 1.1434511434511434 - 0.12978912978912938, convertRate(420, kRateHp10),
-                1e-12);
-    // Turbo, three segments: x = raw * 8 / 336
-    EXPECT_NEAR(6.0, convertRate(252, kRateTurbo), 1e-12); // x = 6
-    EXPECT_NEAR(6.0 + (9.0 - 6.0) / 6.357142857142858 * 8.0, convertRate(378, kRateTurbo), 1e-12);
-    EXPECT_NEAR(14.0 + (20.0 - 12.357142857142858) / 54.59523809523809 * 71.0,
-                convertRate(840, kRateTurbo), 1e-12);
+    // Worked out by hand, not by the formula: HomePlug 1.0 raw 420 is 11.3047 Mbit/s.
+    EXPECT_NEAR(11.3047, convertRate(420, kRateHp10), 5e-5);
+    EXPECT_NEAR(-0.1298, convertRate(0, kRateHp10), 5e-5); // a quiet link, before clamping
+    // Turbo, three segments: raw 252 ends the first, 378 and 840 lie in the others.
+    EXPECT_NEAR(6.0, convertRate(252, kRateTurbo), 1e-12);
+    EXPECT_NEAR(9.7753, convertRate(378, kRateTurbo), 5e-5);
+    EXPECT_NEAR(23.9394, convertRate(840, kRateTurbo), 5e-5);
     EXPECT_EQ(1324.0, convertRate(1000, kRateAv));
+    EXPECT_EQ(kHighestRate, convertRate(65535, kRateAv));
     LinkStats s{};
     const uint16_t raw[3] = {378, 9, 9};
     updateLinkStats(s, raw, kRateTurbo);
     EXPECT_EQ(9.0, +s.rate); // 9.775... truncated
+}
+
+// A quiet HomePlug 1.0 link (raw 0) is +0.0 Mbit/s: the report printed
+// "Lowest = -0.00 Mbps" from the -0.0 that truncating -0.13 gives.
+TEST(LinkStatsTest, QuietHp10LinkIsPositiveZero) {
+    LinkStats s{};
+    const uint16_t quiet[3] = {0, 0, 0};
+    updateLinkStats(s, quiet, kRateHp10);
+    EXPECT_EQ(0.0, s.rate);
+    EXPECT_FALSE(std::signbit(s.rate));
+    EXPECT_FALSE(std::signbit(s.lowest));
+    EXPECT_FALSE(std::signbit(s.highest));
+    char text[32];
+    std::snprintf(text, sizeof text, "Lowest = %.2f Mbps", s.lowest);
+    EXPECT_STREQ("Lowest = 0.00 Mbps", text);
+}
+
+// Statistics read from a file may hold any bytes.
+TEST(LinkStatsTest, LoadedStatisticsAreCleaned) {
+    LinkStats s{};
+    s.rate = std::nan("");
+    s.lowest = -std::numeric_limits<double>::infinity();
+    s.highest = 1e300; // would overflow any integer it is converted to
+    s.changed = 0x7F;
+    cleanLinkStats(s);
+    EXPECT_EQ(0.0, s.rate);
+    EXPECT_EQ(0.0, s.lowest);
+    EXPECT_EQ(0.0, s.highest);
+    EXPECT_EQ(1, +s.changed);
+    s.rate = -0.0;
+    s.lowest = 11.0;
+    s.highest = kHighestRate;
+    cleanLinkStats(s);
+    EXPECT_FALSE(std::signbit(s.rate));
+    EXPECT_EQ(11.0, s.lowest);
+    EXPECT_EQ(kHighestRate, s.highest); // the family's range is kept
 }
 
 } // namespace

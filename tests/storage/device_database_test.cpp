@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <future>
 #include <string>
 #include <sys/file.h>
@@ -557,6 +559,27 @@ TEST_F(DeviceDatabaseTest, SlotWithoutMacIsLoadedInactive) {
     EXPECT_EQ(0x11, +first.mac[5]);
     EXPECT_STREQ("Morvanta", first.vendor);
     EXPECT_EQ(2, deviceCount);
+}
+
+// Link statistics are stored as raw doubles: a file may hold NaN, an
+// infinity or a rate no adapter reports. Loading makes each of them 0.
+TEST_F(DeviceDatabaseTest, LoadedLinkStatisticsAreCleaned) {
+    fillTables(2);
+    networkRecords[0].localStats.rate = std::nan("");
+    networkRecords[0].localStats.lowest = -0.0;
+    networkRecords[0].remotes[1].stats.highest = 1e300;
+    networkRecords[0].remotes[1].stats.rate = std::numeric_limits<double>::infinity();
+    networkRecords[0].remotes[1].stats.lowest = 42.0;
+    ASSERT_TRUE(saveDeviceDatabase());
+    std::memset(networkRecords, 0xFF, sizeof networkRecords);
+    ASSERT_EQ(DatabaseLoad::Loaded, loadDeviceDatabase());
+    const LinkStats& local = networkRecords[0].localStats;
+    EXPECT_EQ(0.0, local.rate);
+    EXPECT_FALSE(std::signbit(local.lowest));
+    const LinkStats& remote = networkRecords[0].remotes[1].stats;
+    EXPECT_EQ(0.0, remote.rate);
+    EXPECT_EQ(0.0, remote.highest);
+    EXPECT_EQ(42.0, remote.lowest); // a rate in range is kept
 }
 
 TEST_F(DeviceDatabaseTest, CrashDuringSaveLeavesThePreviousDatabase) {
