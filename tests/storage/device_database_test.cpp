@@ -92,15 +92,28 @@ class DeviceDatabaseTest : public ::testing::Test {
     }
 
     // Fills every byte of the network records with a pattern (text fields end
-    // in a terminator, as the model keeps them) and adds `n` device entries.
+    // in a terminator and rates are in range, as the model keeps them) and
+    // adds `n` device entries.
     void fillTables(int n) {
         auto* raw = reinterpret_cast<uint8_t*>(networkRecords);
         for (size_t i = 0; i < sizeof networkRecords; ++i) {
             raw[i] = static_cast<uint8_t>(i * 31 + 7);
         }
+        // Link statistics hold rates as the model keeps them: whole numbers
+        // in the families' range (loading cleans any other value to 0).
+        int rated = 0;
+        auto rate = [&rated](LinkStats& s) {
+            ++rated;
+            s.rate = rated % 200;
+            s.lowest = rated % 50;
+            s.highest = 200 + rated;
+            s.changed = static_cast<uint8_t>(rated & 1);
+        };
         for (NetworkRecord& r : networkRecords) {
             r.keyLabel[sizeof r.keyLabel - 1] = 0;
+            rate(r.localStats);
             for (RemoteDevice& d : r.remotes) {
+                rate(d.stats);
                 d.vendor[sizeof d.vendor - 1] = 0;
                 d.product[sizeof d.product - 1] = 0;
                 d.version[sizeof d.version - 1] = 0;
