@@ -6,8 +6,10 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,11 +18,35 @@ namespace {
 constexpr int kSnapshotLength = 65536;
 constexpr int kReadTimeoutMs = 1;
 constexpr size_t kMaxDescription = 255;
+// More than the interface table holds, so that a scan of every interface
+// finds all of its handles parked; the oldest is closed beyond that.
+constexpr size_t kMaxParked = 16;
+// Frames discarded from a handle taken back before it counts as fresh. A
+// handle parked for a scan interval holds a few dozen at most; the bound only
+// stops a flooded interface from holding the open forever.
+constexpr int kMaxDiscarded = 100000;
+constexpr auto kMaxParkedTime = std::chrono::seconds(1);
 
 struct PcapHandle {
     pcap_t* pcap;
     int selectableFd; // -1 when the library offers none
+    std::string name;
 };
+
+void closeHandle(void* handle) {
+    auto* h = static_cast<PcapHandle*>(handle);
+    pcap_close(h->pcap);
+    delete h;
+}
+
+// The calling thread's network namespace (its inode), 0 when unknown. Test
+// harnesses open interfaces of the same name in several namespaces.
+ino_t currentNetNamespace() {
+    struct stat info;
+    if (stat("/proc/thread-self/ns/net", &info) == 0 || stat("/proc/self/ns/net", &info) == 0)
+        return info.st_ino;
+    return 0;
+}
 
 // Reads the interface's hardware address record; false when the interface
 // does not exist or the name does not fit.
@@ -111,7 +137,66 @@ bool PcapDriver::enumerate(std::vector<DriverInterface>& out) {
         out.push_back({entry->name, deriveInterfaceDescription(description, entry->name)});
     }
     pcap_freealldevs(list);
+    const ino_t here = currentNetNamespace();
+    closeParked([&](const Parked& p) {
+        if (p.netNamespace != here)
+            return false;
+        bool listed = std::any_of(out.begin(), out.end(),
+                                  [&](const DriverInterface& i) { return i.name == p.name; });
+        return !listed || if_nametoindex(p.name.c_str()) != p.interfaceIndex;
+    });
     return true;
+}
+
+PcapDriver::~PcapDriver() {
+    closeParked([](const Parked&) { return true; });
+}
+
+size_t PcapDriver::parkedCount() {
+    std::lock_guard<std::mutex> hold(parkedLock_);
+    return parked_.size();
+}
+
+template <typename Stale> void PcapDriver::closeParked(Stale stale) {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> hold(parkedLock_);
+    auto keep = std::stable_partition(parked_.begin(), parked_.end(), [&](const Parked& p) {
+        return !stale(p) && now - p.since <= kMaxParkedTime;
+    });
+    for (auto p = keep; p != parked_.end(); ++p)
+        closeHandle(p->handle);
+    parked_.erase(keep, parked_.end());
+}
+
+void* PcapDriver::takeBackParked(const std::string& name) {
+    const unsigned index = if_nametoindex(name.c_str());
+    const ino_t here = currentNetNamespace();
+    closeParked([](const Parked&) { return false; });
+    if (index == 0 || here == 0)
+        return nullptr;
+    void* handle = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(parkedLock_);
+        auto found = std::find_if(parked_.begin(), parked_.end(), [&](const Parked& p) {
+            return p.name == name && p.interfaceIndex == index && p.netNamespace == here;
+        });
+        if (found == parked_.end())
+            return nullptr;
+        handle = found->handle;
+        parked_.erase(found);
+    }
+    // What arrived while it was parked would not be there on a fresh open.
+    auto* h = static_cast<PcapHandle*>(handle);
+    std::vector<uint8_t> frame;
+    for (int n = 0; n < kMaxDiscarded; ++n) {
+        int got = dispatchOne(h->pcap, frame);
+        if (got == 0)
+            return handle;
+        if (got < 0)
+            break; // the socket no longer reads (interface down or gone)
+    }
+    closeHandle(handle);
+    return nullptr;
 }
 
 bool PcapDriver::readMac(const std::string& name, uint8_t mac[6]) {
@@ -124,6 +209,8 @@ bool PcapDriver::readMac(const std::string& name, uint8_t mac[6]) {
 
 void* PcapDriver::open(const std::string& name, std::string& error, bool& permissionDenied) {
     permissionDenied = false;
+    if (void* handle = takeBackParked(name))
+        return handle;
     char errorText[PCAP_ERRBUF_SIZE] = {};
     pcap_t* pcap = pcap_create(name.c_str(), errorText);
     if (pcap == nullptr) {
@@ -161,15 +248,26 @@ void* PcapDriver::open(const std::string& name, std::string& error, bool& permis
         pcap_close(pcap);
         return nullptr;
     }
-    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap)};
+    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap), name};
 }
 
 void PcapDriver::close(void* handle) {
     auto* h = static_cast<PcapHandle*>(handle);
     if (h == nullptr)
         return;
-    pcap_close(h->pcap);
-    delete h;
+    closeParked([](const Parked&) { return false; });
+    Parked p{h->name, if_nametoindex(h->name.c_str()), currentNetNamespace(), handle,
+             std::chrono::steady_clock::now()};
+    if (p.interfaceIndex == 0 || p.netNamespace == 0) {
+        closeHandle(handle);
+        return;
+    }
+    std::lock_guard<std::mutex> hold(parkedLock_);
+    if (parked_.size() >= kMaxParked) {
+        closeHandle(parked_.front().handle);
+        parked_.erase(parked_.begin());
+    }
+    parked_.push_back(std::move(p));
 }
 
 bool PcapDriver::send(void* handle, const uint8_t* bytes, size_t length) {

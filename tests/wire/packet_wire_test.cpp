@@ -19,6 +19,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "network/model.h"
@@ -68,10 +69,12 @@ uint16_t etherTypeOf(const Frame& f) {
 // used from the test's thread.
 class RawSocket {
   public:
-    RawSocket(NetnsPair& net, NetnsPair::Side side) {
+    // On the side's veth end, or on `ifname` inside the side's namespace.
+    RawSocket(NetnsPair& net, NetnsPair::Side side, const std::string& ifname = "") {
         net.runIn(side, [&] {
             fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-            ifindex_ = static_cast<int>(if_nametoindex(net.ifName(side).c_str()));
+            const std::string name = ifname.empty() ? net.ifName(side) : ifname;
+            ifindex_ = static_cast<int>(if_nametoindex(name.c_str()));
             if (fd_ < 0 || ifindex_ == 0)
                 return;
             sockaddr_ll addr{};
@@ -357,6 +360,59 @@ TEST_F(PacketWire, IdleTakeWaitsForTheReadTimeOutWithoutBlocking) {
     EXPECT_GE(elapsed.count(), kTakes * 9 / 10);
     EXPECT_LT(elapsed.count(), 20000);
     driver.close(handle);
+}
+
+// Every scan closes and reopens its interfaces; the driver keeps the handle
+// for the reopen. It must still behave as a fresh open: nothing that arrived
+// in between, and never a handle of an interface that was replaced.
+TEST_F(PacketWire, AnInterfaceOpenedAgainRightAfterItsCloseIsAFreshOpen) {
+    RawSocket far(*net, NetnsPair::Plc);
+    ASSERT_TRUE(far.ok());
+    void* first = openHost();
+    ASSERT_NE(nullptr, first);
+    driver.close(first);
+    EXPECT_EQ(1u, driver.parkedCount());
+
+    Frame whileClosed = makeFrame(kHostMac, kPlcMac, kEtherTypeAv, 60, 40);
+    ASSERT_TRUE(far.send(whileClosed));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // it has arrived
+    void* again = openHost();
+    ASSERT_NE(nullptr, again);
+    EXPECT_EQ(first, again) << "the parked handle is taken back";
+    EXPECT_EQ(0u, driver.parkedCount());
+    Frame afterOpen = makeFrame(kHostMac, kPlcMac, kEtherTypeAv, 60, 41);
+    ASSERT_TRUE(far.send(afterOpen));
+    EXPECT_EQ(std::vector<Frame>{afterOpen}, takeFrames(again, 1, 2000));
+    driver.close(again);
+
+    // The interface is renamed away and a new one takes its name: the parked
+    // handle (bound to the old one) is closed and the open is a real one.
+    const std::string name = net->ifName(NetnsPair::Host);
+    ASSERT_EQ(0, net->ip(NetnsPair::Host, {"link", "set", "dev", name, "down"}));
+    ASSERT_EQ(0, net->ip(NetnsPair::Host, {"link", "set", "dev", name, "name", "hyold"}));
+    ASSERT_TRUE(net->addLocalVeth(NetnsPair::Host, name, "hynew"));
+    RawSocket newPeer(*net, NetnsPair::Host, "hynew");
+    ASSERT_TRUE(newPeer.ok());
+    net->runIn(NetnsPair::Host, [&] {
+        std::vector<DriverInterface> listed;
+        ASSERT_TRUE(driver.enumerate(listed));
+    });
+    EXPECT_EQ(0u, driver.parkedCount()) << "the replaced interface's handle is closed";
+    void* fresh = openHost();
+    ASSERT_NE(nullptr, fresh);
+    Frame onNew = makeFrame(kHostMac, kPlcMac, kEtherTypeHp10, 60, 42);
+    ASSERT_TRUE(newPeer.send(onNew));
+    EXPECT_EQ(std::vector<Frame>{onNew}, takeFrames(fresh, 1, 2000));
+
+    // A handle nobody opens again is closed after a second.
+    driver.close(fresh);
+    EXPECT_EQ(1u, driver.parkedCount());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    net->runIn(NetnsPair::Host, [&] {
+        std::vector<DriverInterface> listed;
+        ASSERT_TRUE(driver.enumerate(listed));
+    });
+    EXPECT_EQ(0u, driver.parkedCount());
 }
 
 TEST_F(PacketWire, OpenWithoutCaptureRightsReportsPermission) {
