@@ -31,6 +31,10 @@ struct PcapHandle {
     pcap_t* pcap;
     int selectableFd; // -1 when the library offers none
     std::string name;
+    // Where it was opened: a parked handle is only taken back by an open of
+    // the same interface in the same namespace.
+    unsigned interfaceIndex;
+    ino_t netNamespace;
 };
 
 void closeHandle(void* handle) {
@@ -248,7 +252,8 @@ void* PcapDriver::open(const std::string& name, std::string& error, bool& permis
         pcap_close(pcap);
         return nullptr;
     }
-    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap), name};
+    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap), name, if_nametoindex(name.c_str()),
+                          currentNetNamespace()};
 }
 
 void PcapDriver::close(void* handle) {
@@ -256,8 +261,7 @@ void PcapDriver::close(void* handle) {
     if (h == nullptr)
         return;
     closeParked([](const Parked&) { return false; });
-    Parked p{h->name, if_nametoindex(h->name.c_str()), currentNetNamespace(), handle,
-             std::chrono::steady_clock::now()};
+    Parked p{h->name, h->interfaceIndex, h->netNamespace, handle, std::chrono::steady_clock::now()};
     if (p.interfaceIndex == 0 || p.netNamespace == 0) {
         closeHandle(handle);
         return;
