@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "mme_frames.h"
+#include "fake_device.h"
 
 namespace {
 
@@ -150,6 +150,186 @@ TEST_F(Decode, EveryRowDecodesAtItsMinimumLength) {
         EXPECT_EQ(std::memcmp(reply.destination, kHostMac, 6), 0);
         EXPECT_EQ(std::memcmp(reply.source, kDeviceMac, 6), 0);
     }
+}
+
+// Every row at exactly its minimum length, in a buffer of exactly that many
+// bytes (so a sanitizer build catches any read past it): each field the row
+// decodes comes from the bytes that arrived, and every field that would lie
+// beyond the frame reads as zero. Short frames from a real network are not
+// padded to 64 bytes.
+TEST_F(Decode, EveryRowDecodesAtItsExactMinimumLength) {
+    struct Exact {
+        uint16_t mmtype;
+        uint32_t length;
+        void (*check)(const PlcReply& r);
+    };
+    const Exact rows[] = {
+        {0xA001, 88,
+         [](const PlcReply& r) {
+             EXPECT_EQ(r.status, traced(20));
+             expectCopied(r, 0, 21, 66); // the text ends at the frame's byte 86
+             EXPECT_EQ(r.data[66], 0);
+             EXPECT_EQ(r.dataLength, 67u);
+         }},
+        {0xA00D, 22, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA01D, 21, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA029, 22, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA031, 20, // no minimum: the header alone
+         [](const PlcReply& r) {
+             for (size_t i = 0; i < 46; ++i)
+                 ASSERT_EQ(r.data[i], 0) << "data[" << i << "]";
+             EXPECT_EQ(r.status, 0);
+             EXPECT_EQ(r.dataLength, 43u); // selector 0, read as zero
+         }},
+        {0xA035, 28,
+         [](const PlcReply& r) {
+             expectCopied(r, 0, 21, 7);
+             EXPECT_EQ(r.data[7], 0);
+         }},
+        {0xA036, 51,
+         [](const PlcReply& r) {
+             expectCopied(r, 0, 21, 29);
+             // traced(34) = 0xF1: low bits 1, so no long part.
+             EXPECT_EQ(r.data[165], 0x01);
+             EXPECT_EQ(r.data[166], 0xF0);
+             EXPECT_EQ(r.data[29], 0);
+             EXPECT_EQ(r.data[167], 0);
+         }},
+        {0xA039, 33,
+         [](const PlcReply& r) {
+             EXPECT_EQ(r.data[0], traced(20));
+             expectCopied(r, 1, 21, 12);
+             EXPECT_EQ(r.data[13], 0);
+             EXPECT_EQ(r.status, 0);
+             EXPECT_EQ(r.dataLength, 1505u);
+         }},
+        {0xA051, 21, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA055, 86,
+         [](const PlcReply& r) {
+             expectCopied(r, 0, 21, 65);
+             EXPECT_EQ(r.data[65], 0);
+         }},
+        {0xA059, 22,
+         [](const PlcReply& r) {
+             EXPECT_EQ(r.data[0], traced(20));
+             EXPECT_EQ(r.data[1], traced(21)); // announces 150 bytes; none arrived
+             EXPECT_EQ(r.data[2], 0);
+             EXPECT_EQ(r.data[151], 0);
+         }},
+        {0xA05D, 21, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA062, 21,
+         [](const PlcReply& r) {
+             EXPECT_EQ(r.data[0], traced(20));
+             EXPECT_EQ(r.data[1], 0);
+             auto response = emitPending();
+             ASSERT_GE(response.size(), 21u);
+             EXPECT_EQ(le16At(response, 15), 0xA063);
+             EXPECT_EQ(response[20], 0) << "decoded: answered with 0";
+         }},
+        {0xA06D, 20,
+         [](const PlcReply& r) {
+             EXPECT_EQ(r.status, 0);
+             EXPECT_EQ(r.data[0], 0);
+             EXPECT_EQ(r.data[1], 0);
+         }},
+        {0xA071, 603,
+         [](const PlcReply& r) {
+             expectCopied(r, 0, 21, 582);
+             EXPECT_EQ(r.data[582], 0);
+         }},
+        {0xA07D, 21, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+        {0xA091, 606,
+         [](const PlcReply& r) {
+             expectCopied(r, 0, 21, 585);
+             EXPECT_EQ(r.data[585], 0);
+         }},
+        {0xA095, 21, [](const PlcReply& r) { EXPECT_EQ(r.status, traced(20)); }},
+    };
+    for (const Exact& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << row.mmtype);
+        resetPlcapi();
+        auto f = tracedFrame(row.mmtype, row.length);
+        ASSERT_EQ(f.size(), row.length);
+        ASSERT_EQ(decode(f, reply), 0);
+        EXPECT_EQ(reply.mmtype, row.mmtype);
+        EXPECT_EQ(std::memcmp(reply.source, kDeviceMac, 6), 0);
+        row.check(reply);
+    }
+}
+
+// The rows of a running transfer at exactly their minimum length: a write
+// module or write memory confirmation of 29 bytes moves the write on, one of
+// 28 is refused and leaves the block in flight; a read module confirmation is
+// taken when its chunk ends at the frame's last byte, refused one byte
+// shorter, and a 36-byte failure asks for the chunk again.
+TEST_F(Decode, TransferRowsAtTheirExactMinimumLength) {
+    auto firmware = makeNvmImage({{0x00200000, patternBytes(2956, 1), 0x11111111, 0x22222222}});
+    auto pib = makeValidPib33();
+    for (uint32_t options : {0x23u, 0x00u}) { // module mode, memory mode
+        SCOPED_TRACE(testing::Message() << "options " << std::hex << options);
+        resetPlcapi();
+        ASSERT_EQ(plcapi_StartImageWrite(kHostMac, kDeviceMac,
+                                         static_cast<uint32_t>(firmware.size()), firmware.data(),
+                                         static_cast<uint32_t>(pib.size()), pib.data(), options),
+                  0);
+        FakeDevice device;
+        auto block = emitPending();
+        auto confirmation = device.answer(block);
+        ASSERT_EQ(le16At(confirmation, 15), options ? 0xA021 : 0xA005);
+        auto cut = confirmation;
+        cut.resize(28);
+        errno = 0;
+        EXPECT_EQ(decode(cut, reply), -1);
+        EXPECT_EQ(errno, ERANGE);
+        EXPECT_TRUE(emitPending().empty()) << "nothing moved on";
+        confirmation.resize(29);
+        ASSERT_EQ(decode(confirmation, reply), 0);
+        EXPECT_EQ(reply.state, 1u);
+        auto next = emitPending();
+        ASSERT_FALSE(next.empty());
+        EXPECT_NE(next, block) << "the next block, not a resend";
+    }
+
+    // A parameter block of 8 bytes whose length field (bytes 4-5) says 8.
+    const std::vector<uint8_t> chunk = {1, 2, 3, 4, 8, 0, 7, 9};
+    auto readConfirmation = [&](uint8_t status, size_t length) {
+        auto c = mmeFrame(0xA025, 36 + chunk.size(), kHostMac, kDeviceMac);
+        c[20] = status;
+        c[24] = 2;
+        c[26] = static_cast<uint8_t>(chunk.size());
+        putLe32At(c, 32, testChecksum32(chunk.data(), chunk.size() / 4));
+        std::memcpy(&c[36], chunk.data(), chunk.size());
+        c.resize(length);
+        return c;
+    };
+    resetPlcapi();
+    ASSERT_EQ(plcapi_StartModuleRead(kHostMac, kDeviceMac, 2), 0);
+    auto request = emitPending();
+    ASSERT_FALSE(request.empty());
+    plcSequence.retries = 3;
+
+    errno = 0;
+    EXPECT_EQ(decode(readConfirmation(0, 35), reply), -1);
+    EXPECT_EQ(errno, EFAULT);
+    EXPECT_EQ(plcSequence.retries, 3u) << "a cut frame uses no resend";
+
+    ASSERT_EQ(decode(readConfirmation(1, 36), reply), 0);
+    EXPECT_EQ(reply.status, 1);
+    EXPECT_EQ(reply.state, 1u);
+    EXPECT_EQ(emitPending(), request) << "a failure of 36 bytes asks again";
+    EXPECT_EQ(plcSequence.retries, 2u);
+
+    // The chunk's last byte cut off: not taken, asked for again.
+    ASSERT_EQ(decode(readConfirmation(0, 36 + chunk.size() - 1), reply), 0);
+    EXPECT_EQ(reply.valid, 0);
+    EXPECT_EQ(reply.status, ERANGE);
+    EXPECT_EQ(emitPending(), request);
+
+    ASSERT_EQ(decode(readConfirmation(0, 36 + chunk.size()), reply), 0);
+    EXPECT_EQ(reply.valid, 1);
+    EXPECT_EQ(reply.state, 2u) << "the whole block arrived";
+    EXPECT_EQ(reply.dataLength, 9u + chunk.size());
+    EXPECT_EQ(std::memcmp(reply.data + 9, chunk.data(), chunk.size()), 0);
 }
 
 TEST_F(Decode, StatusOnlyRowsCarryTheDeviceStatus) {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits>
 #include <future>
+#include <limits>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
