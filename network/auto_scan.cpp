@@ -18,6 +18,8 @@ constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr int kScanLogLevel = 20;
 constexpr int kStep6Ticks = 2;
 
+bool inTick = false; // timerTick is running
+
 ManualScanTimer defaultTimer;
 ScanTimer* installedTimer = nullptr;
 DeviceListHooks hooks;
@@ -164,13 +166,14 @@ void timerTick() {
     // event loop keeps the window timer firing. A tick never runs inside
     // another: a nested scan would close and reopen the interfaces under the
     // outer tick's drain. The outer tick goes on when the box is closed.
-    static bool inTick = false;
     if (busyFlag || inTick)
         return;
     inTick = true;
     struct Leave {
         ~Leave() { inTick = false; }
     } leave;
+    // The observer's local parameters probe may run once in this tick.
+    armLocalParametersProbe();
     drainResponses();
     ++scanTickCount;
     if (intervalTicks > 0 && scanTickCount >= intervalTicks) {
@@ -179,6 +182,10 @@ void timerTick() {
         cycleStep = 1;
     }
     runCycleStep();
+}
+
+bool timerTickRunning() {
+    return inTick;
 }
 
 void runCycleStep() {
@@ -264,6 +271,7 @@ void ageRemotes() {
 
 void resetAutoScan() {
     stopTimer();
+    inTick = false;
     timerId = 0;
     scanTickCount = 0;
     cycleStep = kCycleIdle;

@@ -60,6 +60,8 @@ bool startAutoScan(uint16_t intervalTicks, uint16_t misses, bool enabled);
 unsigned startTimer();
 void stopTimer();
 void timerTick();
+// True while timerTick runs (its drain, its step and the step's scan).
+bool timerTickRunning();
 // Sets busyFlag to !flag; returns !previous busyFlag. Pass 0 to suspend and
 // the returned value later to restore.
 int suspendAutoScan(int flag);

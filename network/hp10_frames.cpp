@@ -34,6 +34,10 @@ constexpr uint16_t kMmSetKey = 0xA050;
 // Nesting depth of the observer's local parameters probe: a probe runs
 // receives of its own, and a frame seen inside it never starts another.
 int probeDepth = 0;
+// The probe already ran on the interface since the last armLocalParametersProbe.
+bool probeSpent[kMaxInterfaces] = {};
+// The scan's HomePlug 1.0 discovery is receiving (DiscoveryProbeScope).
+bool discoveryReceiving = false;
 
 bool isBroadcast(const uint8_t* mac) {
     return macEqual(mac, kBroadcast);
@@ -542,8 +546,12 @@ bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length) {
         state.localPresent = 0;
         return self;
     }
-    if (probeDepth > 0)
+    // The probe waits up to 162 ms and swallows every frame it sees. While
+    // another exchange holds busyFlag those frames are that exchange's
+    // confirmations; and a tick that probed once has the block on its way.
+    if (probeDepth > 0 || probeSpent[i] || (busyFlag && !discoveryReceiving))
         return self;
+    probeSpent[i] = true;
     // The probe receives frames of its own into the shared buffer that `frame`
     // points into; keep this frame and hand it back afterwards.
     std::vector<uint8_t> saved(frame, frame + length);
@@ -554,6 +562,17 @@ bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length) {
 
 void installNetworkHooks() {
     setLocalDeviceObserver(observeLocalDevice);
+}
+
+void armLocalParametersProbe() {
+    std::memset(probeSpent, 0, sizeof probeSpent);
+}
+
+DiscoveryProbeScope::DiscoveryProbeScope() : previous_(discoveryReceiving) {
+    discoveryReceiving = true;
+}
+DiscoveryProbeScope::~DiscoveryProbeScope() {
+    discoveryReceiving = previous_;
 }
 
 // ---- Exchanges with waits ------------------------------------------------------------
@@ -732,5 +751,7 @@ int setTurboKey(const uint8_t key[8]) {
 
 void resetHp10Frames() {
     probeDepth = 0;
+    armLocalParametersProbe();
+    discoveryReceiving = false;
     installNetworkHooks();
 }

@@ -109,6 +109,24 @@ bool dispatchHp10(const uint8_t* frame, uint32_t length);
 bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length);
 // Installs observeLocalDevice as the packet interface's observer.
 void installNetworkHooks();
+// The observer's local parameters probe (a statistics answer from the local
+// device starts it) takes every frame its nested receives see. It runs at most
+// once per interface between two calls of this function (the timer calls it at
+// the start of every tick, a scan outside the timer at its start), and never
+// while busyFlag is set, unless the scan's own discovery is the one receiving.
+void armLocalParametersProbe();
+// While one exists, the observer's probe may run though busyFlag is set: the
+// scan's HomePlug 1.0 discovery, not another exchange, is waiting for frames.
+class DiscoveryProbeScope {
+  public:
+    DiscoveryProbeScope();
+    ~DiscoveryProbeScope();
+    DiscoveryProbeScope(const DiscoveryProbeScope&) = delete;
+    DiscoveryProbeScope& operator=(const DiscoveryProbeScope&) = delete;
+
+  private:
+    bool previous_;
+};
 
 // ---- Exchanges with waits ----------------------------------------------------------
 // Clears turboLocalAnswered, asks for the Turbo version, drains for 100 ms.

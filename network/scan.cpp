@@ -220,6 +220,13 @@ bool discoverLocalTurbo() {
 
 bool discoverLocalHp10() {
     bool any = false;
+    // The observer's probe fetches the parameters block of each local device
+    // found here, also when the scan runs inside a busy operation. A scan
+    // outside the timer probes each interface once; inside a tick, the tick's
+    // one probe per interface is all there is.
+    DiscoveryProbeScope discovery;
+    if (!timerTickRunning())
+        armLocalParametersProbe();
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i) {
         for (uint32_t k = 0; k < 3; ++k) {
             const uint8_t* local = scanStates[i].localMac;

@@ -5,6 +5,7 @@
 // length in a step shows as a difference in that step's frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include "network/auto_scan.h"
+#include "network/hp10_frames.h"
 #include "network/model.h"
+#include "network/scan.h"
 #include "packet/memory_wire.h"
 #include "packet/packet.h"
 #include "sim/network.h"
@@ -208,6 +211,80 @@ TEST_F(CycleRequests, Hp10CycleWithoutTheStoredCopy) {
     step4.push_back(turboRequest(kBcast, 0x10));
     expectStep(4, step4);
     expectStep(5, {localParameters(16)});
+}
+
+// A statistics answer of the local adapter, class HomePlug 1.0, to the host.
+Bytes localStatisticsAnswer(const sim::Mac& local) {
+    return frame(kHost, local, 0x887B, {1, 0x1A, 187, 3}, 17 + 187);
+}
+
+size_t countOf(const Frames& frames, const Bytes& wanted) {
+    return static_cast<size_t>(std::count(frames.begin(), frames.end(), wanted));
+}
+
+// The observer's parameters probe runs at most once per tick: a statistics
+// answer of the local adapter that arrives just before step 7 is probed in the
+// drain, and the scan of that same tick does not probe again.
+TEST_F(CycleRequests, ObserverProbeRunsAtMostOncePerTick) {
+    addLocal(sim::Station::hp10(kHpLocal));
+    net.addStation(sim::Station::hp10(kHpRemote1));
+    ASSERT_TRUE(startAutoScan(20, 3, true));
+    const sim::Mac local = mac(kHpLocal);
+    for (int n = 0; n < 7; ++n) // steps 1 to 6 (two ticks)
+        tick();
+    ASSERT_EQ(7, cycleStep);
+    // A late (or repeated) statistics answer, waiting at the tick's start.
+    bench.wire.deliver(0, localStatisticsAnswer(local));
+    expectStep(7, {localParameters(0), localParameters(0), localParameters(0),
+                   avRequest(kMgmt, 0xA000), turboRequest(kBcast, 0x10), networkStatistics(local)});
+    EXPECT_EQ(1, currentScanState().localPresent) << "the scan still finds the adapter";
+    EXPECT_EQ(1, currentScanState().paramsValid);
+
+    // The next tick may probe again.
+    bench.wire.deliver(0, localStatisticsAnswer(local));
+    expectFrames("idle tick", {localParameters(0), localParameters(0), localParameters(0)}, tick());
+
+    // A scan outside the timer (the Scan button) probes once per interface.
+    Frames sent;
+    size_t mark = bench.wire.sent.size();
+    ASSERT_TRUE(scanNetwork());
+    for (size_t k = mark; k < bench.wire.sent.size(); ++k)
+        sent.push_back(bench.wire.sent[k].frame);
+    EXPECT_EQ(3u, countOf(sent, localParameters(0)));
+}
+
+// While another exchange holds the busy flag, a statistics answer of the local
+// adapter does not start the probe: its nested receives would swallow that
+// exchange's confirmation. Here the statistics answer of step 3 is still
+// waiting when the user hands a key to a remote adapter.
+TEST_F(CycleRequests, ObserverProbeWaitsWhileAnotherExchangeIsBusy) {
+    addLocal(sim::Station::hp10(kHpLocal));
+    sim::Station& target = net.addStation(sim::Station::hp10(kHpRemote1));
+    target.setDevicePassword("QRSTUVWXYZABCDEF");
+    ASSERT_TRUE(startAutoScan(20, 3, true));
+    tick();
+    tick();
+    expectStep(3, {networkStatistics(kHost)});
+
+    const sim::Hp10Key dek = sim::hp10KeyOf("QRSTUVWXYZABCDEF");
+    const sim::Hp10Key nek = sim::hp10KeyOf("Potting shed");
+    uint8_t to[6];
+    std::memcpy(to, kBcast.data(), 6);
+    size_t mark = bench.wire.sent.size();
+    uint32_t start = bench.clock.tickCount();
+    int code = 0;
+    {
+        BusyScope busy; // as every key operation runs
+        code = sendEncryptedKey(to, dek.data(), nek.data());
+    }
+    EXPECT_EQ(2, code) << "the remote adapter's confirmation was taken";
+    EXPECT_EQ(0, std::memcmp(to, mac(kHpRemote1).data(), 6));
+    EXPECT_LT(bench.clock.tickCount() - start, 100u);
+    ASSERT_EQ(mark + 1, bench.wire.sent.size()) << "only the key frame went out";
+    EXPECT_EQ(0x14, bench.wire.sent[mark].frame[15]);
+    EXPECT_EQ(nek, target.nek());
+    // The observer still took the answer as a sign of the local adapter.
+    EXPECT_EQ(1, currentScanState().localPresent);
 }
 
 // HomePlug Turbo: no local parameters requests at all; step 3 asks the local
