@@ -105,6 +105,15 @@ void versionText(const uint8_t* frame, char* out, size_t size) {
         std::snprintf(out, size, "Version %d.%d", frame[24], frame[25]);
 }
 
+// The interface the frame being handled arrived on. A Turbo answer belongs to
+// that interface's network: discovery probes one interface after another,
+// and a late answer from the previous one must not be taken for the local
+// device of the one probed now.
+int arrivalInterface() {
+    return lastRxInterface >= 0 && lastRxInterface < kMaxInterfaces ? lastRxInterface
+                                                                    : currentInterface;
+}
+
 // Turbo version answer (vendor code 0x10). Needs bytes up to 26.
 bool handleTurboVersion(const uint8_t* frame, uint32_t length) {
     if (length < 27)
@@ -116,8 +125,9 @@ bool handleTurboVersion(const uint8_t* frame, uint32_t length) {
     size_t next = readPrefixedText(frame, length, 26, vendor, sizeof vendor);
     readPrefixedText(frame, length, next, product, sizeof product);
     const uint8_t* source = frame + 6;
+    const int arrived = arrivalInterface();
     if (frame[21] & 0x01) {
-        RemoteDevice* slot = findRemote(source);
+        RemoteDevice* slot = findRemoteOn(arrived, source);
         if (slot == nullptr)
             return true;
         slot->active = 1;
@@ -129,7 +139,12 @@ bool handleTurboVersion(const uint8_t* frame, uint32_t length) {
         copyText(slot->vendor, vendor);
         copyText(slot->product, product);
     } else {
-        std::memcpy(scanStates[currentInterface].localMac, source, kMacLength);
+        std::memcpy(scanStates[arrived].localMac, source, kMacLength);
+        // The answered flag and the texts describe the local device of the
+        // interface being probed; another interface's answer only names its
+        // own local device.
+        if (arrived != currentInterface)
+            return true;
         turboLocalAnswered = 1;
         copyText(turboVersion, version);
         copyText(turboVendor, vendor);
@@ -146,7 +161,7 @@ void handleTurboStationStats(const uint8_t* frame, uint32_t length) {
         size_t off = kTurboStatsFirst + j * kTurboStatsEntrySize;
         if (off + kTurboStatsEntrySize > length)
             break;
-        RemoteDevice* slot = findRemote(frame + off);
+        RemoteDevice* slot = findRemoteOn(arrivalInterface(), frame + off);
         if (slot == nullptr)
             continue;
         const uint16_t raw[3] = {be16(frame + off + 6), 0, 0};

@@ -170,9 +170,13 @@ const char* className(int interfaceIndex) {
 }
 
 RemoteDevice* findRemote(const uint8_t* mac) {
-    if (!macIsSet(mac))
+    return findRemoteOn(currentInterface, mac);
+}
+
+RemoteDevice* findRemoteOn(int i, const uint8_t* mac) {
+    if (i < 0 || i >= kMaxInterfaces || !macIsSet(mac))
         return nullptr;
-    for (RemoteDevice& slot : networkRecords[currentInterface].remotes)
+    for (RemoteDevice& slot : networkRecords[i].remotes)
         if (macEqual(slot.mac, mac))
             return &slot;
     return nullptr;

@@ -207,6 +207,8 @@ const char* className(int interfaceIndex);
 const char* deviceClassName(int32_t deviceClass);
 
 RemoteDevice* findRemote(const uint8_t* mac);
+// The slot holding `mac` among the remote slots of interface i.
+RemoteDevice* findRemoteOn(int i, const uint8_t* mac);
 int findDeviceEntry(const uint8_t* mac);          // 1-based, 0 when absent
 int findDeviceEntryByName(const char* name);      // 1-based, 0 when absent
 int findDeviceEntryByAvKey(const uint8_t* key16); // 1-based; copies keyLabel to matchedKeyLabel

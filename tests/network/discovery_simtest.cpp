@@ -504,6 +504,47 @@ TEST_F(TurboSim, DefaultKeyAndTurboTexts) {
     EXPECT_EQ(60.0, +r->stats.rate);
 }
 
+// Two interfaces, a Turbo adapter on each; the second one answers its probe
+// late, while the scan reads the first one's key. Its answer names the second
+// interface's adapter: the selected interface keeps its own adapter's MAC and
+// texts.
+TEST_F(DiscoverySim, LateTurboAnswerOfAnotherInterfaceIsCreditedToThatInterface) {
+    const char* const first = "00:04:87:00:01:10";
+    const char* const second = "00:04:87:00:02:10";
+    sim::Station a = sim::Station::turbo(first);
+    a.local = true;
+    a.vendor = "Eastfield";
+    port(kHostA).addStation(std::move(a));
+    sim::Station b = sim::Station::turbo(second);
+    b.local = true;
+    b.vendor = "Westbank";
+    sim::Fault late;
+    late.kind = sim::Fault::Kind::Delay;
+    late.match = 0x10002; // the Turbo vendor request
+    late.count = 1;
+    late.ms = 150; // past its interface's 100 ms probe
+    b.faults.push_back(late);
+    port(kHostB).addStation(std::move(b));
+
+    ASSERT_TRUE(scanNetwork());
+    EXPECT_EQ(LocalFamily::Turbo, lastScanFamily());
+    EXPECT_EQ(1, localIsTurbo);
+    EXPECT_TRUE(keyIs(scanStates[0].localMac, mac(first).data(), 6));
+    EXPECT_TRUE(keyIs(networkRecords[0].localMac, mac(first).data(), 6));
+    EXPECT_STREQ("Eastfield", turboVendor);
+    EXPECT_TRUE(keyIs(scanStates[1].localMac, mac(second).data(), 6));
+    EXPECT_EQ(0, +scanStates[1].localPresent) << "its probe had no answer in time";
+    ASSERT_EQ(1, deviceCount);
+    EXPECT_TRUE(keyIs(deviceTable[0].mac, mac(first).data(), 6));
+    EXPECT_STREQ("HomePlug", networkRecords[0].keyLabel);
+
+    // The next scan finds both adapters, each on its own interface.
+    ASSERT_TRUE(scanNetwork());
+    EXPECT_EQ(1, +scanStates[1].localPresent);
+    EXPECT_TRUE(keyIs(networkRecords[0].localMac, mac(first).data(), 6));
+    EXPECT_TRUE(keyIs(networkRecords[1].localMac, mac(second).data(), 6));
+}
+
 TEST_F(TurboSim, PrivateKeyIsUnknown) {
     sim::Hp10Key key = sim::hp10KeyOf("Boathouse");
     addNetwork(&key);

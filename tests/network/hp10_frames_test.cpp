@@ -414,6 +414,47 @@ TEST_F(Hp10Test, TurboVersionAnswers) {
     EXPECT_STREQ("Turbo Adapter", turboProduct);
 }
 
+// Turbo answers belong to the interface they arrived on, whichever interface
+// is current: a version answer names that interface's local device (and only
+// an answer on the current interface counts as the probed device's), a remote
+// answer and station statistics fill that interface's slots.
+TEST_F(Hp10Test, TurboAnswersAreCreditedToTheInterfaceTheyArrivedOn) {
+    const uint8_t other[6] = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x20};
+    std::memcpy(scanStates[0].localMac, kLocal, 6);
+    copyText(turboVendor, "Current");
+    lastRxInterface = 1; // the frames below arrived on interface 1
+    ASSERT_EQ(0, currentInterface);
+
+    EXPECT_TRUE(handle(turboVersionAnswer(other, false, 0, 1, 4, "Elsewhere", "Box")));
+    EXPECT_TRUE(macEqual(other, scanStates[1].localMac));
+    EXPECT_TRUE(macEqual(kLocal, scanStates[0].localMac));
+    EXPECT_EQ(0, turboLocalAnswered);
+    EXPECT_STREQ("Current", turboVendor);
+
+    RemoteDevice& here = addRemote(0, kRemoteA, kTypeHp10);
+    RemoteDevice& there = networkRecords[1].remotes[0];
+    std::memcpy(there.mac, kRemoteA, 6);
+    there.deviceType = kTypeHp10;
+    handle(turboVersionAnswer(kRemoteA, true, 0, 2, 3, "Acme", "Box"));
+    EXPECT_EQ(kTypeTurbo, +there.deviceType);
+    EXPECT_STREQ("Acme", there.vendor);
+    EXPECT_EQ(kTypeHp10, +here.deviceType);
+    EXPECT_STREQ("", here.vendor);
+
+    Bytes data = {0x00, 0x04, 0x87, 0x98};
+    data.insert(data.end(), kRemoteA, kRemoteA + 6);
+    data.insert(data.end(), {0x00, 0xFC, 0, 0, 0, 0, 0, 0}); // raw 252: 6 Mbit/s
+    handle(answer(kHost, other, kEntryTurboVendor, 3 + 14, data));
+    EXPECT_EQ(6.0, +there.stats.rate);
+    EXPECT_EQ(0.0, +here.stats.rate);
+
+    // On the current interface the answer is the probed device's.
+    lastRxInterface = 0;
+    handle(turboVersionAnswer(kLocal, false, 0, 1, 4, "Morvanta", "Plug"));
+    EXPECT_EQ(1, turboLocalAnswered);
+    EXPECT_STREQ("Morvanta", turboVendor);
+}
+
 TEST_F(Hp10Test, TurboTextsAreCutAtTheFrameEndAnd79Characters) {
     std::string longText(120, 'x');
     Bytes f = turboVersionAnswer(kLocal, false, 0, 1, 1, longText, "P");
