@@ -513,6 +513,72 @@ TEST_F(Hp10Test, TurboReadAnswersFillFirmwareAndKey) {
     EXPECT_EQ(0, std::memcmp(hp10NetworkKey, kKey, 8));
 }
 
+// Each answer the HomePlug 1.0 and Turbo handling reads, at exactly the
+// length its fields need (in a buffer of that size), and one byte shorter:
+// what arrived is used, nothing past it is read.
+TEST_F(Hp10Test, AnswersAtTheirExactMinimumLengthAndOneByteShorter) {
+    auto cut = [](Bytes f, size_t n) {
+        f.resize(n);
+        return f;
+    };
+    // Parameters response (0x08): the 17-byte header is all it needs.
+    EXPECT_FALSE(handle(cut(answer(kHost, kRemoteA, kEntryParamsResponse, 0, {}), 16)));
+    EXPECT_EQ(nullptr, findRemote(kRemoteA));
+    EXPECT_TRUE(handle(cut(answer(kHost, kRemoteA, kEntryParamsResponse, 0, {}), 17)));
+    EXPECT_NE(nullptr, findRemote(kRemoteA));
+    // Key confirmation (0x06) and the Turbo read echo (0x12).
+    EXPECT_TRUE(handle(cut(answer(kHost, kRemoteA, kEntryKeyConfirm, 1, {0}), 17)));
+    EXPECT_TRUE(handle(cut(answer(kHost, kLocal, kEntryTurboRead, 1, {0x20}), 17)));
+
+    // Local parameters answer (0x19): kind at 17, the 50-byte block to byte 67.
+    scanStates[0].paramsValid = 1;
+    Bytes params = localParamsAnswer(kHost, kLocal, 1, 0x40);
+    ASSERT_EQ(68u, params.size());
+    handle(cut(params, 67));
+    EXPECT_EQ(0, localParamsCaptured);
+    handle(params);
+    EXPECT_EQ(1, localParamsCaptured);
+    EXPECT_EQ(0x40 + 49, localParamsBlock[49]);
+
+    // Turbo key answer (0x13, code 0x21): the key ends at byte 26.
+    Bytes key = {kTurboReadKey, 0x01};
+    key.insert(key.end(), kKey, kKey + 8);
+    Bytes keyAnswer = answer(kHost, kLocal, kEntryTurboReadAnswer, 10, key);
+    ASSERT_EQ(27u, keyAnswer.size());
+    handle(cut(keyAnswer, 26));
+    EXPECT_NE(0, std::memcmp(hp10NetworkKey, kKey, 8));
+    handle(keyAnswer);
+    EXPECT_EQ(0, std::memcmp(hp10NetworkKey, kKey, 8));
+
+    // Turbo version answer (0x02, code 0x10): needs the vendor length at 26.
+    // At 27 bytes the texts announced did not arrive and read as empty.
+    Bytes version = turboVersionAnswer(kLocal, false, 0, 3, 1, "Vendor", "Product");
+    EXPECT_FALSE(handle(cut(version, 26)));
+    EXPECT_EQ(0, turboLocalAnswered);
+    EXPECT_TRUE(handle(cut(version, 27)));
+    EXPECT_EQ(1, turboLocalAnswered);
+    EXPECT_STREQ("Version 3.1", turboVersion);
+    EXPECT_STREQ("", turboVendor);
+    EXPECT_STREQ(" ", turboProduct);
+
+    // Network statistics answer (0x1A): the class at 17; the local counters at
+    // 20-23 only when they arrived; a station entry only when all 12 bytes did.
+    RemoteDevice& r = addRemote(0, kRemoteA, kTypeHp10);
+    Bytes stats = statsAnswer(3, 0x0102, 0x0304, {{kRemoteA, 500}});
+    networkRecords[0].localStats.fails = 77;
+    EXPECT_TRUE(handle(cut(stats, 17))); // recognised, but no class byte: nothing read
+    EXPECT_EQ(77u, networkRecords[0].localStats.fails);
+    EXPECT_TRUE(handle(cut(stats, 23)));
+    EXPECT_EQ(0x0102u, networkRecords[0].localStats.fails);
+    EXPECT_EQ(0u, networkRecords[0].localStats.drops) << "byte 23 of the drops did not arrive";
+    handle(cut(stats, 24 + 12 - 1));
+    EXPECT_EQ(0.0, +r.stats.rate);
+    EXPECT_EQ(0x0304u, networkRecords[0].localStats.drops);
+    handle(cut(stats, 24 + 12));
+    EXPECT_EQ(13.0, +r.stats.rate);
+    EXPECT_EQ(4u, +r.stats.drops);
+}
+
 TEST_F(Hp10Test, UnknownAndTruncatedFramesAreNotRecognised) {
     EXPECT_FALSE(handle(answer(kHost, kLocal, 0x33, 0, {})));
     Bytes tiny = header(kHost, kLocal);
