@@ -232,6 +232,42 @@ TEST_F(HalyardctlSim, PublicPutsTheDevicesBackOnTheDefaultKey) {
     EXPECT_NE(std::string::npos, r.out.find("Public"));
 }
 
+// On a HomePlug 1.0 network the keys are 8-byte 1.0 keys and the public network
+// is the one of the password "HomePlug".
+class HalyardctlHp10Sim : public HalyardctlSim {
+  protected:
+    const char* scenario() const override { return "hp10.json"; }
+    static constexpr const char* kDesk = "00:04:87:00:00:10";
+    static constexpr const char* kKitchen = "00:04:87:00:00:11";
+    static constexpr const char* kHall = "00:04:87:00:00:12";
+};
+
+TEST_F(HalyardctlHp10Sim, SetKeyThenPublicOnAHomePlug10Network) {
+    Result r = run({"--json", "set-key", "--network-password", "Harbour Net", "--local",
+                    std::string(kKitchen) + "=QRSTUVWXYZABCDEF"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(sim::hp10KeyOf("Harbour Net"), station(kDesk).nek());
+    EXPECT_EQ(sim::hp10KeyOf("Harbour Net"), station(kKitchen).nek());
+    EXPECT_EQ(sim::defaultNek(), station(kHall).nek()); // not named
+
+    restartProgram();
+    // The device password was stored by the first run.
+    r = run({"--json", "public", "--local", kKitchen});
+    ASSERT_EQ(0, r.code) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ(true, doc["ok"]);
+    EXPECT_EQ(sim::defaultNek(), station(kDesk).nek());
+    EXPECT_EQ(sim::defaultNek(), station(kKitchen).nek());
+    EXPECT_EQ(sim::hp10KeyOf("HomePlug"), sim::defaultNek());
+
+    restartProgram();
+    r = run({"--json", "list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    doc = json::parse(r.out);
+    EXPECT_EQ("Public", doc["network"]) << r.out;
+    EXPECT_EQ(3u, doc["devices"].size()) << r.out; // the shed stays on its own network
+}
+
 // ---- add ----------------------------------------------------------------------------------------
 
 TEST_F(HalyardctlSim, AddBringsTheDeviceOntoTheNetworkAndNamesIt) {
