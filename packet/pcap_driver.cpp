@@ -43,6 +43,10 @@ void closeHandle(void* handle) {
     delete h;
 }
 
+const PcapHandle& openedAs(void* handle) {
+    return *static_cast<const PcapHandle*>(handle);
+}
+
 // The calling thread's network namespace (its inode), 0 when unknown. Test
 // harnesses open interfaces of the same name in several namespaces.
 ino_t currentNetNamespace() {
@@ -143,11 +147,12 @@ bool PcapDriver::enumerate(std::vector<DriverInterface>& out) {
     pcap_freealldevs(list);
     const ino_t here = currentNetNamespace();
     closeParked([&](const Parked& p) {
-        if (p.netNamespace != here)
+        const PcapHandle& h = openedAs(p.handle);
+        if (h.netNamespace != here)
             return false;
         bool listed = std::any_of(out.begin(), out.end(),
-                                  [&](const DriverInterface& i) { return i.name == p.name; });
-        return !listed || if_nametoindex(p.name.c_str()) != p.interfaceIndex;
+                                  [&](const DriverInterface& i) { return i.name == h.name; });
+        return !listed || if_nametoindex(h.name.c_str()) != h.interfaceIndex;
     });
     return true;
 }
@@ -172,17 +177,22 @@ template <typename Stale> void PcapDriver::closeParked(Stale stale) {
     parked_.erase(keep, parked_.end());
 }
 
+void PcapDriver::closeExpiredParked() {
+    closeParked([](const Parked&) { return false; });
+}
+
 void* PcapDriver::takeBackParked(const std::string& name) {
     const unsigned index = if_nametoindex(name.c_str());
     const ino_t here = currentNetNamespace();
-    closeParked([](const Parked&) { return false; });
+    closeExpiredParked();
     if (index == 0 || here == 0)
         return nullptr;
     void* handle = nullptr;
     {
         std::lock_guard<std::mutex> hold(parkedLock_);
         auto found = std::find_if(parked_.begin(), parked_.end(), [&](const Parked& p) {
-            return p.name == name && p.interfaceIndex == index && p.netNamespace == here;
+            const PcapHandle& h = openedAs(p.handle);
+            return h.name == name && h.interfaceIndex == index && h.netNamespace == here;
         });
         if (found == parked_.end())
             return nullptr;
@@ -260,9 +270,8 @@ void PcapDriver::close(void* handle) {
     auto* h = static_cast<PcapHandle*>(handle);
     if (h == nullptr)
         return;
-    closeParked([](const Parked&) { return false; });
-    Parked p{h->name, h->interfaceIndex, h->netNamespace, handle, std::chrono::steady_clock::now()};
-    if (p.interfaceIndex == 0 || p.netNamespace == 0) {
+    closeExpiredParked();
+    if (h->interfaceIndex == 0 || h->netNamespace == 0) {
         closeHandle(handle);
         return;
     }
@@ -271,7 +280,7 @@ void PcapDriver::close(void* handle) {
         closeHandle(parked_.front().handle);
         parked_.erase(parked_.begin());
     }
-    parked_.push_back(std::move(p));
+    parked_.push_back({handle, std::chrono::steady_clock::now()});
 }
 
 bool PcapDriver::send(void* handle, const uint8_t* bytes, size_t length) {

@@ -46,10 +46,7 @@ class PcapDriver : public PacketDriver {
 
   private:
     struct Parked {
-        std::string name;
-        unsigned interfaceIndex;
-        ino_t netNamespace;
-        void* handle;
+        void* handle; // knows its interface and namespace
         std::chrono::steady_clock::time_point since;
     };
     // A parked handle of `name` in the calling thread's namespace, drained of
@@ -58,6 +55,7 @@ class PcapDriver : public PacketDriver {
     // Closes the parked handles for which `stale` is true, and those parked
     // longer than a second.
     template <typename Stale> void closeParked(Stale stale);
+    void closeExpiredParked();
 
     std::mutex parkedLock_;
     std::vector<Parked> parked_;
