@@ -1,9 +1,11 @@
 #include "network/auto_scan.h"
 
 #include "diagnostics/scan_log.h"
+#include "network/cycle_consumers.h"
 #include "network/hp10_frames.h"
 #include "network/model.h"
 #include "network/scan.h"
+#include "platform/clock.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
 
@@ -64,6 +66,7 @@ void stepFinish() {
     scanNetwork();
     refreshDeviceList(7);
     setActionButtonsEnabled(true);
+    notifyCycleConsumers({currentInterface, tickCount()});
 }
 
 // The local adapter was lost part way through a cycle (the observer refused

@@ -5,6 +5,7 @@
 #include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "maintenance/hp10_upgrade.h"
+#include "network/cycle_consumers.h"
 #include "network/hp10_frames.h"
 #include "network/model.h"
 #include "network/scan.h"
@@ -23,6 +24,7 @@ void resetCore() {
     resetHp10Upgrade();
     resetHp10Frames();
     resetAutoScan();
+    resetCycleConsumers();
     resetScan();
     resetScanLog();
     resetSecurityState();
