@@ -19,7 +19,6 @@ constexpr size_t kParametersLogReadLimit = 64 * 1024;
 std::FILE* scanLog = nullptr;
 std::string logDirectory;
 
-
 // The standard 24-character date text of the current local time, with its newline.
 std::string dateText() {
     std::time_t now = std::time(nullptr);

@@ -127,9 +127,9 @@ TEST_F(VendorListTest, ResetEmptiesTheTable) {
 // was taken as a vendor whose name shows empty. A NUL ends the name; an empty
 // name is no vendor line, so the read stops there as at any other bad line.
 TEST_F(VendorListTest, NulByteEndsTheNameAndAnEmptyNameIsNoVendorLine) {
-    const char bytes[] = {'0', '0', '5', '0', 'C', '2', '\t', 'M',  'o', 'r', 'v', 'n', 'a', 't',
-                          '@', '\n', '0', '0', 'B', '1', 'e', '\0', 3,   'n', 'r', '5', '0', 'a',
-                          'l', '\n', '0', '0', '0', '4', '8', '7', '\t', 'L', 'a', 't', 'e', 'r'};
+    const char bytes[] = {'0', '0',  '5', '0', 'C', '2', '\t', 'M',  'o',  'r', 'v', 'n', 'a', 't',
+                          '@', '\n', '0', '0', 'B', '1', 'e',  '\0', 3,    'n', 'r', '5', '0', 'a',
+                          'l', '\n', '0', '0', '0', '4', '8',  '7',  '\t', 'L', 'a', 't', 'e', 'r'};
     EXPECT_EQ(1u, load(std::string(bytes, sizeof bytes)));
     EXPECT_EQ("Morvnat@", lookup(0x00, 0x50, 0xC2));
     EXPECT_EQ(kFallbackVendor, lookup(0x00, 0xB1, 0x0E));

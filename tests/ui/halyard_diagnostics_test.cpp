@@ -14,12 +14,12 @@
 #include <memory>
 
 #include "diagnostics/diagnostics_report.h"
+#include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "platform/host_info.h"
 #include "platform/messages.h"
-#include "diagnostics/scan_log.h"
 #include "platform/working_folder.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"

@@ -379,7 +379,7 @@ TEST_F(UpgradeUi, CancelInTheProgressDialogStopsTheWorkerAtABlockBoundary) {
     EXPECT_EQ("Cancelling upgrade process may destroy the device. Click OK to continue.", shown[2]);
     EXPECT_EQ("Warning....", messages.shown[2].caption);
     EXPECT_EQ(kUpgradeCancelledText, shown[3]); // said so, never "upgraded successfully"
-    EXPECT_EQ(1, afterUpgrades); // the rescan follows a cancelled upgrade too
+    EXPECT_EQ(1, afterUpgrades);                // the rescan follows a cancelled upgrade too
 }
 
 TEST_F(UpgradeUi, AvFileDialogCancelRestoresTheAutomaticScan) {
