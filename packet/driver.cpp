@@ -1,6 +1,6 @@
 #include "packet/driver.h"
 
-#include "packet/pcap_driver.h"
+#include "packet/helper_driver.h"
 
 // Classic BPF: load the EtherType at byte 12 and accept the whole frame when it
 // is the HomePlug 1.0 or the HomePlug AV EtherType; reject everything else.
@@ -21,8 +21,8 @@ PacketDriver* installedDriver = nullptr;
 PacketDriver& packetDriver() {
     if (installedDriver != nullptr)
         return *installedDriver;
-    static PcapDriver pcap;
-    return pcap;
+    static HelperDriver helper;
+    return helper;
 }
 
 void setPacketDriver(PacketDriver* driver) {

@@ -1,7 +1,9 @@
 #pragma once
 // The packet driver seam under the packet interface: enumerate, read an
 // interface's MAC, open with the HomePlug filter, send, take one frame, close.
-// Two drivers: libpcap (pcap_driver.h) and the in-memory wire (memory_wire.h).
+// Drivers: the capture helper (helper_driver.h, what the programs use), libpcap
+// directly (pcap_driver.h: the helper's own tests, benches and plcsim, which
+// run as root) and the in-memory wire (memory_wire.h, realtime_wire.h).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,11 +33,14 @@ class PacketDriver {
     virtual bool send(void* handle, const uint8_t* bytes, size_t length) = 0;
     // Takes at most one frame, waiting about 1 ms when none is pending.
     virtual TakeResult takeOne(void* handle, std::vector<uint8_t>& frame) = 0;
+    // What the user can do after an open failed for lack of capture rights:
+    // the exact command. Empty when the driver has nothing to add.
+    virtual std::string permissionAdvice() { return {}; }
 };
 
-// The process-wide driver (libpcap unless a test installed another).
+// The process-wide driver (the capture helper unless a test installed another).
 PacketDriver& packetDriver();
-void setPacketDriver(PacketDriver* driver); // not owned; nullptr restores libpcap
+void setPacketDriver(PacketDriver* driver); // not owned; nullptr restores the helper
 
 // The classic BPF filter installed on every interface: passes EtherType 0x887B
 // and 0x88E1 only.

@@ -238,7 +238,6 @@ const std::string& capturePermissionProblem() {
     return permissionProblem;
 }
 
-namespace {
 // `path` as one shell word: quoted unless it holds only characters a shell leaves alone.
 std::string shellWord(const std::string& path) {
     if (path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
@@ -249,18 +248,10 @@ std::string shellWord(const std::string& path) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
-} // namespace
 
-std::string capturePermissionAdvice(const std::string& programPath, bool fromPackage) {
-    const std::string path = shellWord(programPath.empty() ? "halyard" : programPath);
-    const std::string setcap = "sudo setcap cap_net_raw,cap_net_admin+ep " + path;
-    if (fromPackage)
-        return "Capturing frames needs the right to use raw sockets. The halyard package grants "
-               "it when it is installed; grant it again by reinstalling the package:\n"
-               "    sudo apt-get install --reinstall halyard\n"
-               "or directly with:\n    " +
-               setcap + "\nWhere the file system cannot hold this right, run: sudo -E " + path;
-    return "Capturing frames needs the right to use raw sockets. Grant it to this copy of "
-           "halyard once with:\n    " +
-           setcap + "\nor run it with: sudo -E " + path;
+std::string capturePermissionAdvice() {
+    std::string advice = packetDriver().permissionAdvice();
+    if (advice.empty())
+        advice = "Capturing frames needs the right to use raw sockets.";
+    return advice;
 }

@@ -36,10 +36,10 @@ void setLocalDeviceObserver(LocalDeviceObserver observer);
 // Why capture could not start on some interface during the last open, when the
 // cause was a lack of permission (empty otherwise). The user is told how to get it.
 const std::string& capturePermissionProblem();
-// The advice shown with the "not detected" message when capture was refused: the
-// exact command that grants the rights to the program at `programPath` (its real
-// path). A program the package installed is told to reinstall the package, whose
-// set-up grants them, or to run setcap on that path; any other copy gets the setcap
-// command for its own path. Running with sudo is the way where the file system
-// cannot hold capabilities.
-std::string capturePermissionAdvice(const std::string& programPath, bool fromPackage);
+// The advice shown with the "not detected" message when capture was refused:
+// what to do, with the exact command (join the group halyard, or grant the
+// capture helper of a build tree its right). From the packet driver.
+std::string capturePermissionAdvice();
+// `path` as one shell word: quoted unless it holds only characters a shell
+// leaves alone.
+std::string shellWord(const std::string& path);

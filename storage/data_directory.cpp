@@ -49,7 +49,7 @@ std::string userDataHome() {
 } // namespace
 
 DataDirectoryPlaces defaultDataDirectoryPlaces() {
-    return {"/var/lib/tollbeam", userDataHome() + "/tollbeam"};
+    return {"/var/lib/tollbeam", userDataHome() + "/tollbeam", geteuid() == 0};
 }
 
 bool prepareDataDirectory(void* owner) {
@@ -58,14 +58,22 @@ bool prepareDataDirectory(void* owner) {
 
 bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places) {
     const std::string& machine = places.machineDirectory;
-    if (isUsableDirectory(machine) ||
-        (!exists(machine) && mkdir(machine.c_str(), 0755) == 0 && isUsableDirectory(machine))) {
+    if (!places.perMachine) {
+        // The per-user folder will hold device passwords: only its owner may enter.
+        if (isUsableDirectory(places.fallbackDirectory) ||
+            makeFolders(places.fallbackDirectory, 0700)) {
+            chosenDirectory = places.fallbackDirectory;
+            return true;
+        }
+    } else if (isUsableDirectory(machine) ||
+               (!exists(machine) && mkdir(machine.c_str(), 0755) == 0 &&
+                isUsableDirectory(machine))) {
         chosenDirectory = machine;
         return true;
     }
-    // A user without the right to create the machine directory (any user but root
-    // on a packaged install) is told once, when the fallback is first made; at later
-    // starts the fallback is simply used, not announced again at every start.
+    // Root without a usable machine directory is told once, when the fallback
+    // is first made; at later starts the fallback is simply used. An ordinary
+    // user reaches the message only when the per-user folder cannot be made.
     if (isUsableDirectory(places.fallbackDirectory)) {
         chosenDirectory = places.fallbackDirectory;
         return true;

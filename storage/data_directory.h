@@ -1,15 +1,20 @@
 #pragma once
-// The per-machine data directory that holds the device database. The machine
-// directory is tried first; when it can be neither used nor created the user
-// is told, and a per-user directory is used instead.
+// The data directory that holds the device database. Run as root, halyard
+// keeps it per machine and falls back to the per-user directory with a word to
+// the user; run as an ordinary user (the window never holds a privilege) it
+// uses the per-user directory directly, since the per-machine one was never
+// that user's to write.
 #include <string>
 
 struct DataDirectoryPlaces {
     std::string machineDirectory;  // "/var/lib/tollbeam"
     std::string fallbackDirectory; // "${XDG_DATA_HOME:-$HOME/.local/share}/tollbeam"
+    // False: the machine directory is not tried (an ordinary user's start).
+    bool perMachine = true;
 };
 
-// The places of this machine and user, from the environment.
+// The places of this machine and user, from the environment; per machine
+// only when running as root.
 DataDirectoryPlaces defaultDataDirectoryPlaces();
 
 // Chooses the data directory among the default places.
@@ -17,7 +22,9 @@ bool prepareDataDirectory(void* owner);
 // Chooses the data directory: the machine directory when it exists and is
 // writable, or can be created (one level); otherwise shows the fallback
 // message (owned by `owner`), creates the fallback directory with its parents
-// and uses it. Returns false when the fallback could not be created either;
+// and uses it. Without `perMachine` the fallback directory is used (and
+// created) at once, and the message is shown only when it cannot be made.
+// Returns false when the fallback could not be created either;
 // saves then fail until a later preparation succeeds.
 bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places);
 

@@ -353,9 +353,7 @@ void showNotDetected(void* owner) {
                 owner);
     if (capturePermissionProblem().empty())
         return;
-    const std::string path = programPath();
-    const std::string advice = capturePermissionAdvice(path, installedByPackage(path));
-    showMessage(capturePermissionProblem() + "\n\n" + advice, kNotDetectedCaption,
+    showMessage(capturePermissionProblem() + "\n\n" + capturePermissionAdvice(), kNotDetectedCaption,
                 MessageIcon::Information, MessageButtons::Ok, owner);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/messages.h"
 #include "storage/data_directory.h"
@@ -80,6 +81,27 @@ TEST_F(DataDirectoryTest, UncreatableFallbackIsReported) {
     EXPECT_EQ(1u, messages.shown.size());
 }
 
+// An ordinary user's start: the machine directory is never tried (the window
+// runs without privileges and could not write it), the per-user folder is made
+// private and used without a word; the message stays for a real failure.
+TEST_F(DataDirectoryTest, OrdinaryUserGoesStraightToThePerUserFolder) {
+    std::string machine = dir.file("tollbeam"); // would be creatable: still not used
+    std::string perUser = dir.file("home/.local/share/tollbeam");
+    EXPECT_TRUE(prepareDataDirectory(nullptr, {machine, perUser, false}));
+    EXPECT_EQ(perUser, dataDirectory());
+    EXPECT_EQ(0u, modeOf(machine));
+    EXPECT_EQ(0700u, modeOf(perUser));
+    EXPECT_TRUE(messages.shown.empty());
+
+    resetDeviceDatabaseState();
+    writeFileText(dir.file("file"), "x");
+    EXPECT_FALSE(prepareDataDirectory(nullptr, {machine, dir.file("file/tollbeam"), false}));
+    ASSERT_EQ(1u, messages.shown.size());
+    EXPECT_EQ("Unable to create Tollbeam.data file at location: " + machine +
+                  ", Creating Tollbeam.data file at location: " + dir.file("file/tollbeam"),
+              messages.shown[0].text);
+}
+
 TEST_F(DataDirectoryTest, DefaultPlacesFollowTheEnvironment) {
     std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     const char* oldXdg = std::getenv("XDG_DATA_HOME");
@@ -90,6 +112,7 @@ TEST_F(DataDirectoryTest, DefaultPlacesFollowTheEnvironment) {
     DataDirectoryPlaces places = defaultDataDirectoryPlaces();
     EXPECT_EQ("/var/lib/tollbeam", places.machineDirectory);
     EXPECT_EQ("/home/someone/.local/share/tollbeam", places.fallbackDirectory);
+    EXPECT_EQ(geteuid() == 0, places.perMachine);
 
     setenv("XDG_DATA_HOME", "/data/xdg", 1);
     EXPECT_EQ("/data/xdg/tollbeam", defaultDataDirectoryPlaces().fallbackDirectory);
