@@ -181,17 +181,15 @@ static int find_interface(const char* name) {
     return -1;
 }
 
-/* Lists the Ethernet interfaces with a hardware address, at most 8; what was
- * learned of an interface listed before is kept. */
-static void do_enumerate(void) {
-    char error[PCAP_ERRBUF_SIZE] = "";
+/* Lists the Ethernet interfaces with a hardware address, at most 8, into
+ * `interfaces` and the reply's `body`; what was learned of an interface
+ * listed before is kept. Returns the body's length, 0 with `error` filled
+ * when the library cannot list. */
+static size_t enumerate(uint8_t* body, char* error) {
     pcap_if_t* list = NULL;
-    if (pcap_findalldevs(&list, error) != 0) {
-        reply_error(HC_ENUMERATE, 0, HC_FAILED, error);
-        return;
-    }
+    if (pcap_findalldevs(&list, error) != 0)
+        return 0;
     struct interface fresh[HC_MAX_INTERFACES];
-    uint8_t body[HC_MAX_MESSAGE];
     size_t at = 1;
     int count = 0;
     for (pcap_if_t* e = list; e != NULL && count < HC_MAX_INTERFACES; e = e->next) {
@@ -243,7 +241,17 @@ static void do_enumerate(void) {
     memcpy(interfaces, fresh, sizeof fresh);
     interface_count = count;
     body[0] = (uint8_t)count;
-    reply(HC_INTERFACES, 0, body, at);
+    return at;
+}
+
+static void do_enumerate(void) {
+    uint8_t body[HC_MAX_MESSAGE];
+    char error[PCAP_ERRBUF_SIZE] = "";
+    size_t length = enumerate(body, error);
+    if (length == 0)
+        reply_error(HC_ENUMERATE, 0, HC_FAILED, error);
+    else
+        reply(HC_INTERFACES, 0, body, length);
 }
 
 static void discard(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
@@ -315,6 +323,12 @@ static void do_open(const struct hc_request* r) {
     memcpy(name, r->body, r->body_length);
     name[r->body_length] = 0;
     int iface = find_interface(name);
+    if (iface < 0) { /* perhaps new since the client's last enumeration */
+        uint8_t body[HC_MAX_MESSAGE];
+        char error[PCAP_ERRBUF_SIZE];
+        enumerate(body, error);
+        iface = find_interface(name);
+    }
     if (iface < 0) {
         reply_error(HC_OPEN, 0, HC_REFUSED, "interface is not one the helper lists");
         return;
@@ -517,6 +531,10 @@ int main(void) {
                 "halyard-capture: started by halyard only, with its socket on descriptor 3\n");
         return 2;
     }
+    /* Nothing of the caller's environment is read or kept, not even the
+     * copy /proc shows. */
+    for (char** e = environ; e != NULL && *e != NULL; ++e)
+        memset(*e, 0, strlen(*e));
     clearenv();
     close_range(HC_SOCKET_FD + 1, ~0U, 0);
     signal(SIGPIPE, SIG_IGN);

@@ -129,8 +129,8 @@ Bytes interfaceEntry(const std::string& name, const std::string& description) {
 
 TEST(CaptureReply, InterfaceListIsReadWholeOrNotAtAll) {
     Bytes body = {2};
-    for (const Bytes& e : {interfaceEntry("eth0", "Network adapter 'Intel' (PCI)"),
-                           interfaceEntry("hy0", "")})
+    for (const Bytes& e :
+         {interfaceEntry("eth0", "Network adapter 'Intel' (PCI)"), interfaceEntry("hy0", "")})
         body.insert(body.end(), e.begin(), e.end());
     Bytes list = message(HC_INTERFACES, 0, body);
     HelperMessage m;
