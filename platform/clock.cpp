@@ -1,5 +1,8 @@
 #include "platform/clock.h"
 
+#include <sys/prctl.h>
+
+#include <cerrno>
 #include <ctime>
 
 uint32_t RealClock::tickCount() {
@@ -10,8 +13,26 @@ uint32_t RealClock::tickCount() {
 }
 
 void RealClock::sleepMs(uint32_t ms) {
-    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0) {
+    // The kernel may end a sleep up to the thread's timer slack late (50 us by
+    // default). The waits are 1 ms steps in loops that run a thousand times
+    // (a firmware upgrade sends a block, waits 1 ms, takes the confirmation,
+    // waits 1 ms), so that slack alone would add a tenth to them: ask for none.
+    thread_local bool slackSet = false;
+    if (!slackSet) {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        slackSet = true;
+    }
+    // An absolute end, so that a signal that interrupts the sleep does not
+    // lengthen it.
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    end.tv_sec += static_cast<time_t>(ms / 1000);
+    end.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (end.tv_nsec >= 1000000000L) {
+        end.tv_sec += 1;
+        end.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
     }
 }
 

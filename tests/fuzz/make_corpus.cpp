@@ -383,6 +383,41 @@ void simSeeds() {
     seed("sim_frames", "turbo", t);
 }
 
+// The capture helper's protocol: one message per seed, header (type, 0,
+// 16-bit handle in the machine's order) and body.
+Bytes helperMessage(uint8_t type, uint16_t handle, const Bytes& body = {}) {
+    Bytes m = {type, 0, 0, 0};
+    std::memcpy(m.data() + 2, &handle, 2);
+    append(m, body);
+    return m;
+}
+
+void captureSeeds() {
+    Bytes frame(60, 0);
+    std::memset(frame.data(), 0xFF, 6);
+    const uint8_t source[6] = {0x02, 0x48, 0x59, 0, 0, 1};
+    std::memcpy(frame.data() + 6, source, 6);
+    frame[12] = 0x88;
+    frame[13] = 0xE1;
+    seed("capture_request", "enumerate", helperMessage(1, 0));
+    seed("capture_request", "open", helperMessage(2, 0, {'e', 't', 'h', '0'}));
+    seed("capture_request", "send", helperMessage(3, 1, frame));
+    seed("capture_request", "close", helperMessage(4, 1));
+
+    seed("capture_reply", "hello", helperMessage(0x81, 1));
+    Bytes list = {2};
+    for (const char* name : {"eth0", "hy0"}) {
+        append(list, {0x02, 0x48, 0x59, 0, 0, 1, static_cast<uint8_t>(std::strlen(name))});
+        append(list, Bytes(name, name + std::strlen(name)));
+        list.push_back(4);
+        append(list, {'L', 'A', 'N', ' '});
+    }
+    seed("capture_reply", "interfaces", helperMessage(0x82, 0, list));
+    seed("capture_reply", "opened", helperMessage(0x83, 1));
+    seed("capture_reply", "frame", helperMessage(0x86, 1, frame));
+    seed("capture_reply", "error", helperMessage(0x88, 1, {3, 1, 'n', 'o'}));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -399,5 +434,6 @@ int main(int argc, char** argv) {
     storageSeeds();
     bitmapSeeds();
     simSeeds();
+    captureSeeds();
     return 0;
 }
