@@ -11,6 +11,7 @@
 
 #include "capture/protocol.h"
 #include "packet/helper_driver.h"
+#include "support/capture_messages.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -18,11 +19,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes message(uint8_t type, uint16_t handle, const Bytes& body = {}) {
-    Bytes m(HC_HEADER_SIZE + body.size(), 0);
-    m[0] = type;
-    std::memcpy(m.data() + 2, &handle, 2);
-    std::copy(body.begin(), body.end(), m.begin() + HC_HEADER_SIZE);
-    return m;
+    return captureMessage(type, handle, body);
 }
 
 const char* parseRequest(const Bytes& m, hc_request& r) {

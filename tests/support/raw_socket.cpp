@@ -73,9 +73,7 @@ bool RawSocket::send(const WireFrame& f) {
            static_cast<ssize_t>(f.size());
 }
 
-std::vector<WireFrame> RawSocket::receiveAll(int timeoutMs) {
-    std::vector<WireFrame> got;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+std::optional<WireFrame> RawSocket::receiveUntil(std::chrono::steady_clock::time_point deadline) {
     while (Clock::now() < deadline) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p = {fd_, POLLIN, 0};
@@ -89,28 +87,23 @@ std::vector<WireFrame> RawSocket::receiveAll(int timeoutMs) {
         if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
             continue;
         f.resize(static_cast<size_t>(n));
-        got.push_back(std::move(f));
+        return f;
     }
+    return std::nullopt;
+}
+
+std::vector<WireFrame> RawSocket::receiveAll(int timeoutMs) {
+    std::vector<WireFrame> got;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::optional<WireFrame> f = receiveUntil(deadline))
+        got.push_back(std::move(*f));
     return got;
 }
 
 std::optional<WireFrame> RawSocket::receive(uint16_t etherType, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p = {fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0)
-            continue;
-        WireFrame f(65536);
-        sockaddr_ll from{};
-        socklen_t fromLength = sizeof from;
-        ssize_t n =
-            recvfrom(fd_, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
-            continue;
-        f.resize(static_cast<size_t>(n));
-        if (etherTypeOf(f) == etherType)
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::optional<WireFrame> f = receiveUntil(deadline))
+        if (etherTypeOf(*f) == etherType)
             return f;
-    }
     return std::nullopt;
 }

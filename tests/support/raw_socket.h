@@ -2,6 +2,7 @@
 // A raw AF_PACKET socket on one interface of a wire test's namespace, and test
 // frames: what the far end of a veth sends and sees, independent of the
 // packet drivers under test.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,8 @@ class RawSocket {
     std::vector<WireFrame> receiveAll(int timeoutMs);
 
   private:
+    // The next frame, but this end's own transmissions, before `deadline`.
+    std::optional<WireFrame> receiveUntil(std::chrono::steady_clock::time_point deadline);
     int fd_ = -1;
     int ifindex_ = 0;
 };

@@ -24,6 +24,7 @@
 
 #include "capture/protocol.h"
 #include "packet/helper_driver.h"
+#include "support/capture_messages.h"
 #include "support/netns.h"
 #include "support/raw_socket.h"
 
@@ -38,11 +39,7 @@ const uint8_t kStrangerMac[6] = {0x00, 0xB0, 0x52, 0x66, 0x66, 0x66};
 const uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 Bytes message(uint8_t type, uint16_t handle, const Bytes& body = {}) {
-    Bytes m(HC_HEADER_SIZE + body.size(), 0);
-    m[0] = type;
-    std::memcpy(m.data() + 2, &handle, 2);
-    std::copy(body.begin(), body.end(), m.begin() + HC_HEADER_SIZE);
-    return m;
+    return captureMessage(type, handle, body);
 }
 
 Bytes nameBytes(const std::string& name) {
