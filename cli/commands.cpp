@@ -356,9 +356,7 @@ int Run::scan(bool wholeCycle) {
             return fail(kExitNoAdapter,
                         "no usable Ethernet interface named \"" + o_.interfaceName + "\"");
         if (!capturePermissionProblem().empty())
-            return fail(kExitNoAdapter, "no capture rights on the interfaces: " +
-                                            capturePermissionProblem() + "\n" +
-                                            capturePermissionAdvice());
+            return fail(kExitNoAdapter, "no capture rights on the interfaces");
         return fail(kExitNoAdapter, "no powerline adapter found");
     }
     if (wholeCycle)

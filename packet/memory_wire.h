@@ -41,6 +41,9 @@ class MemoryWire : public PacketDriver {
     // port are still queued.
     void deliver(int port, std::vector<uint8_t> frame, uint64_t atMs = 0);
     void setEnumerateFails(bool fails) { enumerateFails_ = fails; }
+    // What permissionAdvice says (a real driver knows the user's way out).
+    void setPermissionAdvice(std::string advice) { advice_ = std::move(advice); }
+    std::string permissionAdvice() override { return advice_; }
 
     // Everything the core sent, in order.
     struct Sent {
@@ -92,5 +95,6 @@ class MemoryWire : public PacketDriver {
     std::vector<std::deque<Queued>> queues_;
     std::vector<int> handles_; // one int per port, addressed by handle
     SendHandler onSend_;
+    std::string advice_;
     bool enumerateFails_ = false;
 };
