@@ -196,6 +196,7 @@ class InterfaceDriver : public PacketDriver {
     TakeResult takeOne(void* handle, std::vector<uint8_t>& frame) override {
         return inner_.takeOne(handle, frame);
     }
+    std::string permissionAdvice() override { return inner_.permissionAdvice(); }
     std::vector<std::string> names;
     bool enumerated = false;
     long framesSent = 0;
