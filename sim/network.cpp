@@ -500,9 +500,15 @@ Bytes strayFrame(const Bytes& answer, const Mac& host, const Fault& f) {
 // The frames a forging station sends when the host sends `rq`: when the
 // local station is asked (`localAsked`), its own answer as if it were the
 // local station, and its markers.
-std::vector<Bytes> forgedFrames(Network& net, const Station& forger, const Request& rq,
-                                uint16_t etherType, bool localAsked) {
-    std::vector<Bytes> frames;
+struct Forged {
+    std::vector<Bytes> answers;
+    std::vector<Bytes> markers;
+};
+
+Forged forgedFrames(Network& net, const Station& forger, const Request& rq, uint16_t etherType,
+                    bool localAsked) {
+    Forged forged;
+    std::vector<Bytes>& frames = forged.answers;
     bool sameFamily = (etherType == kEtherAv) == forger.isAv();
     bool loader = etherType == kEtherHp10 && rq.n >= 16 && rq.f[15] == 0x10;
     if (forger.forges.answers && localAsked && sameFamily && !loader) {
@@ -528,14 +534,14 @@ std::vector<Bytes> forgedFrames(Network& net, const Station& forger, const Reque
     if (forger.forges.markers) {
         Bytes marker = hp10Frame(rq.src, forger.mac, 0x1E, 1);
         marker[17] = forger.reportedClass() & 0x7F;
-        frames.push_back(std::move(marker));
+        forged.markers.push_back(std::move(marker));
     }
     if (forger.forges.selfAddressed) {
         Bytes self = hp10Frame(forger.mac, forger.mac, 0x1A, 187);
         self[17] = forger.isAv() ? 3 : forger.reportedClass() & 0x7F;
-        frames.push_back(std::move(self));
+        forged.markers.push_back(std::move(self));
     }
-    return frames;
+    return forged;
 }
 
 } // namespace
@@ -573,6 +579,7 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
     for (const Station& s : stations_)
         localStation = s.local ? &s : localStation;
     const bool toAnyLocal = rq.dst == kBroadcast || rq.dst == kLocalManagementMac;
+    std::vector<Answer> lateForgeries;
     for (const Station& forger : stations_) {
         if (forger.local || !forger.forges.any())
             continue;
@@ -581,11 +588,17 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
         // management address.
         bool otherFamily = localStation && localStation->isAv() != forger.isAv();
         bool asked = localAsked || (otherFamily && toAnyLocal);
-        for (Bytes& f : forgedFrames(*this, forger, rq, etherType, asked)) {
-            addLog("forging station " + formatMac(forger.mac) + " sent " + answerName(f) + " for " +
-                   requestName(code));
-            answers.push_back({std::move(f), latencyMs});
-        }
+        Forged forged = forgedFrames(*this, forger, rq, etherType, asked);
+        for (auto* list : {&forged.answers, &forged.markers})
+            for (const Bytes& f : *list) {
+                addLog("forging station " + formatMac(forger.mac) + " sent " + answerName(f) +
+                       " for " + requestName(code));
+                answers.push_back({f, latencyMs});
+            }
+        // Each forged answer comes again just after the real one: a reader
+        // that keeps the last answer it sees meets it last.
+        for (Bytes& f : forged.answers)
+            lateForgeries.push_back({std::move(f), latencyMs + 1});
     }
     for (Station* st : recipients) {
         std::vector<Fault*> faults = activeFaults(st->faults, faults_, code);
@@ -652,6 +665,8 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
             addLog(std::move(line));
         }
     }
+    for (Answer& a : lateForgeries)
+        answers.push_back(std::move(a));
     return answers;
 }
 

@@ -166,10 +166,10 @@ struct Station {
     // A station that pretends to be the local station (never the local
     // station itself). With `answers`, every request of its family that the
     // local station answers is answered by it too, from its own MAC, with its
-    // own data, and just before the real answer; with `markers` it sends a
-    // local-device marker (entry 0x1E) to the host after every request; with
-    // `selfAddressed` a statistics answer addressed to itself. What it forges
-    // never changes its own state.
+    // own data, just before the real answer and again just after it; with
+    // `markers` it sends a local-device marker (entry 0x1E) to the host after
+    // every request; with `selfAddressed` a statistics answer addressed to
+    // itself. What it forges never changes its own state.
     struct Forging {
         bool answers = false;
         bool markers = false;
