@@ -40,6 +40,22 @@ class ForgedAnswersSim : public ::testing::Test {
     void TearDown() override {
         closeAllInterfaces();
         net.detach();
+        replaced.detach();
+    }
+
+    // The adapter found before is unplugged and `fresh` takes its place.
+    sim::Network replaced;
+    void replaceLocal(sim::Station fresh) {
+        fresh.local = true;
+        replaced.addStation(std::move(fresh));
+        net.detach();
+        replaced.attach(bench.wire, 0);
+    }
+    // The first scan finds `old` as the local adapter.
+    void scanWithLocal(sim::Station old) {
+        old.local = true;
+        net.addStation(std::move(old));
+        ASSERT_TRUE(scanNetwork());
     }
 
     void addForger(sim::Station station) {
@@ -128,95 +144,53 @@ TEST_F(ForgedAnswersSim, AvVersionStationListAndKeyOfANeighbourChangeNothing) {
 }
 
 // A replaced adapter: the one found before is gone, another answers as the
-// local device. The next scan takes the new one (also while the neighbour
-// goes on forging, the new one is the only one answering as asked).
+// local device. The same scan finds the new one: the known one stayed silent
+// through every family probe.
 TEST_F(ForgedAnswersSim, AReplacedHomePlug10AdapterIsFoundByTheNextScan) {
-    sim::Station old = sim::Station::hp10("00:04:87:00:00:10");
-    old.local = true;
-    net.addStation(std::move(old));
-    ASSERT_TRUE(scanNetwork());
+    scanWithLocal(sim::Station::hp10("00:04:87:00:00:10"));
     ASSERT_EQ("00:04:87:00:00:10", formatMac(scanStates[0].localMac));
-
-    sim::Network replaced;
-    sim::Station fresh = sim::Station::hp10("00:04:87:00:00:20");
-    fresh.local = true;
-    replaced.addStation(std::move(fresh));
-    net.detach();
-    replaced.attach(bench.wire, 0);
+    replaceLocal(sim::Station::hp10("00:04:87:00:00:20"));
     ASSERT_TRUE(scanNetwork());
     EXPECT_EQ("00:04:87:00:00:20", formatMac(scanStates[0].localMac));
     EXPECT_EQ(kClassHp10, scanStates[0].deviceClass);
     EXPECT_EQ(1, scanStates[0].localPresent);
     EXPECT_EQ(1, scanStates[0].paramsValid);
-    replaced.detach();
 }
 
 TEST_F(ForgedAnswersSim, AReplacedTurboAdapterIsFoundByTheNextScan) {
-    sim::Station old = sim::Station::turbo("00:04:87:00:01:10");
-    old.local = true;
-    net.addStation(std::move(old));
-    ASSERT_TRUE(scanNetwork());
+    scanWithLocal(sim::Station::turbo("00:04:87:00:01:10"));
     ASSERT_EQ(LocalFamily::Turbo, lastScanFamily());
-
-    sim::Network replaced;
     sim::Station fresh = sim::Station::turbo("00:04:87:00:01:20");
-    fresh.local = true;
     fresh.vendor = "Westbank";
-    replaced.addStation(std::move(fresh));
-    net.detach();
-    replaced.attach(bench.wire, 0);
+    replaceLocal(std::move(fresh));
     ASSERT_TRUE(scanNetwork());
     EXPECT_EQ(LocalFamily::Turbo, lastScanFamily());
     EXPECT_EQ("00:04:87:00:01:20", formatMac(scanStates[0].localMac));
     EXPECT_STREQ("Westbank", turboVendor);
-    replaced.detach();
 }
 
 TEST_F(ForgedAnswersSim, AReplacedAvAdapterIsFoundByTheNextScan) {
-    sim::Station old = sim::Station::av("00:B0:52:00:00:10");
-    old.local = true;
-    net.addStation(std::move(old));
-    ASSERT_TRUE(scanNetwork());
-
-    sim::Network replaced;
-    sim::Station fresh = sim::Station::av("00:B0:52:00:00:20");
-    fresh.local = true;
-    replaced.addStation(std::move(fresh));
-    net.detach();
-    replaced.attach(bench.wire, 0);
+    scanWithLocal(sim::Station::av("00:B0:52:00:00:10"));
+    replaceLocal(sim::Station::av("00:B0:52:00:00:20"));
     ASSERT_TRUE(scanNetwork());
     EXPECT_EQ("00:B0:52:00:00:20", formatMac(scanStates[0].localMac));
     EXPECT_EQ(2, deviceCount);
-    replaced.detach();
 }
 
 // A HomePlug 1.0 adapter replaced by an AV one: the same scan finds it.
 TEST_F(ForgedAnswersSim, AnAdapterOfAnotherFamilyReplacingTheKnownOneIsFoundToo) {
-    sim::Station old = sim::Station::hp10("00:04:87:00:00:10");
-    old.local = true;
-    net.addStation(std::move(old));
-    ASSERT_TRUE(scanNetwork());
+    scanWithLocal(sim::Station::hp10("00:04:87:00:00:10"));
     ASSERT_EQ(LocalFamily::Hp10, lastScanFamily());
-
-    sim::Network replaced;
-    sim::Station fresh = sim::Station::av("00:B0:52:00:00:20");
-    fresh.local = true;
-    replaced.addStation(std::move(fresh));
-    net.detach();
-    replaced.attach(bench.wire, 0);
+    replaceLocal(sim::Station::av("00:B0:52:00:00:20"));
     ASSERT_TRUE(scanNetwork());
     EXPECT_EQ(LocalFamily::Av, lastScanFamily());
     EXPECT_EQ("00:B0:52:00:00:20", formatMac(scanStates[0].localMac));
-    replaced.detach();
 }
 
 // A neighbour's AV adapter forging the answers of the local management address
 // next to a live HomePlug 1.0 local adapter: the scan still finds the 1.0 one.
 TEST_F(ForgedAnswersSim, AForgingAvNeighbourDoesNotDisplaceALiveHomePlug10Adapter) {
-    sim::Station local = sim::Station::hp10("00:04:87:00:00:10");
-    local.local = true;
-    net.addStation(std::move(local));
-    ASSERT_TRUE(scanNetwork());
+    scanWithLocal(sim::Station::hp10("00:04:87:00:00:10"));
     sim::Station neighbour = sim::Station::av("00:B0:52:00:09:95");
     neighbour.forges.answers = true;
     neighbour.forges.markers = true;
