@@ -166,7 +166,11 @@ LocalFamily probeFamilies() {
     bool replaced = false;
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
         replaced = (!scanStates[i].localPresent && adoptLocalChallenger(i)) || replaced;
-    return replaced ? probeFamiliesOnce() : family;
+    if (!replaced)
+        return family;
+    localIsTurbo = 0;
+    localIsAv = 0;
+    return probeFamiliesOnce();
 }
 } // namespace
 
