@@ -160,8 +160,9 @@ TEST(Hp10Parse, TurboVersionAndStationStatistics) {
 
 TEST(Hp10Parse, TurboReadAnswersAndLocalParameters) {
     std::string text = "TURBO-MAC-0001-3-1";
-    Bytes t = {0x20};
-    t.insert(t.end(), text.begin(), text.end());
+    Bytes t(1 + text.size());
+    t[0] = 0x20;
+    std::memcpy(&t[1], text.data(), text.size());
     Hp10Frame p = parse(frame(kHost, kDev, 0x13, static_cast<uint8_t>(t.size()), t));
     EXPECT_EQ(Hp10Kind::TurboFirmware, p.kind);
     // Entry-length bytes from 18 (the code's own byte is counted): as many as arrived.
