@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 
 namespace halyardctl {
 
@@ -276,8 +277,7 @@ bool parseMacArgument(const std::string& text, uint8_t mac[6]) {
     }
     if (!parseMac(colons.c_str(), mac))
         return false;
-    static const uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    return macIsSet(mac) && !macEqual(mac, kBroadcast);
+    return macIsSet(mac) && !macEqual(mac, kBroadcastMac);
 }
 
 bool parseArguments(const std::vector<std::string>& args, Options& o, std::string& error) {

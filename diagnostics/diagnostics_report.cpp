@@ -7,6 +7,7 @@
 
 #include "maintenance/av_maintenance.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "platform/file_io.h"
 #include "platform/messages.h"
 #include "storage/preferences.h"
@@ -32,13 +33,6 @@ namespace {
 }
 
 // A text field of a record loaded from disk need not be terminated.
-std::string fieldText(const char* field, size_t size) {
-    return std::string(field, strnlen(field, size));
-}
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    return fieldText(field, N);
-}
-
 // The counters are 32-bit fields that wrap round after a long run (the byte
 // counts after 2 GiB as signed numbers); they count upwards, so they are shown
 // as the unsigned 32-bit values they hold and never as negative numbers.

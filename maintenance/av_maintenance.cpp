@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "maintenance/hp10_upgrade.h"
+#include "network/hp10_frames.h"
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
@@ -16,7 +17,6 @@
 #include "plcapi/plcapi.h"
 
 const uint8_t kLocalManagementMac[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x01};
-const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 char chipModel[8] = "";
 char localFirmwareVersion[65] = "";
@@ -43,10 +43,6 @@ constexpr size_t kStationRate = 13;
 constexpr size_t kChunkLast = 4;
 constexpr size_t kChunkLength = 5;
 constexpr size_t kChunkData = 9;
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 void showUpgradeError(const char* text, void* owner) {
     showMessage(text, "Error", MessageIcon::Error, MessageButtons::Ok, owner);
@@ -170,12 +166,15 @@ bool firmwareImageUsable(const std::vector<uint8_t>& firmware) {
     if (headerAt + kNvmHeaderSize > firmware.size()) {
         return false;
     }
-    uint32_t imageLength = le32(last + offsetof(NvmBlockHeader, imageLength));
+    uint32_t imageLength = getLe32(last + offsetof(NvmBlockHeader, imageLength));
     size_t imageAt = headerAt + kNvmHeaderSize;
     return imageLength > 0 && imageLength <= firmware.size() - imageAt;
 }
 
 UpgradeProgressHook progressHook;
+
+// The station that answered the last probe of the local management address.
+uint8_t probedLocalAv[6] = {};
 
 // Drives a running image write to its end. Every message is the abort text.
 // `total` is the bytes of both images, for the progress hook.
@@ -287,6 +286,7 @@ void setUpgradeProgressHook(UpgradeProgressHook hook) {
 }
 
 void resetAvMaintenance() {
+    std::memset(probedLocalAv, 0, sizeof probedLocalAv);
     progressHook = {};
     chipModel[0] = '\0';
     localFirmwareVersion[0] = '\0';
@@ -345,22 +345,57 @@ void sendAvRequest(const uint8_t* destination, uint16_t mmtype) {
     sendFrame(currentInterface, frame, length);
 }
 
+namespace {
+
+// Waits for the version confirmation of the local management address, which
+// the local adapter answers. With a local device known on the interface (found
+// by an earlier scan) only its confirmation counts; another station's is a
+// claim to the role, which the scan settles (acceptLocalClaim). With none
+// known, the first confirmation, as discovery has always done.
+bool awaitLocalVersion(int i, PlcReply& reply) {
+    const uint8_t* known = i >= 0 && i < kMaxInterfaces ? scanStates[i].localMac : nullptr;
+    if (known == nullptr || !macIsSet(known)) {
+        return AwaitReply(kMmtypeVersion, &reply);
+    }
+    const uint32_t deadline = tickCount() + kReplyTimeoutMs;
+    do {
+        sleepMs(1);
+        PlcReply candidate{};
+        if (!ReceiveReply(kMmtypeVersion, &candidate)) {
+            continue;
+        }
+        if (macEqual(candidate.source, known)) {
+            reply = candidate;
+            return true;
+        }
+        acceptLocalClaim(i, candidate.source);
+    } while (!tickReached(deadline));
+    return false;
+}
+
+} // namespace
+
 bool probeLocalAv() {
     replyReceived = false;
+    std::memset(probedLocalAv, 0, sizeof probedLocalAv);
     sendAvRequest(kLocalManagementMac, kMmtypeVersion);
     PlcReply reply{};
-    AwaitReply(kMmtypeVersion, &reply);
+    if (!awaitLocalVersion(currentInterface, reply)) {
+        return false;
+    }
+    std::memcpy(probedLocalAv, reply.source, kMacLength);
     return replyReceived;
 }
 
 namespace {
 
 // Learns the local device's MAC, chip model and version text from a second
-// version exchange with the local management address.
+// version exchange with the local management address, answered by the
+// station that answered the probe.
 void learnLocalAv() {
     sendAvRequest(kLocalManagementMac, kMmtypeVersion);
     PlcReply reply{};
-    if (!AwaitReply(kMmtypeVersion, &reply) || !isVersionReply(reply)) {
+    if (!AwaitReply(kMmtypeVersion, &reply, probedLocalAv) || !isVersionReply(reply)) {
         return;
     }
     if (lastRxInterface >= 0 && lastRxInterface < kMaxInterfaces) {
@@ -401,7 +436,7 @@ bool discoverLocalAv() {
 bool refreshStations(const uint8_t* destination) {
     sendAvRequest(destination, kMmtypeNetworkInfo);
     PlcReply reply{};
-    if (AwaitReply(kMmtypeNetworkInfo, &reply)) {
+    if (AwaitReply(kMmtypeNetworkInfo, &reply, destination)) {
         processStationList(reply);
     }
     return true;
@@ -413,7 +448,7 @@ namespace {
 void refreshStationVersion(RemoteDevice& slot) {
     sendAvRequest(slot.mac, kMmtypeVersion);
     PlcReply reply{};
-    if (!AwaitReply(kMmtypeVersion, &reply) || !isVersionReply(reply) ||
+    if (!AwaitReply(kMmtypeVersion, &reply, slot.mac) || !isVersionReply(reply) ||
         !macEqual(reply.source, slot.mac)) {
         return;
     }
@@ -502,7 +537,7 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
             resetPlcapi();
             return false;
         }
-        uint32_t chunk = le32(reply.data + kChunkLength);
+        uint32_t chunk = getLe32(reply.data + kChunkLength);
         if (chunk > reply.dataLength - kChunkData || chunk > sizeof reply.data - kChunkData ||
             block.size() + chunk > kMaxParameterBlock) {
             resetPlcapi();

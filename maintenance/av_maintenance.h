@@ -12,12 +12,13 @@
 #include <cstdint>
 #include <functional>
 
+#include "packet/frame_bytes.h"
+
 struct PlcReply;
 
 // Local management address: how the host reaches the AV device wired to the
 // interface before that device's own MAC is known.
 extern const uint8_t kLocalManagementMac[6];
-extern const uint8_t kBroadcastMac[6];
 // Maximum bytes of a parameter block read back from a device.
 constexpr size_t kMaxParameterBlock = 16384;
 

@@ -13,6 +13,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -48,22 +49,6 @@ bool loaderAddressTried = false;
 
 void showError(const char* text) {
     showMessage(text, "Error", MessageIcon::Error, MessageButtons::Ok, nullptr);
-}
-
-void putBe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-
-void putBe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-uint32_t getBe32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
 bool isMissingPath(const char* path) {
@@ -272,6 +257,16 @@ bool restartDevice() {
     return sendLoaderFrame(frame, 20);
 }
 
+namespace {
+// A loader reply comes from the device being upgraded: the address the
+// requests go to, or the secondary loader's own address, at which the loader
+// of the local device answers. Another station's reply says nothing about it.
+bool fromUpgradedDevice(const uint8_t* source) {
+    return std::memcmp(source, scanStates[currentInterface].localMac, 6) == 0 ||
+           std::memcmp(source, kSecondaryLoaderMac, 6) == 0;
+}
+} // namespace
+
 bool awaitLoaderReply(uint32_t delayMs, uint32_t* checksum) {
     sleepMs(delayMs + 5);
     const uint8_t* host = hostMac();
@@ -287,8 +282,9 @@ bool awaitLoaderReply(uint32_t delayMs, uint32_t* checksum) {
         if (length > sizeof frame) {
             length = sizeof frame;
         }
-        bool loaderReply = length >= 21 && frame[12] == 0x88 && frame[13] == 0x7B &&
-                           frame[15] == kEntryLoader && std::memcmp(frame, host, 6) == 0;
+        bool loaderReply = length >= 21 && etherTypeOf(frame, length) == kEtherTypeHp10 &&
+                           frame[15] == kEntryLoader && std::memcmp(frame, host, 6) == 0 &&
+                           fromUpgradedDevice(frame + 6);
         uint8_t code = loaderReply ? frame[17] : 0;
         if (code == 0x04 || code == kLoaderWrite || code == kLoaderCommit ||
             code == kLoaderChecksum || code == kLoaderCheck) {

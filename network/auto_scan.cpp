@@ -5,6 +5,7 @@
 #include "network/hp10_frames.h"
 #include "network/model.h"
 #include "network/scan.h"
+#include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
@@ -16,7 +17,6 @@ int waitTicks = 0;
 int intervalTicks = 0;
 
 namespace {
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr int kScanLogLevel = 20;
 constexpr int kStep6Ticks = 2;
 
@@ -33,14 +33,14 @@ void requestLocalParametersOfLocal(uint8_t selector) {
         return;
     if (!macIsSet(hostMac()))
         return;
-    requestLocalParameters(currentInterface, hostMac(), kBroadcast, selector);
+    requestLocalParameters(currentInterface, hostMac(), kBroadcastMac, selector);
 }
 
 void stepQueryLocal() {
     setActionButtonsEnabled(false);
     if (!localIsTurbo)
         requestLocalParametersOfLocal(currentScanState().paramsValid ? 0 : 16);
-    requestParameters(currentInterface, hostMac(), kBroadcast);
+    requestParameters(currentInterface, hostMac(), kBroadcastMac);
     refreshDeviceList(1);
 }
 
@@ -52,7 +52,7 @@ void stepQueryRemotes() {
 
 void stepNetworkStats() {
     if (macIsSet(hostMac()))
-        requestNetworkStats(currentInterface, hostMac(), kBroadcast);
+        requestNetworkStats(currentInterface, hostMac(), kBroadcastMac);
 }
 
 void stepTurboVersion() {

@@ -9,24 +9,18 @@
 #include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
+#include "network/hp10_parse.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "plcapi/plcapi.h"
 
 namespace {
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-constexpr size_t kHeaderLength = 17;     // up to and including the entry length
 constexpr uint32_t kDrainLimitMs = 100;  // one drain never runs longer than this
 constexpr uint32_t kParamsWaitMs = 200;  // waitForParametersResponse
 constexpr uint32_t kKeyConfirmMs = 3700; // waitForKeyConfirmation
 constexpr uint32_t kVerifyWaitMs = 500;  // each verification attempt of setNetworkKey
-constexpr size_t kStatsEntries = 15;     // station entries of a 0x1A answer
-constexpr size_t kStatsFirstEntry = 24;
-constexpr size_t kStatsEntrySize = 12;
-constexpr size_t kTurboStatsFirst = 21;
-constexpr size_t kTurboStatsEntrySize = 14;
-constexpr size_t kTurboTextMax = 79;
 constexpr uint16_t kTurboRateLimit = 519;
 constexpr size_t kAvFrameBuffer = 1528;
 constexpr uint16_t kMmSetKey = 0xA050;
@@ -39,32 +33,40 @@ bool probeSpent[kMaxInterfaces] = {};
 // The scan's HomePlug 1.0 discovery is receiving (DiscoveryProbeScope).
 bool discoveryReceiving = false;
 
+// Who may be an interface's local device. A station that claims the role (a
+// marker, a self-addressed frame, a Turbo version answer of a local device)
+// while another is the local device is only remembered; it takes the role
+// when a discovery finds the current device silent (adoptLocalChallenger).
+struct LocalWatch {
+    bool heard = false;      // the current local device sent a frame since openLocalWatch
+    bool challenged = false; // another station claimed the role since then
+    uint8_t challenger[6] = {};
+};
+LocalWatch localWatch[kMaxInterfaces];
+
+// Where the last Turbo read request went: only that adapter answers it.
+struct TurboReadPeer {
+    bool sent = false;
+    int interface = -1;
+    uint8_t mac[6] = {};
+};
+TurboReadPeer turboReadPeer;
+
+bool validInterface(int i) {
+    return i >= 0 && i < kMaxInterfaces;
+}
+
 bool isBroadcast(const uint8_t* mac) {
-    return macEqual(mac, kBroadcast);
+    return macEqual(mac, kBroadcastMac);
 }
 
-uint16_t etherTypeOf(const uint8_t* frame, uint32_t length) {
-    if (length < 14)
-        return 0;
-    return static_cast<uint16_t>(frame[12] << 8 | frame[13]);
-}
-
-// A 0x887B frame long enough to carry its first entry's type and length.
-bool isHp10Frame(const uint8_t* frame, uint32_t length) {
-    return length >= kHeaderLength && etherTypeOf(frame, length) == kEtherTypeHp10;
-}
-
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint16_t be16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-// A 0x19 answer carrying a whole local parameters block: kind at 17, block at 18.
-bool isLocalParamsAnswer(const uint8_t* frame, uint32_t length) {
-    return isHp10Frame(frame, length) && frame[15] == kEntryLocalParams &&
-           frame[16] == kLocalParamsAnswerLength && length >= 18 + kLocalParamsSize;
+// `source` is interface i's local device, or no local device is known there
+// yet (then the first station to answer for it is taken, as discovery does).
+bool isLocalDeviceOf(int i, const uint8_t* source) {
+    if (!validInterface(i))
+        return false;
+    const uint8_t* local = scanStates[i].localMac;
+    return !macIsSet(local) || macEqual(local, source);
 }
 
 void putEntry(uint8_t* frame, uint8_t count, uint8_t type, uint8_t length) {
@@ -78,171 +80,121 @@ void startFrame(uint8_t* frame, const uint8_t* dst, const uint8_t* src) {
     buildHp10Header(frame, dst, src);
 }
 
-// Copies a length-prefixed text at `pos` into `dst`, cut at the frame's end and
-// at 79 characters; a length of 0 gives " ". Returns the position after it.
-size_t readPrefixedText(const uint8_t* frame, uint32_t length, size_t pos, char* dst, size_t size) {
-    if (pos >= length) {
-        copyText(dst, size, " ");
-        return pos;
-    }
-    size_t n = frame[pos];
-    size_t start = pos + 1;
-    if (n == 0) {
-        copyText(dst, size, " ");
-        return start;
-    }
-    size_t available = start < length ? length - start : 0;
-    size_t take = std::min({n, available, kTurboTextMax, size - 1});
-    std::memcpy(dst, frame + start, take);
-    dst[take] = '\0';
-    return start + n;
-}
-
-void versionText(const uint8_t* frame, char* out, size_t size) {
-    if (frame[23] == 1)
-        copyText(out, size, frame[25] == 0x15 ? "Version 1.2" : "Version 1.4");
-    else
-        std::snprintf(out, size, "Version %d.%d", frame[24], frame[25]);
-}
-
 // The interface the frame being handled arrived on. A Turbo answer belongs to
 // that interface's network: discovery probes one interface after another,
 // and a late answer from the previous one must not be taken for the local
 // device of the one probed now.
 int arrivalInterface() {
-    return lastRxInterface >= 0 && lastRxInterface < kMaxInterfaces ? lastRxInterface
-                                                                    : currentInterface;
+    return validInterface(lastRxInterface) ? lastRxInterface : currentInterface;
 }
 
-// Turbo version answer (vendor code 0x10). Needs bytes up to 26.
-bool handleTurboVersion(const uint8_t* frame, uint32_t length) {
-    if (length < 27)
-        return false;
-    char version[32];
-    char vendor[80];
-    char product[80];
-    versionText(frame, version, sizeof version);
-    size_t next = readPrefixedText(frame, length, 26, vendor, sizeof vendor);
-    readPrefixedText(frame, length, next, product, sizeof product);
-    const uint8_t* source = frame + 6;
+// Turbo version answer (vendor code 0x10).
+void handleTurboVersion(const Hp10Frame& answer) {
     const int arrived = arrivalInterface();
-    if (frame[21] & 0x01) {
-        RemoteDevice* slot = findRemoteOn(arrived, source);
+    if (answer.fromRemote) {
+        RemoteDevice* slot = findRemoteOn(arrived, answer.source);
         if (slot == nullptr)
-            return true;
+            return;
         slot->active = 1;
         slot->missesTillDrop = static_cast<int8_t>(dropAfterMisses);
         if (slot->deviceType != kTypeTurbo)
             slot->typeChanged = 1;
         slot->deviceType = kTypeTurbo;
-        copyText(slot->version, version);
-        copyText(slot->vendor, vendor);
-        copyText(slot->product, product);
-    } else {
-        std::memcpy(scanStates[arrived].localMac, source, kMacLength);
-        // The answered flag and the texts describe the local device of the
-        // interface being probed; another interface's answer only names its
-        // own local device.
-        if (arrived != currentInterface)
-            return true;
-        turboLocalAnswered = 1;
-        copyText(turboVersion, version);
-        copyText(turboVendor, vendor);
-        copyText(turboProduct, product);
+        copyText(slot->version, answer.version);
+        copyText(slot->vendor, answer.vendor);
+        copyText(slot->product, answer.product);
+        return;
     }
-    return true;
+    // An answer of a local device from a station other than the interface's
+    // local device does not move the role while that device still answers.
+    if (!acceptLocalClaim(arrived, answer.source))
+        return;
+    std::memcpy(scanStates[arrived].localMac, answer.source, kMacLength);
+    // The answered flag and the texts describe the local device of the
+    // interface being probed; another interface's answer only names its own
+    // local device.
+    if (arrived != currentInterface)
+        return;
+    turboLocalAnswered = 1;
+    copyText(turboVersion, answer.version);
+    copyText(turboVendor, answer.vendor);
+    copyText(turboProduct, answer.product);
 }
 
-// Turbo station statistics: entries of 14 bytes from offset 21, the count
-// taken from the entry length and bounded by the bytes that arrived.
-void handleTurboStationStats(const uint8_t* frame, uint32_t length) {
-    size_t declared = frame[16] >= 3 ? (frame[16] - 3u) / kTurboStatsEntrySize : 0;
-    for (size_t j = 0; j < declared; ++j) {
-        size_t off = kTurboStatsFirst + j * kTurboStatsEntrySize;
-        if (off + kTurboStatsEntrySize > length)
-            break;
-        RemoteDevice* slot = findRemoteOn(arrivalInterface(), frame + off);
+// Turbo station statistics: the rate of every entry that names a remote slot.
+void handleTurboStationStats(const Hp10Frame& answer) {
+    for (size_t j = 0; j < answer.turboStationCount; ++j) {
+        const Hp10StationEntry& entry = answer.turboStations[j];
+        RemoteDevice* slot = findRemoteOn(arrivalInterface(), entry.mac);
         if (slot == nullptr)
             continue;
-        const uint16_t raw[3] = {be16(frame + off + 6), 0, 0};
+        const uint16_t raw[3] = {entry.rate, 0, 0};
         updateLinkStats(slot->stats, raw, kRateTurbo);
     }
 }
 
-bool handleTurboVendor(const uint8_t* frame, uint32_t length) {
-    if (length < 21 || !(frame[20] & 0x80))
-        return false;
-    switch (frame[20] & 0x7F) {
-    case kTurboCodeVersion:
-        return handleTurboVersion(frame, length);
-    case kTurboCodeStats:
-        handleTurboStationStats(frame, length);
-        return true;
-    default:
-        return false;
-    }
+// A Turbo read answer counts only from the adapter the read request went to
+// (the local device), on the interface it went out on. Before any request,
+// only the interface's local device.
+bool fromTurboReadPeer(const Hp10Frame& answer) {
+    const int arrived = arrivalInterface();
+    if (!turboReadPeer.sent)
+        return isLocalDeviceOf(arrived, answer.source);
+    return arrived == turboReadPeer.interface && macEqual(answer.source, turboReadPeer.mac);
 }
 
-void handleTurboReadAnswer(const uint8_t* frame, uint32_t length) {
-    if (length < 18)
+void handleTurboReadAnswer(const Hp10Frame& answer) {
+    if (!fromTurboReadPeer(answer))
         return;
-    if (frame[17] == kTurboReadFirmware) {
-        size_t available = length > 18 ? length - 18 : 0;
-        size_t take = std::min<size_t>({frame[16], 64, available});
-        std::memcpy(turboFirmware, frame + 18, take);
-        turboFirmware[take] = '\0';
+    if (answer.kind == Hp10Kind::TurboFirmware) {
+        std::memcpy(turboFirmware, answer.firmware, answer.firmwareLength);
+        turboFirmware[answer.firmwareLength] = '\0';
         size_t n = std::strlen(turboFirmware);
         if (n > 16 && turboFirmware[14] == '1' &&
             (turboFirmware[16] == '5' || turboFirmware[16] == '6'))
             oldFirmware = 1;
-    } else if (frame[17] == kTurboReadKey && length >= 27) {
-        std::memcpy(hp10NetworkKey, frame + 19, 8);
+    } else if (answer.kind == Hp10Kind::TurboKey && answer.keyComplete) {
+        std::memcpy(hp10NetworkKey, answer.key, 8);
     }
 }
 
 // Stores a 0x19 answer's block as the local parameters block, or logs it when
-// it begins with seven equal bytes (a block the device has not filled).
-void storeLocalParams(const uint8_t* frame, uint32_t length) {
-    if (!isLocalParamsAnswer(frame, length))
+// it begins with seven equal bytes (a block the device has not filled). Only
+// the local device's block counts.
+void storeLocalParams(const Hp10Frame& answer) {
+    if (!answer.paramsBlock || !isLocalDeviceOf(arrivalInterface(), answer.source))
         return;
-    uint8_t kind = frame[17];
-    const uint8_t* block = frame + 18;
-    if (std::memcmp(frame + 18, frame + 19, 6) == 0) {
-        appendParametersLog(kind == 2 ? 1 : 0, block);
+    if (answer.paramsUnfilled) {
+        appendParametersLog(answer.paramsKind == 2 ? 1 : 0, answer.params);
         return;
     }
     uint8_t wanted = scanStates[currentInterface].paramsValid ? 1 : 2;
-    if (kind != wanted)
+    if (answer.paramsKind != wanted)
         return;
-    std::memcpy(localParamsBlock, block, kLocalParamsSize);
+    std::memcpy(localParamsBlock, answer.params, kLocalParamsSize);
     localParamsCaptured = 1;
 }
 
 // Rates of the remote devices named in a 0x1A answer, then the local link as
 // the average over the remote devices.
-void handleNetworkStats(const uint8_t* frame, uint32_t length) {
+void handleNetworkStats(const Hp10Frame& answer) {
     NetworkRecord& record = networkRecords[currentInterface];
     if (localIsTurbo) {
-        handleTurboStationStats(frame, length);
+        handleTurboStationStats(answer);
     } else {
         for (RemoteDevice& slot : record.remotes) {
             if (!slot.active)
                 continue;
-            for (size_t j = 0; j < kStatsEntries; ++j) {
-                size_t off = kStatsFirstEntry + j * kStatsEntrySize;
-                if (off + kStatsEntrySize > length)
-                    break;
-                uint8_t mac[6];
-                std::memcpy(mac, frame + off, kMacLength);
-                mac[0] &= 0xFE;
-                if (!macEqual(mac, slot.mac))
+            for (size_t j = 0; j < answer.stationCount; ++j) {
+                const Hp10StationEntry& entry = answer.stations[j];
+                if (!macEqual(entry.mac, slot.mac))
                     continue;
-                uint16_t raw = le16(frame + off + 6);
+                uint16_t raw = entry.rate;
                 if (slot.deviceType == kTypeTurbo) {
                     raw = std::min(raw, kTurboRateLimit);
                     raw = static_cast<uint16_t>(raw * 85 / 14);
                 }
-                const uint16_t values[3] = {raw, le16(frame + off + 8), le16(frame + off + 10)};
+                const uint16_t values[3] = {raw, entry.fails, entry.drops};
                 updateLinkStats(slot.stats, values, kRateHp10);
                 break;
             }
@@ -257,9 +209,7 @@ void handleNetworkStats(const uint8_t* frame, uint32_t length) {
         ++count;
     }
     uint16_t average = count ? static_cast<uint16_t>(static_cast<long>(sum * 42 / count)) : 0;
-    uint16_t fails = length >= 22 ? le16(frame + 20) : 0;
-    uint16_t drops = length >= 24 ? le16(frame + 22) : 0;
-    const uint16_t values[3] = {average, fails, drops};
+    const uint16_t values[3] = {average, answer.localFails, answer.localDrops};
     updateLinkStats(record.localStats, values, kRateHp10);
 }
 
@@ -286,16 +236,20 @@ bool isSetKeyConfirmation(const uint8_t* frame, uint32_t length) {
         return false;
     return reply.mmtype == (kMmSetKey | 1) && (reply.valid == 1 || reply.status == 0);
 }
+
+// A 0x19 answer of the stored copy (kind 1) carrying a whole block.
+bool isStoredParamsAnswer(const Hp10Frame& answer) {
+    return answer.kind == Hp10Kind::LocalParams && answer.paramsBlock && answer.paramsKind == 1;
+}
 } // namespace
 
 // ---- Frame builders ---------------------------------------------------------------
 
 void buildHp10Header(uint8_t* frame, const uint8_t* dst, const uint8_t* src) {
-    std::memset(frame, 0, kHeaderLength);
+    std::memset(frame, 0, kHp10HeaderLength);
     std::memcpy(frame, dst, kMacLength);
     std::memcpy(frame + 6, src, kMacLength);
-    frame[12] = kEtherTypeHp10 >> 8;
-    frame[13] = kEtherTypeHp10 & 0xFF;
+    putBe16(frame + 12, kEtherTypeHp10);
 }
 
 size_t buildParametersRequest(uint8_t* frame, const uint8_t* src, const uint8_t* dst) {
@@ -369,8 +323,7 @@ size_t buildEncryptedKey(uint8_t* frame, const uint8_t* src, const uint8_t* dst,
     frame[17] = 0x01;
     frame[18] = 0x00;
     std::memcpy(frame + 19, deviceKey, 8);
-    frame[27] = kEtherTypeHp10 >> 8;
-    frame[28] = kEtherTypeHp10 & 0xFF;
+    putBe16(frame + 27, kEtherTypeHp10);
     frame[29] = 1;
     frame[30] = kEntrySetKey;
     frame[31] = 9;
@@ -417,7 +370,7 @@ bool requestNetworkStats(int i, const uint8_t* mac, const uint8_t* /*dst*/) {
     if (!macIsSet(src))
         return false;
     uint8_t frame[kHp10BufferSize];
-    size_t n = buildNetworkStatsRequest(frame, src, kBroadcast);
+    size_t n = buildNetworkStatsRequest(frame, src, kBroadcastMac);
     return sendFrame(i, frame, n);
 }
 
@@ -439,7 +392,7 @@ bool requestTurbo(const uint8_t* dst, uint8_t code, const uint8_t* data, size_t 
 
 bool requestTurboVersion() {
     const uint8_t zero = 0;
-    return requestTurbo(kBroadcast, kTurboCodeVersion, &zero, 1);
+    return requestTurbo(kBroadcastMac, kTurboCodeVersion, &zero, 1);
 }
 
 bool requestTurboStats(const uint8_t* mac) {
@@ -457,6 +410,9 @@ bool sendTurboRead(uint8_t code) {
         return false;
     uint8_t frame[kHp10BufferSize];
     size_t n = buildTurboRead(frame, hostMac(), localDeviceMac(), code);
+    turboReadPeer.sent = true;
+    turboReadPeer.interface = currentInterface;
+    std::memcpy(turboReadPeer.mac, localDeviceMac(), kMacLength);
     return sendFrame(currentInterface, frame, n);
 }
 } // namespace
@@ -470,22 +426,22 @@ bool readTurboKey() {
 
 // ---- Answer handling -------------------------------------------------------------
 
-bool dispatchHp10(const uint8_t* frame, uint32_t length) {
-    if (!isHp10Frame(frame, length))
-        return false;
-    switch (frame[15]) {
-    case kEntryParamsResponse:
-        recordRemote(frame + 6);
+namespace {
+bool dispatchParsed(const Hp10Frame& answer) {
+    switch (answer.kind) {
+    case Hp10Kind::ParamsResponse:
+        recordRemote(answer.source);
         return true;
-    case kEntryLocalParams:
-        if (frame[16] == kLocalParamsAnswerLength)
-            storeLocalParams(frame, length);
+    case Hp10Kind::LocalParams:
+        storeLocalParams(answer);
         return true;
-    case kEntryKeyConfirm:
+    case Hp10Kind::KeyConfirm:
         return true;
-    case kEntryNetworkStats:
-        if (length > 17 && frame[17] != 0x80) {
-            handleNetworkStats(frame, length);
+    case Hp10Kind::NetworkStats:
+        // Statistics answer the request only from the local device; a
+        // neighbour's figures are not this network's rates.
+        if (answer.statsAnswer && isLocalDeviceOf(currentInterface, answer.source)) {
+            handleNetworkStats(answer);
             refreshDeviceList(cycleStep);
         }
         return true;
@@ -494,20 +450,42 @@ bool dispatchHp10(const uint8_t* frame, uint32_t length) {
     }
 }
 
-bool handleHp10Frame(const uint8_t* frame, uint32_t length) {
-    if (!isHp10Frame(frame, length))
+bool handleParsed(const Hp10Frame& answer) {
+    switch (answer.kind) {
+    case Hp10Kind::TurboVersion:
+        handleTurboVersion(answer);
+        return true;
+    case Hp10Kind::TurboStationStats:
+        // Asked of the local device only (requestTurboStats).
+        if (isLocalDeviceOf(arrivalInterface(), answer.source))
+            handleTurboStationStats(answer);
+        return true;
+    case Hp10Kind::TurboReadEcho:
+        return true;
+    case Hp10Kind::TurboFirmware:
+    case Hp10Kind::TurboKey:
+    case Hp10Kind::TurboReadOther:
+        handleTurboReadAnswer(answer);
+        return true;
+    case Hp10Kind::None:
+    case Hp10Kind::Other:
         return false;
-    switch (frame[15]) {
-    case kEntryTurboVendor:
-        return handleTurboVendor(frame, length);
-    case kEntryTurboRead:
-        return true;
-    case kEntryTurboReadAnswer:
-        handleTurboReadAnswer(frame, length);
-        return true;
     default:
-        return dispatchHp10(frame, length);
+        return dispatchParsed(answer);
     }
+}
+} // namespace
+
+bool dispatchHp10(const uint8_t* frame, uint32_t length) {
+    Hp10Frame answer;
+    parseHp10Frame(frame, length, answer);
+    return dispatchParsed(answer);
+}
+
+bool handleHp10Frame(const uint8_t* frame, uint32_t length) {
+    Hp10Frame answer;
+    parseHp10Frame(frame, length, answer);
+    return handleParsed(answer);
 }
 
 bool drainResponses() {
@@ -532,31 +510,68 @@ void drainFor100ms() {
     }
 }
 
+// ---- Who the local device is ---------------------------------------------------------
+
+bool acceptLocalClaim(int i, const uint8_t* source) {
+    if (!validInterface(i))
+        return false;
+    if (isLocalDeviceOf(i, source))
+        return true;
+    LocalWatch& watch = localWatch[i];
+    watch.challenged = true;
+    std::memcpy(watch.challenger, source, kMacLength);
+    return false;
+}
+
+void openLocalWatch(int i) {
+    if (validInterface(i))
+        localWatch[i] = LocalWatch{};
+}
+
+bool adoptLocalChallenger(int i) {
+    if (!validInterface(i))
+        return false;
+    LocalWatch& watch = localWatch[i];
+    if (watch.heard || !watch.challenged)
+        return false;
+    std::memcpy(scanStates[i].localMac, watch.challenger, kMacLength);
+    watch = LocalWatch{};
+    return true;
+}
+
 // ---- Local-device observer ---------------------------------------------------------
 
 bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length) {
-    uint16_t type = etherTypeOf(frame, length);
-    if ((type != kEtherTypeHp10 && type != kEtherTypeAv) || i < 0 || i >= kMaxInterfaces)
+    Hp10Frame seen;
+    parseHp10Frame(frame, length, seen);
+    if ((seen.etherType != kEtherTypeHp10 && seen.etherType != kEtherTypeAv) || !validInterface(i))
         return false;
     ScanState& state = scanStates[i];
-    bool self = macEqual(frame, frame + 6) && !isBroadcast(frame);
-    bool hp10 = type == kEtherTypeHp10 && length > 17;
-    uint8_t entry = hp10 ? frame[15] : 0;
+    if (macIsSet(state.localMac) && macEqual(seen.source, state.localMac))
+        localWatch[i].heard = true;
+    bool self = seen.selfAddressed;
+    bool hp10 = seen.etherType == kEtherTypeHp10 && length > 17;
 
-    if (hp10 && isLocalParamsAnswer(frame, length) && frame[17] == 1) {
+    // The stored copy of the local parameters, from the local device only.
+    if (hp10 && isStoredParamsAnswer(seen) && isLocalDeviceOf(i, seen.source)) {
         state.paramsValid = 1;
-        std::memcpy(state.localParams, frame + 18, kLocalParamsSize);
+        std::memcpy(state.localParams, seen.params, kLocalParamsSize);
     }
 
-    bool marker =
-        hp10 && (entry == kEntryNetworkStats || entry == kEntryLocalMarker) && !(frame[17] & 0x80);
+    bool marker = hp10 && seen.marker;
     if (!self && !marker)
         return self;
-    std::memcpy(state.localMac, frame + 6, kMacLength);
+    // Another station's marker or self-addressed frame does not move the
+    // local device while the current one answers; it is remembered, and a
+    // discovery that finds the current device silent hands it the role.
+    if (!acceptLocalClaim(i, seen.source))
+        return false;
+    std::memcpy(state.localMac, seen.source, kMacLength);
     state.localPresent = 1;
-    if (!hp10 || entry != kEntryNetworkStats)
+    localWatch[i].heard = true;
+    if (!hp10 || seen.entryType != kEntryNetworkStats)
         return self;
-    state.deviceClass = frame[17] & 0x7F;
+    state.deviceClass = seen.deviceClass;
     if (state.deviceClass < kClassUsb || state.deviceClass > kClassHp10) {
         state.localPresent = 0;
         return self;
@@ -608,15 +623,15 @@ bool waitForParametersResponse(uint8_t mac[6], bool anyOther) {
             sleepMs(10);
             continue;
         }
-        if (!isHp10Frame(frame, length) || frame[15] != kEntryParamsResponse)
+        Hp10Frame answer;
+        if (parseHp10Frame(frame, length, answer) != Hp10Kind::ParamsResponse)
             continue;
-        const uint8_t* source = frame + 6;
         if (anyOther) {
-            if (!macEqual(source, localDeviceMac())) {
-                std::memcpy(mac, source, kMacLength);
+            if (!macEqual(answer.source, localDeviceMac())) {
+                std::memcpy(mac, answer.source, kMacLength);
                 return true;
             }
-        } else if (macEqual(source, mac)) {
+        } else if (macEqual(answer.source, mac)) {
             return true;
         }
     }
@@ -627,22 +642,22 @@ bool probeDevice(uint8_t mac[6], bool anyOther) {
     if (!macIsSet(hostMac()))
         return false;
     if (localIsTurbo)
-        requestParameters(currentInterface, hostMac(), kBroadcast);
+        requestParameters(currentInterface, hostMac(), kBroadcastMac);
     else if (localIsAv)
-        sendAvRequest(kBroadcast, 0xA000);
+        sendAvRequest(kBroadcastMac, 0xA000);
     else
         requestParameters(currentInterface, hostMac(), mac);
     return waitForParametersResponse(mac, anyOther);
 }
 
 void probeLocalParameters(int i) {
-    if (i < 0 || i >= kMaxInterfaces || !macIsSet(interfaceTable[i].mac))
+    if (!validInterface(i) || !macIsSet(interfaceTable[i].mac))
         return;
     uint8_t src[6];
     std::memcpy(src, interfaceTable[i].mac, kMacLength);
     ++probeDepth;
     for (uint32_t k = 0; k < 3; ++k) {
-        requestLocalParameters(i, src, kBroadcast, 0);
+        requestLocalParameters(i, src, kBroadcastMac, 0);
         if (waitForLocalReply(i, 50 + 4 * k))
             break;
     }
@@ -669,25 +684,29 @@ int setNetworkKey(int i, const uint8_t* src, const uint8_t* dst, uint8_t keySele
         std::memcpy(localParamsBlock + kParamsNetworkKey, key, 8);
         localParamsBlock[kParamsKeySelect] = keySelect;
     }
-    if (i < 0 || i >= kMaxInterfaces || !scanStates[i].paramsValid || keySelect == 0 || !broadcast)
+    if (!validInterface(i) || !scanStates[i].paramsValid || keySelect == 0 || !broadcast)
         return 0;
 
     sleepMs(100);
-    uint8_t answer[kMaxFrame];
+    uint8_t received[kMaxFrame];
     uint32_t length = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        requestLocalParameters(i, src, kBroadcast, 0);
+        requestLocalParameters(i, src, kBroadcastMac, 0);
         uint32_t deadline = tickCount() + kVerifyWaitMs;
         while (!tickReached(deadline)) {
-            if (!receiveAnyFrame(answer, &length)) {
+            if (!receiveAnyFrame(received, &length)) {
                 sleepMs(1);
                 continue;
             }
-            if (!isLocalParamsAnswer(answer, length) || answer[17] != 1)
+            // Only the local device reports whether it took the key: a block
+            // from another station neither confirms nor refutes it.
+            Hp10Frame answer;
+            parseHp10Frame(received, length, answer);
+            if (!isStoredParamsAnswer(answer) || !isLocalDeviceOf(i, answer.source))
                 continue;
-            if (std::memcmp(answer + 18, localParamsBlock, kLocalParamsSize) == 0)
+            if (std::memcmp(answer.params, localParamsBlock, kLocalParamsSize) == 0)
                 return 1;
-            appendParametersLog(2, answer + 18);
+            appendParametersLog(2, answer.params);
         }
     }
     return 0;
@@ -702,24 +721,21 @@ int waitForKeyConfirmation(uint8_t mac[6]) {
             sleepMs(1);
             continue;
         }
+        Hp10Frame answer;
+        parseHp10Frame(frame, length, answer);
+        // The device that took the key confirms: the target itself, or for a
+        // broadcast target any station but the local device (whose
+        // confirmation of a key handed on is a refusal).
+        bool fromTarget = isBroadcast(mac) ? !macEqual(answer.source, localDeviceMac())
+                                           : macEqual(answer.source, mac);
         if (localIsAv) {
-            // The device that took the key confirms: the target itself, or
-            // for a broadcast target any station but the local device (whose
-            // confirmation of a key handed on is a refusal).
-            const uint8_t* source = frame + 6;
-            bool fromTarget =
-                isBroadcast(mac) ? !macEqual(source, localDeviceMac()) : macEqual(source, mac);
             if (fromTarget && isSetKeyConfirmation(frame, length)) {
-                std::memcpy(mac, source, kMacLength);
+                std::memcpy(mac, answer.source, kMacLength);
                 return 4;
             }
-        } else if (isHp10Frame(frame, length) && frame[15] == kEntryKeyConfirm) {
-            const uint8_t* source = frame + 6;
-            if ((isBroadcast(mac) && !macEqual(source, localDeviceMac())) ||
-                macEqual(source, mac)) {
-                std::memcpy(mac, source, kMacLength);
-                return 2;
-            }
+        } else if (answer.kind == Hp10Kind::KeyConfirm && fromTarget) {
+            std::memcpy(mac, answer.source, kMacLength);
+            return 2;
         }
         sleepMs(1);
     }
@@ -743,7 +759,7 @@ int sendEncryptedKey(uint8_t target[6], const uint8_t* deviceKey, const uint8_t*
             sendFrame(currentInterface, frame, n);
     } else {
         uint8_t frame[kHp10BufferSize];
-        size_t n = buildEncryptedKey(frame, hostMac(), kBroadcast, deviceKey, newKey);
+        size_t n = buildEncryptedKey(frame, hostMac(), kBroadcastMac, deviceKey, newKey);
         sendFrame(currentInterface, frame, n);
     }
     sleepMs(1);
@@ -768,5 +784,8 @@ void resetHp10Frames() {
     probeDepth = 0;
     armLocalParametersProbe();
     discoveryReceiving = false;
+    for (LocalWatch& watch : localWatch)
+        watch = LocalWatch{};
+    turboReadPeer = TurboReadPeer{};
     installNetworkHooks();
 }

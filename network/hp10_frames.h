@@ -30,6 +30,9 @@ constexpr uint8_t kTurboCodeStats = 0x18;
 constexpr uint8_t kTurboReadFirmware = 0x20;
 constexpr uint8_t kTurboReadKey = 0x21;
 
+// Bytes up to and including the first entry's length.
+constexpr size_t kHp10HeaderLength = 17;
+
 constexpr size_t kLocalParamsSize = 50;
 constexpr size_t kLocalParamsAnswerLength = 51; // entry length of a 0x19 answer
 // Offsets inside the local parameters block.
@@ -103,9 +106,31 @@ bool handleHp10Frame(const uint8_t* frame, uint32_t length);
 // The HomePlug 1.0 dispatcher (by entry type).
 bool dispatchHp10(const uint8_t* frame, uint32_t length);
 
+// ---- Who the local device is ------------------------------------------------------
+// The local device of an interface keeps its role while it answers: a marker,
+// a self-addressed frame, a Turbo version answer of a local device or an
+// answer to the local management address from another station does not move
+// it. Such a claim is remembered, and the scan hands the role over when the
+// current device stayed silent through all its family probes (a replaced
+// adapter).
+//
+// True when `source` may be interface i's local device now: none is known
+// there yet, or it is that device. Otherwise the claim is remembered and
+// refused.
+bool acceptLocalClaim(int i, const uint8_t* source);
+// Starts watching interface i for one scan: forgets earlier claims and
+// whether the current local device was heard.
+void openLocalWatch(int i);
+// Ends the watch of interface i: when the current local device sent nothing
+// since openLocalWatch and another station claimed the role meanwhile, that
+// station becomes the local device (scanStates[i].localMac) and true is
+// returned, so that the scan probes again.
+bool adoptLocalChallenger(int i);
+
 // ---- Local-device observer -------------------------------------------------------
 // Sees every frame taken by receiveAnyFrame and waitForLocalReply on
-// interface i; returns true when the frame was self-addressed.
+// interface i; returns true when the frame was self-addressed by the
+// interface's local device (or by the first station to claim the role).
 bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length);
 // Installs observeLocalDevice as the packet interface's observer.
 void installNetworkHooks();

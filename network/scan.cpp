@@ -7,12 +7,11 @@
 #include "network/auto_scan.h"
 #include "network/hp10_frames.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "security/keys.h"
 
 namespace {
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
 LocalFamily lastFamily = LocalFamily::None;
 
 bool nameTaken(const char* name) {
@@ -135,7 +134,18 @@ void copyIntoNetworkRecords(bool av) {
     }
 }
 
-LocalFamily probeFamilies() {
+// Up to three statistics requests from the local device's MAC (or the
+// interface's own), each waiting longer for the self-addressed answer.
+void askForLocalDevice(int i) {
+    for (uint32_t k = 0; k < 3; ++k) {
+        const uint8_t* local = scanStates[i].localMac;
+        requestNetworkStats(i, macIsSet(local) ? local : nullptr, kBroadcastMac);
+        if (waitForLocalReply(i, 50 + 100 * k))
+            break;
+    }
+}
+
+LocalFamily probeFamiliesOnce() {
     if (discoverLocalAv())
         return LocalFamily::Av;
     if (discoverLocalTurbo())
@@ -143,6 +153,24 @@ LocalFamily probeFamilies() {
     if (discoverLocalHp10())
         return LocalFamily::Hp10;
     return LocalFamily::None;
+}
+
+// The family probes, watching who answers as the local device. An interface
+// whose known local device stayed silent through all of them, while another
+// station answered as the local device, has had its adapter replaced: that
+// station becomes its local device and the probes run once more.
+LocalFamily probeFamilies() {
+    for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
+        openLocalWatch(i);
+    LocalFamily family = probeFamiliesOnce();
+    bool replaced = false;
+    for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
+        replaced = (!scanStates[i].localPresent && adoptLocalChallenger(i)) || replaced;
+    if (!replaced)
+        return family;
+    localIsTurbo = 0;
+    localIsAv = 0;
+    return probeFamiliesOnce();
 }
 } // namespace
 
@@ -228,12 +256,7 @@ bool discoverLocalHp10() {
     if (!timerTickRunning())
         armLocalParametersProbe();
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i) {
-        for (uint32_t k = 0; k < 3; ++k) {
-            const uint8_t* local = scanStates[i].localMac;
-            requestNetworkStats(i, macIsSet(local) ? local : nullptr, kBroadcast);
-            if (waitForLocalReply(i, 50 + 100 * k))
-                break;
-        }
+        askForLocalDevice(i);
     }
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
         any = any || scanStates[i].localPresent;

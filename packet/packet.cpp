@@ -7,6 +7,7 @@
 
 #include "network/model.h"
 #include "packet/driver.h"
+#include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 
@@ -87,12 +88,6 @@ ReceivedFrameBuffer* receiveThroughObserver(int index, bool& selfAddressed) {
         showMessage(kReadErrorText, kReadErrorCaption, MessageIcon::Error);
         return nullptr;
     }
-}
-
-uint16_t etherTypeOf(const uint8_t* frame, uint32_t length) {
-    if (length < 14)
-        return 0;
-    return static_cast<uint16_t>(frame[12] << 8 | frame[13]);
 }
 } // namespace
 

@@ -253,17 +253,17 @@ int plcapi_DecodeFrame(uint32_t frameLength, const uint8_t* frame, PlcReply* rep
         return headerFailure(reply, EFAULT);
     }
     FrameView view(frame, frameLength);
-    if (((frame[12] << 8) | frame[13]) != kMmeEtherType) {
+    if (etherTypeOf(frame, frameLength) != kMmeEtherType) {
         return headerFailure(reply, EPERM);
     }
-    if (frameLength < kMmeHeaderEnd || frame[14] != kMmeMmv ||
-        std::memcmp(frame + 17, kMmeVendorOui, 3) != 0) {
+    if (frameLength < kMmeHeaderEnd || view.u8(14) != kMmeMmv ||
+        !view.equals(17, kMmeVendorOui, 3)) {
         return headerFailure(reply, EFAULT);
     }
     uint16_t mmtype = view.u16(15);
     reply->mmtype = mmtype;
-    std::memcpy(reply->destination, frame, 6);
-    std::memcpy(reply->source, frame + 6, 6);
+    view.copy(reply->destination, 0, 6);
+    view.copy(reply->source, 6, 6);
     const DispatchRow* row = findRow(mmtype);
     if (row == nullptr) {
         reply->mmtype = kReplyMmtypeNone;

@@ -64,7 +64,7 @@ void decodeChunk(const FrameView& frame, PlcReply* reply, ReadChunk& chunk) {
     chunk.module = frame.u8(24);
     chunk.length = frame.u16(26);
     chunk.offset = frame.u32(28);
-    chunk.data = frame.at(36);
+    chunk.data = nullptr;
     putLe32(reply->data, chunk.module);
     if (reply->status != 0) {
         return;
@@ -73,6 +73,7 @@ void decodeChunk(const FrameView& frame, PlcReply* reply, ReadChunk& chunk) {
         reply->status = ERANGE;
         return;
     }
+    chunk.data = frame.at(36, chunk.length);
     if (Checksum32(chunk.length / 4, chunk.data, frame.u32(32)) != 0) {
         reply->status = EINVAL;
         return;

@@ -9,6 +9,7 @@
 #include "network/hp10_frames.h"
 #include "network/model.h"
 #include "network/scan.h"
+#include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
@@ -27,7 +28,7 @@ uint8_t quietNotDetected = 0;
 
 namespace {
 
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr const uint8_t* kBroadcast = kBroadcastMac;
 constexpr int kKeyAttempts = 5;          // set-key attempts per device
 constexpr uint32_t kRetryWaitMs = 1000;  // after each failed attempt
 constexpr uint32_t kRowWaitMs = 3000;    // after each checked row

@@ -497,6 +497,53 @@ Bytes strayFrame(const Bytes& answer, const Mac& host, const Fault& f) {
     return copy;
 }
 
+// The frames a forging station sends when the host sends `rq`: when the
+// local station is asked (`localAsked`), its own answer as if it were the
+// local station, and its markers.
+struct Forged {
+    std::vector<Bytes> answers;
+    std::vector<Bytes> markers;
+};
+
+Forged forgedFrames(Network& net, const Station& forger, const Request& rq, uint16_t etherType,
+                    bool localAsked) {
+    Forged forged;
+    std::vector<Bytes>& frames = forged.answers;
+    bool sameFamily = (etherType == kEtherAv) == forger.isAv();
+    bool loader = etherType == kEtherHp10 && rq.n >= 16 && rq.f[15] == 0x10;
+    if (forger.forges.answers && localAsked && sameFamily && !loader) {
+        if (etherType == kEtherAv && rq.n >= 17 && get16le(rq.f + 15) == 0xA050) {
+            // A set-key confirmation of success; the forger takes no key.
+            frames.push_back(avFrame(rq.src, forger.mac, 0xA051, 1));
+        } else {
+            Station liar = forger;
+            liar.local = true;
+            liar.faults.clear();
+            Request asked = rq;
+            if (asked.dst != kBroadcast)
+                asked.dst = liar.mac;
+            std::vector<Outcome> out;
+            if (etherType == kEtherAv)
+                handleAv(net, liar, asked, Effects{}, out);
+            else
+                handleHp10(net, liar, asked, Effects{}, out);
+            for (Outcome& o : out)
+                frames.push_back(std::move(o.frame));
+        }
+    }
+    if (forger.forges.markers) {
+        Bytes marker = hp10Frame(rq.src, forger.mac, 0x1E, 1);
+        marker[17] = forger.reportedClass() & 0x7F;
+        forged.markers.push_back(std::move(marker));
+    }
+    if (forger.forges.selfAddressed) {
+        Bytes self = hp10Frame(forger.mac, forger.mac, 0x1A, 187);
+        self[17] = forger.isAv() ? 3 : forger.reportedClass() & 0x7F;
+        forged.markers.push_back(std::move(self));
+    }
+    return forged;
+}
+
 } // namespace
 
 std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length) {
@@ -526,6 +573,33 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
     std::vector<Station*> recipients =
         etherType == kEtherAv ? avRecipients(*this, rq) : hp10Recipients(*this, rq);
     uint32_t code = requestCode(frame, length, etherType);
+    const bool localAsked =
+        std::any_of(recipients.begin(), recipients.end(), [](Station* s) { return s->local; });
+    const Station* localStation = nullptr;
+    for (const Station& s : stations_)
+        localStation = s.local ? &s : localStation;
+    const bool toAnyLocal = rq.dst == kBroadcast || rq.dst == kLocalManagementMac;
+    std::vector<Answer> lateForgeries;
+    for (const Station& forger : stations_) {
+        if (forger.local || !forger.forges.any())
+            continue;
+        // A forger of another family than the local station answers what a
+        // local station of its own family would: broadcasts and the local
+        // management address.
+        bool otherFamily = localStation && localStation->isAv() != forger.isAv();
+        bool asked = localAsked || (otherFamily && toAnyLocal);
+        Forged forged = forgedFrames(*this, forger, rq, etherType, asked);
+        for (auto* list : {&forged.answers, &forged.markers})
+            for (const Bytes& f : *list) {
+                addLog("forging station " + formatMac(forger.mac) + " sent " + answerName(f) +
+                       " for " + requestName(code));
+                answers.push_back({f, latencyMs});
+            }
+        // Each forged answer comes again just after the real one: a reader
+        // that keeps the last answer it sees meets it last.
+        for (Bytes& f : forged.answers)
+            lateForgeries.push_back({std::move(f), latencyMs + 1});
+    }
     for (Station* st : recipients) {
         std::vector<Fault*> faults = activeFaults(st->faults, faults_, code);
         if (has(faults, Fault::Kind::Ignore)) {
@@ -591,6 +665,8 @@ std::vector<Network::Answer> Network::handle(const uint8_t* frame, size_t length
             addLog(std::move(line));
         }
     }
+    for (Answer& a : lateForgeries)
+        answers.push_back(std::move(a));
     return answers;
 }
 

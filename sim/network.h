@@ -163,6 +163,20 @@ struct Station {
 
     std::vector<Fault> faults;
 
+    // A station that pretends to be the local station (never the local
+    // station itself). With `answers`, every request of its family that the
+    // local station answers is answered by it too, from its own MAC, with its
+    // own data, just before the real answer and again just after it; with
+    // `markers` it sends a local-device marker (entry 0x1E) to the host after
+    // every request; with `selfAddressed` a statistics answer addressed to
+    // itself. What it forges never changes its own state.
+    struct Forging {
+        bool answers = false;
+        bool markers = false;
+        bool selfAddressed = false;
+        bool any() const { return answers || markers || selfAddressed; }
+    } forges;
+
     // Counters
     uint32_t commits = 0;
     uint32_t starts = 0;

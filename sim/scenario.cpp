@@ -276,8 +276,26 @@ void parseHp10Parts(Station& s, const json& j, const std::string& where, const s
 }
 
 const std::set<std::string> kCommonKeys = {
-    "family",          "mac",      "local", "name",  "devicePassword",
-    "networkPassword", "firmware", "rate",  "rates", "faults"};
+    "family",   "mac",  "local", "name",   "devicePassword", "networkPassword",
+    "firmware", "rate", "rates", "faults", "forges"};
+
+Station::Forging parseForges(const json& v, const std::string& where) {
+    if (!v.is_array())
+        fail(where, "expected a list of \"answers\", \"markers\", \"selfAddressed\"");
+    Station::Forging f;
+    for (const json& item : v) {
+        std::string kind = text(item, where);
+        if (kind == "answers")
+            f.answers = true;
+        else if (kind == "markers")
+            f.markers = true;
+        else if (kind == "selfAddressed")
+            f.selfAddressed = true;
+        else
+            fail(where, "\"" + kind + "\" is none of answers, markers, selfAddressed");
+    }
+    return f;
+}
 const std::set<std::string> kAvKeys = {"dak", "nmk", "chip", "configBlock", "pibFile", "nvmFile"};
 const std::set<std::string> kHp10Keys = {
     "dek",       "nek",         "storedParams", "runningParams", "settings",
@@ -347,6 +365,11 @@ Station parseStation(const json& j, size_t index, const std::string& base) {
     }
     if (j.contains("faults"))
         s.faults = parseFaults(j["faults"], where + ".faults");
+    if (j.contains("forges")) {
+        s.forges = parseForges(j["forges"], where + ".forges");
+        if (s.local && s.forges.any())
+            fail(where + ".forges", "the local station does not forge; name another station");
+    }
     return s;
 }
 

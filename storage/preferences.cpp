@@ -8,6 +8,7 @@
 
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "platform/file_io.h"
 #include "storage/device_database.h"
 #include "storage/vendor_list.h"
@@ -15,10 +16,6 @@
 PrefsRecord preferences;
 
 namespace {
-
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
 
 void setDefaults() {
     preferences.scanInterval = 30;

@@ -8,6 +8,7 @@
 #include "maintenance/hp10_upgrade.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
@@ -32,13 +33,6 @@ void attention(void* owner, const char* text) {
 }
 
 // Text of a fixed-size field that may fill it without a terminator.
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    char copy[N + 1];
-    std::memcpy(copy, field, N);
-    copy[N] = '\0';
-    return copy;
-}
-
 bool validIndex(int entryIndex1) {
     return entryIndex1 >= 1 && entryIndex1 <= deviceCount && entryIndex1 <= kMaxDeviceEntries;
 }

@@ -13,6 +13,7 @@
 #include "network/auto_scan.h"
 #include "network/hp10_frames.h"
 #include "network/scan.h"
+#include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
@@ -106,10 +107,6 @@ std::string defaultRowName(size_t rowCount) {
     std::snprintf(buffer, sizeof buffer, "%s %hd", kDefaultNamePrefix,
                   static_cast<short>(rowCount + 1));
     return buffer;
-}
-
-std::string fieldText(const char* field, size_t size) {
-    return std::string(field, strnlen(field, size));
 }
 
 NetworkRecord& currentRecord() {

@@ -9,6 +9,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
@@ -47,10 +48,6 @@ void notifyListChanged() {
 }
 
 // A fixed text field of the tables as text, never reading past the field.
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
 std::string macText(const uint8_t* mac) {
     return formatMac(mac);
 }

@@ -600,7 +600,7 @@ TEST_F(Hp10Test, ObserverRecognisesTheLocalDevice) {
     EXPECT_EQ(0, +scanStates[1].localPresent);
 
     // 0x1E marks its source; 0x1A with a class outside 1..3 clears presence again.
-    Bytes marker = answer(kHost, kRemoteA, kEntryLocalMarker, 1, {0x00});
+    Bytes marker = answer(kHost, kLocal, kEntryLocalMarker, 1, {0x00});
     observeLocalDevice(2, marker.data(), static_cast<uint32_t>(marker.size()));
     EXPECT_EQ(1, +scanStates[2].localPresent);
     Bytes avClass = statsAnswer(4, 0, 0, {});
@@ -730,6 +730,107 @@ TEST_F(Hp10Test, SetNetworkKeyBroadcastStoresSettingsAndKey) {
     EXPECT_EQ(1, localParamsBlock[14]);
     EXPECT_EQ(0, std::memcmp(localParamsBlock + 15, kKey, 8));
     EXPECT_EQ(1u, wire.sent.size()); // paramsValid clear: no verification
+}
+
+// ---- Answers only from the adapter that was asked ----------------------------------------
+
+// The Turbo key and firmware answers count only from the adapter the read
+// request went to; a neighbour's answer (another source, or the right source
+// on another interface) sets nothing that halyard shows or stores.
+TEST_F(Hp10Test, TurboReadAnswersCountOnlyFromTheAdapterAsked) {
+    std::memcpy(scanStates[0].localMac, kLocal, 6);
+    ASSERT_TRUE(readTurboKey());
+    const uint8_t forgedKey[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+    Bytes forged = {kTurboReadKey, 0x01};
+    forged.insert(forged.end(), forgedKey, forgedKey + 8);
+    EXPECT_TRUE(handle(answer(kHost, kRemoteA, kEntryTurboReadAnswer, 10, forged)));
+    EXPECT_NE(0, std::memcmp(hp10NetworkKey, forgedKey, 8));
+    lastRxInterface = 1;
+    handle(answer(kHost, kLocal, kEntryTurboReadAnswer, 10, forged));
+    EXPECT_NE(0, std::memcmp(hp10NetworkKey, forgedKey, 8)) << "another interface's answer";
+    lastRxInterface = 0;
+    Bytes real = {kTurboReadKey, 0x01};
+    real.insert(real.end(), kKey, kKey + 8);
+    handle(answer(kHost, kLocal, kEntryTurboReadAnswer, 10, real));
+    EXPECT_EQ(0, std::memcmp(hp10NetworkKey, kKey, 8));
+
+    ASSERT_TRUE(readTurboFirmwareText());
+    std::string old = "INT5500MAC-0-01.5.0";
+    Bytes text = {kTurboReadFirmware};
+    text.insert(text.end(), old.begin(), old.end());
+    handle(answer(kHost, kRemoteB, kEntryTurboReadAnswer, static_cast<uint8_t>(text.size()), text));
+    EXPECT_EQ(0, oldFirmware);
+    EXPECT_EQ(std::string::npos, std::string(turboFirmware).find("INT5500"));
+}
+
+// Statistics and local parameters answer the local device's requests: from
+// another station they change neither the rates nor the parameters block.
+TEST_F(Hp10Test, StatisticsAndParametersCountOnlyFromTheLocalDevice) {
+    std::memcpy(scanStates[0].localMac, kLocal, 6);
+    RemoteDevice& r = addRemote(0, kRemoteA, kTypeHp10);
+    Bytes stats = statsAnswer(3, 7, 8, {{kRemoteA, 100}});
+    std::memcpy(stats.data() + 6, kRemoteB, 6);
+    EXPECT_TRUE(handle(stats));
+    EXPECT_EQ(0.0, +r.stats.rate);
+    EXPECT_EQ(0.0, +networkRecords[0].localStats.fails);
+    std::memcpy(stats.data() + 6, kLocal, 6);
+    handle(stats);
+    EXPECT_GT(+r.stats.rate, 0.0);
+
+    scanStates[0].paramsValid = 1;
+    handle(localParamsAnswer(kHost, kRemoteB, 1, 0x40));
+    EXPECT_EQ(0, localParamsCaptured);
+    Bytes foreign = localParamsAnswer(kHost, kRemoteB, 1, 0x70);
+    observeLocalDevice(0, foreign.data(), static_cast<uint32_t>(foreign.size()));
+    EXPECT_NE(0x70, scanStates[0].localParams[0]);
+    handle(localParamsAnswer(kHost, kLocal, 1, 0x40));
+    EXPECT_EQ(1, localParamsCaptured);
+
+    // Turbo station statistics likewise.
+    localIsTurbo = 1;
+    r.stats = LinkStats{};
+    Bytes entry(kRemoteA, kRemoteA + 6);
+    entry.insert(entry.end(), {0x00, 0xFC, 0, 0, 0, 0, 0, 0}); // raw 252: 6 Mbit/s
+    Bytes data = {0x00, 0x04, 0x87, 0x98};
+    data.insert(data.end(), entry.begin(), entry.end());
+    EXPECT_TRUE(handle(answer(kHost, kRemoteB, kEntryTurboVendor, 3 + 14, data)));
+    EXPECT_EQ(0.0, +r.stats.rate);
+    EXPECT_TRUE(handle(answer(kHost, kLocal, kEntryTurboVendor, 3 + 14, data)));
+    EXPECT_GT(+r.stats.rate, 0.0);
+}
+
+// A marker, a self-addressed frame or a local Turbo version answer from
+// another station does not move a known local device; it is remembered, and
+// handed the role only when a discovery finds the current device silent.
+TEST_F(Hp10Test, AClaimOfAnotherStationWaitsForTheCurrentLocalDeviceToFallSilent) {
+    std::memcpy(scanStates[0].localMac, kLocal, 6);
+    openLocalWatch(0);
+    Bytes marker = answer(kHost, kRemoteA, kEntryLocalMarker, 1, {0x03});
+    EXPECT_FALSE(observeLocalDevice(0, marker.data(), static_cast<uint32_t>(marker.size())));
+    Bytes self = answer(kRemoteA, kRemoteA, kEntryKeyConfirm, 0, zeros(40));
+    EXPECT_FALSE(observeLocalDevice(0, self.data(), static_cast<uint32_t>(self.size())))
+        << "not the local device's self-addressed frame";
+    Bytes stats = statsAnswer(3, 0, 0, {});
+    std::memcpy(stats.data() + 6, kRemoteA, 6);
+    observeLocalDevice(0, stats.data(), static_cast<uint32_t>(stats.size()));
+    EXPECT_TRUE(handle(turboVersionAnswer(kRemoteA, false, 0, 9, 9, "Forged", "Box")));
+    EXPECT_TRUE(macEqual(kLocal, scanStates[0].localMac));
+    EXPECT_EQ(0, +scanStates[0].localPresent);
+    EXPECT_EQ(0, turboLocalAnswered);
+    EXPECT_STRNE("Forged", turboVendor);
+
+    // The local device answers: the claim is never granted.
+    Bytes own = answer(kLocal, kLocal, kEntryKeyConfirm, 0, zeros(40));
+    EXPECT_TRUE(observeLocalDevice(0, own.data(), static_cast<uint32_t>(own.size())));
+    EXPECT_FALSE(adoptLocalChallenger(0));
+    EXPECT_TRUE(macEqual(kLocal, scanStates[0].localMac));
+
+    // A new discovery in which only the other station answers hands it the role.
+    openLocalWatch(0);
+    observeLocalDevice(0, marker.data(), static_cast<uint32_t>(marker.size()));
+    EXPECT_TRUE(adoptLocalChallenger(0));
+    EXPECT_TRUE(macEqual(kRemoteA, scanStates[0].localMac));
+    EXPECT_FALSE(adoptLocalChallenger(0)) << "granted once";
 }
 
 // ---- Logs ----------------------------------------------------------------------------------
