@@ -72,17 +72,32 @@ void PcapServer::onFrame(unsigned char* user, const struct pcap_pkthdr* header,
 }
 
 void PcapServer::take(const uint8_t* frame, size_t length) {
-    auto now = std::chrono::steady_clock::now();
-    for (Network::Answer& a : net_.handle(frame, length))
-        pending_.emplace(now + std::chrono::milliseconds(a.delayMs), std::move(a.frame));
+    // What fell due before this frame goes first, so answers keep their order.
     sendDue();
+    auto now = std::chrono::steady_clock::now();
+    for (Network::Answer& a : net_.handle(frame, length)) {
+        if (a.delayMs == 0 && pending_.empty()) {
+            inject(a.frame);
+            continue;
+        }
+        if (pending_.size() >= kMaxPendingAnswers) {
+            ++dropped_;
+            continue;
+        }
+        pending_.emplace(now + std::chrono::milliseconds(a.delayMs), std::move(a.frame));
+    }
+    sendDue();
+}
+
+void PcapServer::inject(const Bytes& frame) {
+    if (pcap_)
+        pcap_inject(pcap_, frame.data(), frame.size());
 }
 
 void PcapServer::sendDue() {
     auto now = std::chrono::steady_clock::now();
     while (!pending_.empty() && pending_.begin()->first <= now) {
-        const Bytes& f = pending_.begin()->second;
-        pcap_inject(pcap_, f.data(), f.size());
+        inject(pending_.begin()->second);
         pending_.erase(pending_.begin());
     }
 }
