@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace sim {
 
 namespace {
 constexpr char kFilter[] = "ether proto 0x887b or ether proto 0x88e1";
 constexpr int kPollMs = 20;
+// How long a full queue may hold the next request back for answers about to
+// fall due.
+constexpr std::chrono::milliseconds kMostBackPressure{50};
 } // namespace
 
 bool PcapServer::open(const std::string& interfaceName, std::string& error) {
@@ -79,6 +83,17 @@ void PcapServer::take(const uint8_t* frame, size_t length) {
         if (a.delayMs == 0 && pending_.empty()) {
             inject(a.frame);
             continue;
+        }
+        // Full: answers about to fall due (a flood behind the usual latency)
+        // are sent first, holding the next request back that long; answers
+        // far in the future are not waited for, and the new one is dropped.
+        while (pending_.size() >= kMaxPendingAnswers) {
+            const auto wait = pending_.begin()->first - std::chrono::steady_clock::now();
+            if (wait > kMostBackPressure)
+                break;
+            if (wait.count() > 0)
+                std::this_thread::sleep_for(wait);
+            sendDue();
         }
         if (pending_.size() >= kMaxPendingAnswers) {
             ++dropped_;

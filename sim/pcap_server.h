@@ -31,8 +31,10 @@ class PcapServer {
 
     // The answers that wait for their delay are bounded: plcsim runs as root
     // and a flood of requests (or a scenario's long delays) must not grow its
-    // memory without end. Beyond this many, further delayed answers are
-    // dropped (and counted); answers due at once are sent, never queued.
+    // memory without end. When the queue is full, answers due within 50 ms
+    // are waited for and sent first (a flood behind the usual latency goes
+    // out whole); otherwise the new answer is dropped (and counted). Answers
+    // due at once with nothing queued are sent, never queued.
     static constexpr size_t kMaxPendingAnswers = 4096;
 
     // One received frame: the network's answers are sent or queued. Public

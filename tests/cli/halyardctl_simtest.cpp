@@ -189,9 +189,10 @@ TEST_F(HalyardctlSim, PasswordsComeFromFilesOrTheTerminalInsteadOfArguments) {
     const std::string networkPw = h.dir.file("net.pw");
     writeFileText(networkPw, "Harbour Net\nsecond line is not part of it\n");
     restartProgram();
-    r = run({"set-key", "--network-password-file", networkPw, kLiving});
+    r = run({"set-key", "--network-password-file", networkPw, "--local", kLiving});
     ASSERT_EQ(0, r.code) << r.err;
     EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLiving).nmk);
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLocal).nmk);
 
     // Left out: asked on the terminal, one prompt per password.
     restartProgram();
@@ -201,7 +202,7 @@ TEST_F(HalyardctlSim, PasswordsComeFromFilesOrTheTerminalInsteadOfArguments) {
         prompts.push_back(prompt);
         return std::string("Other Net");
     };
-    r = run({"set-key", kLiving}, env);
+    r = run({"set-key", "--local", kLiving}, env);
     ASSERT_EQ(0, r.code) << r.err;
     EXPECT_EQ((std::vector<std::string>{"Network password: "}), prompts);
     EXPECT_EQ(sim::nmkOf("Other Net"), station(kLiving).nmk);

@@ -69,7 +69,8 @@ TEST(Faults, DropLosesTheAnswerButTheRequestIsCarriedOut) {
 
 // plcsim's queue of answers waiting for their delay is bounded: a scenario of
 // long delays and large floods, asked again and again, cannot grow it without
-// end. Answers due at once are never queued, so a flood still goes out whole.
+// end. A flood behind the usual latency still goes out whole: a full queue
+// waits for answers about to fall due instead of dropping new ones.
 TEST(Faults, PlcsimQueueOfDelayedAnswersIsBounded) {
     sim::Network net = withFaults(R"([{"kind": "delay", "match": "0xA000", "ms": 600000},
         {"kind": "flood", "match": "0xA000", "frames": 1000}])");
@@ -84,7 +85,7 @@ TEST(Faults, PlcsimQueueOfDelayedAnswersIsBounded) {
     sim::PcapServer promptServer(prompt);
     for (int i = 0; i < 3; ++i)
         promptServer.take(request.data(), request.size());
-    EXPECT_EQ(0u, promptServer.pendingAnswers());
+    EXPECT_LE(promptServer.pendingAnswers(), sim::PcapServer::kMaxPendingAnswers);
     EXPECT_EQ(0u, promptServer.droppedAnswers());
 }
 
