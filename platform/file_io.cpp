@@ -248,7 +248,7 @@ bool folderIsTrusted(const struct stat& st) {
     return !(st.st_mode & S_IWGRP) || ownPrivateGroup(st.st_gid);
 }
 
-int openTrustedFolder(const std::string& path) {
+int openTrustedFolder(const std::string& path, bool allowSticky) {
     const char* name = path.empty() ? "." : path.c_str();
     int fd = open(name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
@@ -268,13 +268,15 @@ int openTrustedFolder(const std::string& path) {
     struct stat st {};
     if (fstat(fd, &st) != 0)
         return refuseDescriptor(fd, errno);
-    if (!folderIsTrusted(st))
+    const bool stickyOwnFolder = allowSticky && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
+                                 (st.st_uid == geteuid() || st.st_uid == 0);
+    if (!folderIsTrusted(st) && !stickyOwnFolder)
         return refuseDescriptor(fd, EPERM);
     return fd;
 }
 
 int openPrivateFile(const std::string& path) {
-    const int folder = openTrustedFolder(folderOf(path));
+    const int folder = openTrustedFolder(folderOf(path), true);
     if (folder < 0)
         return -1;
     // O_NONBLOCK: opening a FIFO for writing must not wait for a reader.
@@ -367,7 +369,7 @@ mode_t replacementModeAt(int folder, const std::string& name, ReplaceMode mode) 
 
 WriteOutcome writeFileAtomically(const std::string& path, const void* data, size_t size,
                                  ReplaceMode mode) {
-    const int folder = openTrustedFolder(folderOf(path));
+    const int folder = openTrustedFolder(folderOf(path), true);
     if (folder < 0)
         return WriteOutcome::NotCreated;
     const std::string name = nameOf(path);

@@ -75,12 +75,16 @@ std::string fileReadProblem(const FileReadResult& result);
 // write could be replaced or redirected by them between two calls.
 bool folderIsTrusted(const struct stat& st);
 
-// Opens the folder `path` for the *at() calls, checked as above. A symbolic
+// Opens the folder `path` for the *at() calls, checked as above. With
+// `allowSticky`, a folder of this user or root that others may write but
+// that has the sticky bit (/tmp) is accepted too: there nobody else can
+// remove or rename this process's names, and the writers below refuse what
+// another account planted (links, files of others, second names). A symbolic
 // link as the folder's last component is followed only when it belongs to
 // this user or to root (someone who could write the link's own folder made
 // it); one planted by another account is refused with ELOOP. Returns the
 // descriptor, or -1 with errno set: EPERM for a folder that is not trusted.
-int openTrustedFolder(const std::string& path);
+int openTrustedFolder(const std::string& path, bool allowSticky = false);
 
 // ---- Private files written in place -------------------------------------------------
 // Opens `path` for writing a file only its owner may read: created with mode
@@ -90,8 +94,8 @@ int openTrustedFolder(const std::string& path);
 // it then gets mode 0600 and is emptied (only after those checks, so a refused
 // file is never truncated). Returns the descriptor, or -1 with errno set:
 // ELOOP for a link, EPERM for a file of another user or with more links,
-// or in a folder others may write (see folderIsTrusted), EINVAL for something
-// that is not a regular file.
+// or in a folder others may write without the sticky bit (see
+// openTrustedFolder), EINVAL for something that is not a regular file.
 int openPrivateFile(const std::string& path);
 
 // The same as a text stream opened for writing; null with errno set.

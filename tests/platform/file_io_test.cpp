@@ -277,10 +277,17 @@ TEST_F(FileIoTest, WritesGoOnlyIntoFoldersNobodyElseMayWrite) {
     errno = 0;
     EXPECT_EQ(-1, openPrivateFile(shared + "/scan.log"));
     EXPECT_EQ(EPERM, errno);
-    ASSERT_EQ(0, chmod(shared.c_str(), 01777)); // sticky like /tmp: still shared
-    EXPECT_EQ(WriteOutcome::NotCreated, writeFileAtomically(shared + "/Plexora.data", "k", 1));
     EXPECT_EQ(0, std::distance(std::filesystem::directory_iterator(shared),
                                std::filesystem::directory_iterator()));
+    // Sticky like /tmp: nobody else can remove or rename these names, and
+    // what another account planted there is refused file by file.
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    EXPECT_EQ(WriteOutcome::Written, writeFileAtomically(shared + "/Plexora.data", "k", 1));
+    const int report = openPrivateFile(shared + "/report.txt");
+    EXPECT_GE(report, 0);
+    close(report);
+    std::filesystem::remove(shared + "/Plexora.data");
+    std::filesystem::remove(shared + "/report.txt");
 
     // The owner's own folder, also reached through the owner's own link.
     ASSERT_EQ(0, chmod(shared.c_str(), 0755));
