@@ -155,6 +155,12 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
                 if (!takeValue(text))
                     return false;
                 o.networkPassword = text;
+            } else if (c == Command::SetKey && name == "--network-password-file") {
+                if (!takeValue(o.networkPasswordFile))
+                    return false;
+            } else if ((c == Command::Add || c == Command::Password) && name == "--password-file") {
+                if (!takeValue(o.passwordFile))
+                    return false;
             } else if ((c == Command::SetKey || c == Command::Public) && name == "--local") {
                 if (!flagOnly())
                     return false;
@@ -208,10 +214,20 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     case Command::Report:
         return wantPositional(0, "its options");
     case Command::Rename:
-    case Command::Password:
-        if (!wantPositional(2, o.command == Command::Rename ? "MAC NAME" : "MAC DEVICE-PASSWORD"))
+        if (!wantPositional(2, "MAC NAME"))
             return false;
         o.text = positional[1];
+        return parseDeviceArg(positional[0], false, o.device, error);
+    case Command::Password:
+        // The device password comes from the command line, from
+        // --password-file, or is asked for on the terminal.
+        if (positional.size() == 2 && o.passwordFile.empty()) {
+            o.text = positional[1];
+            o.textGiven = true;
+        } else if (!wantPositional(1, o.passwordFile.empty() ? "MAC [DEVICE-PASSWORD]"
+                                                             : "MAC with --password-file")) {
+            return false;
+        }
         return parseDeviceArg(positional[0], false, o.device, error);
     case Command::Reset:
         if (!wantPositional(1, "MAC"))
@@ -219,8 +235,8 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
         return parseDeviceArg(positional[0], false, o.device, error);
     case Command::SetKey:
     case Command::Public:
-        if (o.command == Command::SetKey && !o.networkPassword) {
-            error = "set-key needs --network-password P";
+        if (o.networkPassword && !o.networkPasswordFile.empty()) {
+            error = "set-key takes --network-password or --network-password-file, not both";
             return false;
         }
         for (const std::string& p : positional) {
@@ -237,8 +253,8 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     case Command::Add:
         if (!wantPositional(0, "its options"))
             return false;
-        if (!o.addPassword) {
-            error = "add needs --password DEVICE-PASSWORD";
+        if (o.addPassword && !o.passwordFile.empty()) {
+            error = "add takes --password or --password-file, not both";
             return false;
         }
         return true;
@@ -336,15 +352,19 @@ const char* usageText() {
            "  watch [--interval S] [--count N]      one line per adapter per cycle (JSON Lines "
            "with --json)\n"
            "  rename MAC NAME                       name stored in the device database\n"
-           "  password MAC DEVICE-PASSWORD          device password stored in the device database\n"
-           "  set-key --network-password P [--local] [MAC[=DEVICE-PASSWORD] ...]\n"
+           "  password MAC [DEVICE-PASSWORD | --password-file FILE]\n"
+           "                                        device password stored in the device database\n"
+           "  set-key [--network-password P | --network-password-file FILE] [--local]\n"
+           "          [MAC[=DEVICE-PASSWORD] ...]\n"
            "  public [--local] [MAC[=DEVICE-PASSWORD] ...]   back to the standard's public "
            "network\n"
-           "  add --password DEVICE-PASSWORD [--name NAME]\n"
+           "  add [--password DEVICE-PASSWORD | --password-file FILE] [--name NAME]\n"
            "  reset MAC [--yes]                     factory defaults\n"
            "  upgrade --pib FILE --nvm FILE | --image FILE [--config FILE]\n"
            "  report [-o FILE]                      the diagnostics report text\n"
            "  help | version\n"
+           "A password left out is asked for on the terminal; FILE \"-\" is standard input.\n"
+           "Passwords given as arguments are visible to every user of the machine (ps).\n"
            "Exit status: 0 success, 1 the operation failed on the network, 2 bad input or usage,\n"
            "3 no adapter, no capture rights, or halyard is running.\n";
 }

@@ -44,7 +44,12 @@ struct Options {
     std::optional<long> count;
     // rename, password, reset
     DeviceArg device;
-    std::string text; // the new name or the device password
+    std::string text;       // the new name or the device password
+    bool textGiven = false; // password: the device password was on the command line
+    // set-key: --network-password-file FILE ("-" standard input)
+    std::string networkPasswordFile;
+    // add, password: --password-file FILE ("-" standard input)
+    std::string passwordFile;
     // set-key, public
     std::optional<std::string> networkPassword;
     bool local = false;

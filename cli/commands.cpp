@@ -28,9 +28,11 @@
 
 #include "cli/arguments.h"
 #include "cli/halyardctl.h"
+#include "cli/secrets.h"
 #include "diagnostics/diagnostics_report.h"
 #include "halyard_version.h"
 #include "maintenance/av_maintenance.h"
+#include "maintenance/hp10_upgrade.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "network/scan.h"
@@ -695,6 +697,8 @@ int Run::upgrade() {
         return kExitUsage;
     if (!av && !readable(o_.image))
         return fail(kExitUsage, "cannot read the image file " + o_.image);
+    if (!av && !checkHp10ImageFile(o_.image.c_str()))
+        return kExitUsage;
     if (!av && !o_.config.empty() && !readable(o_.config))
         return fail(kExitUsage, "cannot read the configuration file " + o_.config);
     StopSignals signals;
@@ -793,6 +797,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::string error;
     if (!parseArguments(args, options, error)) {
         err << "halyardctl: " << error << "\n" << usageText();
+        return kExitUsage;
+    }
+    if (!resolvePasswords(options, env.askSecret, error)) {
+        err << "halyardctl: " << error << "\n";
         return kExitUsage;
     }
     if (options.command == Command::Help) {

@@ -10,6 +10,7 @@
 // command against the emulator on the in-memory wire in virtual time.
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct Environment {
     bool outIsTerminal = false;     // draw the upgrade's progress bar
     // Asks a yes/no question on the terminal; empty when input is not a terminal.
     std::function<bool(const std::string& question)> confirm;
+    // Asks for a password on the terminal without echo (nullopt: the input
+    // ended); empty when input is not a terminal.
+    std::function<std::optional<std::string>(const std::string& prompt)> askSecret;
 };
 
 // Runs one command line (without the program name). Returns the exit code.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/halyardctl.h"
+#include "cli/secrets.h"
 
 namespace {
 
@@ -62,8 +63,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     halyardctl::Environment env;
     env.outIsTerminal = isatty(STDOUT_FILENO) == 1;
-    if (isatty(STDIN_FILENO) == 1)
+    if (isatty(STDIN_FILENO) == 1) {
         env.confirm = askOnTerminal;
+        env.askSecret = halyardctl::askSecretOnTerminal;
+    }
     // Standard output carries only halyardctl's own output (one JSON document
     // with --json). The core writes a few diagnostic lines to the process's
     // standard output (the password-rule reasons, "something wrong in ..."):

@@ -14,6 +14,7 @@
 
 #include "demo/demo_resources.h"
 #include "network/model.h"
+#include "platform/file_io.h"
 #include "sim/internal.h"
 
 namespace {
@@ -24,10 +25,25 @@ std::string inFolder(const std::string& dir, const std::string& name) {
     return (fs::path(dir) / name).string();
 }
 
+// A symbolic link at `path` is refused, never followed: in a folder that
+// another account could write (a --keep folder in /tmp), a link planted at
+// OEMPrefs.dat, a picture or data/ would make the demo read branding from, or
+// write the device database to, wherever the link points.
+bool refuseLink(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        error = path + ": a symbolic link; halyard-demo does not follow links in its folder";
+        return false;
+    }
+    return true;
+}
+
 // Writes `bytes` to `path` (mode 0600, never through a link); `replace` false
-// leaves a file that is there already.
+// leaves a regular file that is there already.
 bool writeDemoFile(const std::string& path, std::string_view bytes, bool replace,
                    std::string& error) {
+    if (!refuseLink(path, error))
+        return false;
     int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
     int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0) {
@@ -166,6 +182,16 @@ bool prepareDemoFolder(const std::string& dir, const sim::Network& network, std:
         error = dir + ": " + (ec ? ec.message() : std::string("not a folder"));
         return false;
     }
+    // The folder must be the user's own and closed to others: otherwise a
+    // name could be swapped for a link between the checks below and the use.
+    const int folder = openTrustedFolder(dir);
+    if (folder < 0) {
+        error = dir + ": " +
+                (errno == EPERM ? std::string("another account may write into this folder")
+                                : std::string(std::strerror(errno)));
+        return false;
+    }
+    ::close(folder);
     PrefsFile prefs = demoPreferences();
     if (!writeDemoFile(inFolder(dir, kPrefsFileName),
                        {reinterpret_cast<const char*>(&prefs), sizeof prefs}, false, error))
@@ -180,6 +206,8 @@ bool prepareDemoFolder(const std::string& dir, const sim::Network& network, std:
     // A Readme.txt of the folder's own (a reseller's) stays; the demo's own
     // is rewritten, since the scenario may have changed.
     std::string readme = inFolder(dir, "Readme.txt");
+    if (!refuseLink(readme, error))
+        return false;
     bool ours = true;
     if (fs::exists(readme)) {
         std::ifstream in(readme);
@@ -190,6 +218,8 @@ bool prepareDemoFolder(const std::string& dir, const sim::Network& network, std:
     if (ours && !writeDemoFile(readme, demoReadme(network), true, error))
         return false;
     if (!writeDemoImages(dir, network, error))
+        return false;
+    if (!refuseLink(inFolder(dir, "data"), error))
         return false;
     fs::create_directories(inFolder(dir, "data"), ec);
     if (ec) {

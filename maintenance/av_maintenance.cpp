@@ -12,6 +12,7 @@
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "plcapi/plcapi.h"
@@ -135,20 +136,22 @@ uint16_t sendPendingFrame() {
     return static_cast<uint16_t>(frame[15] | (frame[16] << 8));
 }
 
-bool readWholeFile(const char* path, std::vector<uint8_t>& out) {
-    std::FILE* f = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (f == nullptr) {
-        return false;
+// How a whole upgrade file was read.
+enum class UpgradeFile { Read, Unreadable, TooLarge };
+
+// Reads the file at `path` whole when it holds at most `limit` bytes; the size
+// is checked before anything is read or allocated. A file that is too large
+// gets its own message here.
+UpgradeFile readUpgradeFile(const char* path, size_t limit, const char* what,
+                            std::vector<uint8_t>& out, void* owner) {
+    if (path == nullptr)
+        return UpgradeFile::Unreadable;
+    const WholeFileRead read = readWholeFileLimited(path, limit, out);
+    if (read.result.status == FileRead::TooLarge) {
+        showUpgradeError(fileTooLargeText(what, read.size, limit).c_str(), owner);
+        return UpgradeFile::TooLarge;
     }
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(f) : -1;
-    ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        out.assign(static_cast<size_t>(size), 0);
-        ok = out.empty() || std::fread(out.data(), 1, out.size(), f) == out.size();
-    }
-    std::fclose(f);
-    return ok;
+    return read.result.status == FileRead::Ok ? UpgradeFile::Read : UpgradeFile::Unreadable;
 }
 
 // A firmware image can be written when its header chain is intact, ends in a
@@ -220,21 +223,28 @@ struct UpgradeImages {
 // Reads both files and checks them. Shows its own message on failure.
 bool loadUpgradeImages(const char* firmwarePath, const char* parameterPath, UpgradeImages& images,
                        void* owner) {
-    if (!readWholeFile(firmwarePath, images.firmware)) {
+    switch (readUpgradeFile(firmwarePath, kMaxFirmwareFile, "firmware", images.firmware, owner)) {
+    case UpgradeFile::TooLarge:
+        return false;
+    case UpgradeFile::Unreadable:
         showUpgradeError("Unable to open firmware file", owner);
         return false;
+    case UpgradeFile::Read:
+        break;
     }
     if (!firmwareImageUsable(images.firmware)) {
         showUpgradeError("Wrong NVM Block Header", owner);
         return false;
     }
-    if (!readWholeFile(parameterPath, images.parameters)) {
+    switch (
+        readUpgradeFile(parameterPath, kMaxParameterBlock, "parameter", images.parameters, owner)) {
+    case UpgradeFile::TooLarge:
+        return false;
+    case UpgradeFile::Unreadable:
         showUpgradeError("Error in PIB file opening...", owner);
         return false;
-    }
-    if (images.parameters.size() > kMaxParameterBlock) {
-        showUpgradeError("Error in PIB file Operation", owner);
-        return false;
+    case UpgradeFile::Read:
+        break;
     }
     PibImage pib;
     uint32_t size = static_cast<uint32_t>(images.parameters.size());
@@ -274,6 +284,11 @@ bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const u
 }
 
 } // namespace
+
+std::string fileTooLargeText(const char* what, uint64_t size, size_t limit) {
+    return std::string("The ") + what + " file is too large: " + std::to_string(size) +
+           " bytes (at most " + std::to_string(limit) + ")";
+}
 
 bool checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath, void* owner) {
     UpgradeImages images;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "packet/frame_bytes.h"
 
@@ -21,6 +22,14 @@ struct PlcReply;
 extern const uint8_t kLocalManagementMac[6];
 // Maximum bytes of a parameter block read back from a device.
 constexpr size_t kMaxParameterBlock = 16384;
+// Largest firmware image file an upgrade reads (AV and HomePlug 1.0 alike):
+// real images are a few hundred kilobytes to a few megabytes. The size is
+// checked before the file is read, so a larger file is refused at once.
+constexpr size_t kMaxFirmwareFile = 16u << 20;
+
+// The message for a firmware or parameter file larger than `limit` bytes:
+// "The <what> file is too large: <size> bytes (at most <limit>)".
+std::string fileTooLargeText(const char* what, uint64_t size, size_t limit);
 
 // ---- Process-wide state -----------------------------------------------------
 // Chip model of the local AV device ("KARSA01", "KARSA02" or "KARSA03").

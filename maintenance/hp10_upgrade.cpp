@@ -16,6 +16,7 @@
 #include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 
 const uint8_t kSecondaryLoaderMac[6] = {0x00, 0x04, 0x87, 0xFE, 0x11, 0x00};
@@ -110,28 +111,6 @@ uint32_t loaderChecksum(const uint8_t* data, size_t length) {
         x ^= word;
     }
     return ~x;
-}
-
-bool readWholeFile(const char* path, std::vector<uint8_t>& out, bool& complete) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) {
-        return false;
-    }
-    out.clear();
-    complete = false;
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        size = std::ftell(f);
-        std::rewind(f);
-    }
-    if (size >= 0) {
-        out.resize(static_cast<size_t>(size));
-        size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-        complete = got == out.size();
-        out.resize(got);
-    }
-    std::fclose(f);
-    return true;
 }
 
 // Sends one chunk and waits for its acknowledgement. The first unanswered chunk
@@ -362,23 +341,29 @@ bool verifyModule(uint32_t module, uint32_t length, const uint8_t* data) {
 }
 
 bool verifyModules(uint32_t mask, const char* imagePath, const char* configPath) {
+    // Read through the size-limited reader: the file was checked before the
+    // upgrade began, and one that has grown since is not read past the limit.
     std::vector<uint8_t> image;
-    bool complete = false;
-    if (!readWholeFile(imagePath, image, complete)) {
+    const WholeFileRead read = readWholeFileLimited(imagePath, kMaxFirmwareFile, image);
+    if (read.result.status == FileRead::TooLarge) {
+        showError(fileTooLargeText("image", read.size, kMaxFirmwareFile).c_str());
+        return false;
+    }
+    if (read.result.status != FileRead::Ok) {
         showError("Can not open Image file");
         return false;
     }
     bool ok = true;
-    if (complete &&
-        !verifyModule(kModuleImage, static_cast<uint32_t>(image.size()), image.data())) {
+    if (!verifyModule(kModuleImage, static_cast<uint32_t>(image.size()), image.data())) {
         showError("Mac Image Verification Failed");
         ok = false;
     }
     if (isMissingPath(configPath)) {
         return ok;
     }
+    // Only the first kConfigReadLimit bytes were written; only they are read.
     std::vector<uint8_t> config;
-    if (!readWholeFile(configPath, config, complete)) {
+    if (readFileLimited(configPath, kConfigReadLimit, config).status != FileRead::Ok) {
         showError("Can not open Config file");
         return false;
     }
@@ -399,8 +384,26 @@ bool verifyModules(uint32_t mask, const char* imagePath, const char* configPath)
     return ok;
 }
 
+bool checkHp10ImageFile(const char* imagePath) {
+    uint64_t size = 0;
+    if (imagePath == nullptr || regularFileSize(imagePath, size).status != FileRead::Ok) {
+        return true; // the upgrade's own open reports it, in its place
+    }
+    if (size > kMaxFirmwareFile) {
+        showError(fileTooLargeText("image", size, kMaxFirmwareFile).c_str());
+        return false;
+    }
+    return true;
+}
+
 int upgradeHp10(const char* imagePath, const char* configPath) {
     if (!checkChosenFiles(imagePath, configPath)) {
+        return 0;
+    }
+    // Before the device is sent to its loader: a file too large to be an image
+    // ends the upgrade while the device still runs its own firmware (streamed,
+    // 4 GiB would keep the device in its loader for hours).
+    if (!checkHp10ImageFile(imagePath)) {
         return 0;
     }
     BusyScope busy;

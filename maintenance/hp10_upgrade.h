@@ -33,6 +33,12 @@ constexpr uint32_t kLoaderDrainLimitMs = 250;
 // cleared when the upgrade starts.
 int upgradeHp10(const char* imagePath, const char* configPath);
 
+// The image file's size, checked before anything is sent: a regular file of
+// more than kMaxFirmwareFile bytes (av_maintenance.h) is refused with a
+// message that it is too large. A file that cannot be opened passes here: the
+// upgrade's own step reports it. Nothing is read.
+bool checkHp10ImageFile(const char* imagePath);
+
 bool sendLoaderStart();
 bool writeModules(const char* imagePath, const char* configPath, uint32_t& mask);
 bool loaderCommand(uint8_t code, uint32_t value);

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,15 +46,6 @@ mode_t currentUmask() {
     const mode_t mask = umask(0);
     umask(mask);
     return mask;
-}
-
-mode_t replacementMode(const std::string& path, ReplaceMode mode) {
-    if (mode == ReplaceMode::Private)
-        return 0600;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        return st.st_mode & 07777;
-    return 0666 & ~currentUmask();
 }
 
 // Keeps errno across the clean-up calls of a failure path.
@@ -136,20 +130,165 @@ FileReadResult readFileLimited(const std::string& path, size_t limit, std::vecto
     return {FileRead::Ok, 0};
 }
 
+WholeFileRead readWholeFileLimited(const std::string& path, size_t limit,
+                                   std::vector<uint8_t>& out) {
+    out.clear();
+    WholeFileRead whole;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        whole.result = errno == ENOENT ? FileReadResult{FileRead::Missing, 0}
+                                       : FileReadResult{FileRead::Unreadable, errno};
+        return whole;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        whole.result = {FileRead::Unreadable, S_ISREG(st.st_mode) ? errno : 0};
+        close(fd);
+        return whole;
+    }
+    // The size decides before a single byte is allocated or read.
+    if (static_cast<uint64_t>(st.st_size) > limit) {
+        close(fd);
+        whole.result = {FileRead::TooLarge, EFBIG};
+        whole.size = static_cast<uint64_t>(st.st_size);
+        return whole;
+    }
+    makeBlocking(fd);
+    // One byte more than the size: a file that grew since fstat shows it.
+    const size_t want = static_cast<size_t>(st.st_size) + 1;
+    out.resize(want);
+    size_t done = 0;
+    while (done < want) {
+        const ssize_t got = read(fd, out.data() + done, want - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            whole.result = {FileRead::Unreadable, errno};
+            close(fd);
+            out.clear();
+            return whole;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    if (done > limit) {
+        out.clear();
+        whole.result = {FileRead::TooLarge, EFBIG};
+        whole.size = done;
+        return whole;
+    }
+    out.resize(done);
+    whole.result = {FileRead::Ok, 0};
+    return whole;
+}
+
+FileReadResult regularFileSize(const std::string& path, uint64_t& size) {
+    size = 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? FileReadResult{FileRead::Missing, 0}
+                               : FileReadResult{FileRead::Unreadable, errno};
+    struct stat st {};
+    FileReadResult result{FileRead::Ok, 0};
+    if (fstat(fd, &st) != 0)
+        result = {FileRead::Unreadable, errno};
+    else if (!S_ISREG(st.st_mode))
+        result = {FileRead::Unreadable, 0};
+    else
+        size = static_cast<uint64_t>(st.st_size);
+    close(fd);
+    return result;
+}
+
 std::string fileReadProblem(const FileReadResult& result) {
     if (result.status == FileRead::Unreadable && result.error == 0)
         return "not a regular file";
     if (result.status == FileRead::Missing)
         return std::strerror(ENOENT);
+    if (result.status == FileRead::TooLarge)
+        return "too large";
     return std::strerror(result.error);
 }
 
-int openPrivateFile(const std::string& path) {
-    // O_NONBLOCK: opening a FIFO for writing must not wait for a reader.
-    const int fd = open(path.c_str(),
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+namespace {
+
+// Whether group `gid` is this user's private group: the process's own group,
+// with no member listed but (at most) the user.
+bool ownPrivateGroup(gid_t gid) {
+    if (gid != getegid())
+        return false;
+    const group* g = getgrgid(gid);
+    if (g == nullptr)
+        return false;
+    const passwd* me = getpwuid(geteuid());
+    for (char** member = g->gr_mem; member != nullptr && *member != nullptr; ++member)
+        if (me == nullptr || std::strcmp(*member, me->pw_name) != 0)
+            return false;
+    return true;
+}
+
+// Closes `fd` and fails with `error`.
+int refuseDescriptor(int fd, int error) {
+    close(fd);
+    errno = error;
+    return -1;
+}
+
+} // namespace
+
+bool folderIsTrusted(const struct stat& st) {
+    if (!S_ISDIR(st.st_mode))
+        return false;
+    if (st.st_uid != geteuid() && st.st_uid != 0)
+        return false;
+    if (st.st_mode & S_IWOTH)
+        return false;
+    return !(st.st_mode & S_IWGRP) || ownPrivateGroup(st.st_gid);
+}
+
+int openTrustedFolder(const std::string& path, bool allowSticky) {
+    const char* name = path.empty() ? "." : path.c_str();
+    int fd = open(name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+        // A link as the folder: followed only when its owner could have
+        // written there anyway.
+        struct stat link {};
+        if (lstat(name, &link) != 0 || !S_ISLNK(link.st_mode))
+            return -1;
+        if (link.st_uid != geteuid() && link.st_uid != 0) {
+            errno = ELOOP;
+            return -1;
+        }
+        fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (fd < 0)
         return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return refuseDescriptor(fd, errno);
+    const bool stickyOwnFolder = allowSticky && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
+                                 (st.st_uid == geteuid() || st.st_uid == 0);
+    if (!folderIsTrusted(st) && !stickyOwnFolder)
+        return refuseDescriptor(fd, EPERM);
+    return fd;
+}
+
+int openPrivateFile(const std::string& path) {
+    const int folder = openTrustedFolder(folderOf(path), true);
+    if (folder < 0)
+        return -1;
+    // O_NONBLOCK: opening a FIFO for writing must not wait for a reader.
+    const int fd =
+        openat(folder, nameOf(path).c_str(),
+               O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    const int openError = errno;
+    close(folder);
+    if (fd < 0) {
+        errno = openError;
+        return -1;
+    }
     struct stat st {};
     int refused = 0;
     if (fstat(fd, &st) != 0)
@@ -193,15 +332,58 @@ void syncDirectory(const std::string& path) {
     }
 }
 
+namespace {
+
+// Creates "<name>.tmp.XXXXXX" in `folder` exclusively, mode 0600 (as mkostemp
+// would, but relative to the checked folder). The name goes to `temporary`.
+int createTemporaryAt(int folder, const std::string& name, std::string& temporary) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint8_t random[6];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return -1;
+        temporary = name + kTemporaryMark;
+        for (uint8_t r : random)
+            temporary += kLetters[r % (sizeof kLetters - 1)];
+        const int fd = openat(folder, temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+mode_t replacementModeAt(int folder, const std::string& name, ReplaceMode mode) {
+    if (mode == ReplaceMode::Private)
+        return 0600;
+    struct stat st {};
+    // Only the permission bits: a set-user-ID or set-group-ID bit copied onto
+    // new contents would hand the file owner's rights to whatever was written.
+    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 0777;
+    return 0666 & ~currentUmask();
+}
+
+} // namespace
+
 WriteOutcome writeFileAtomically(const std::string& path, const void* data, size_t size,
                                  ReplaceMode mode) {
-    const mode_t finalMode = replacementMode(path, mode);
-    std::string temporary = path + kTemporaryMark + "XXXXXX";
-    // mkostemp creates the file exclusively with mode 0600: never through a
-    // link, never a file someone else prepared.
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    const int folder = openTrustedFolder(folderOf(path), true);
+    if (folder < 0)
         return WriteOutcome::NotCreated;
+    const std::string name = nameOf(path);
+    const mode_t finalMode = replacementModeAt(folder, name, mode);
+    std::string temporary;
+    // Created exclusively with mode 0600: never through a link, never a file
+    // someone else prepared.
+    const int fd = createTemporaryAt(folder, name, temporary);
+    if (fd < 0) {
+        const int error = errno;
+        close(folder);
+        errno = error;
+        return WriteOutcome::NotCreated;
+    }
     // The lock tells removeStaleTemporaryFiles that this file is being written.
     flock(fd, LOCK_EX);
 
@@ -212,6 +394,7 @@ WriteOutcome writeFileAtomically(const std::string& path, const void* data, size
     if (ok && fault.fail) {
         if (fault.crash) {
             close(fd); // as if the process ended here: the file stays behind
+            close(folder);
             errno = EINTR;
             return WriteOutcome::Failed;
         }
@@ -222,20 +405,22 @@ WriteOutcome writeFileAtomically(const std::string& path, const void* data, size
         ok = false;
         error = errno;
     }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+    if (ok && renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        unlink(temporary.c_str());
+        unlinkat(folder, temporary.c_str(), 0);
         close(fd);
+        close(folder);
         errno = error;
         return WriteOutcome::Failed;
     }
     // The lock is held until the new file has its name.
     const bool closed = close(fd) == 0;
     error = errno;
-    syncDirectory(folderOf(path));
+    fsync(folder);
+    close(folder);
     if (!closed) {
         // The data was flushed before the rename; a late error is still reported.
         errno = error;

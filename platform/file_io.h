@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -29,6 +30,7 @@ enum class FileRead {
     Ok,         // the file was read (up to the limit)
     Missing,    // nothing at the path
     Unreadable, // it exists but cannot be read: permission, I/O error, not a regular file
+    TooLarge,   // readWholeFileLimited only: the file is larger than the limit
 };
 
 struct FileReadResult {
@@ -45,8 +47,44 @@ struct FileReadResult {
 FileReadResult readFileLimited(const std::string& path, size_t limit, std::vector<uint8_t>& out,
                                bool followLinks = true);
 
+// Reads the whole regular file at `path` into `out` when it holds at most
+// `limit` bytes. Its size is taken from the open file before anything is
+// allocated, so a huge (or sparse) file is refused at once as TooLarge, with
+// `size` set to its size and nothing read. A file that grows past the limit
+// while it is read is refused the same way. For files that must be used whole
+// or not at all (firmware images, parameter blocks).
+struct WholeFileRead {
+    FileReadResult result;
+    uint64_t size = 0; // the file's size when TooLarge
+};
+WholeFileRead readWholeFileLimited(const std::string& path, size_t limit,
+                                   std::vector<uint8_t>& out);
+
+// Whether the file at `path` could be read as a regular file, and its size,
+// without reading it (the open never blocks).
+FileReadResult regularFileSize(const std::string& path, uint64_t& size);
+
 // "Permission denied", "not a regular file", ...: why a read was refused.
 std::string fileReadProblem(const FileReadResult& result);
+
+// ---- Folders written into ---------------------------------------------------------------
+// Whether a folder with these attributes may receive this process's files:
+// it belongs to this user or to root, and nobody else may create, remove or
+// rename names in it (not writable by others, nor by a group other than the
+// user's own private group). A file written into a folder that others may
+// write could be replaced or redirected by them between two calls.
+bool folderIsTrusted(const struct stat& st);
+
+// Opens the folder `path` for the *at() calls, checked as above. With
+// `allowSticky`, a folder of this user or root that others may write but
+// that has the sticky bit (/tmp) is accepted too: there nobody else can
+// remove or rename this process's names, and the writers below refuse what
+// another account planted (links, files of others, second names). A symbolic
+// link as the folder's last component is followed only when it belongs to
+// this user or to root (someone who could write the link's own folder made
+// it); one planted by another account is refused with ELOOP. Returns the
+// descriptor, or -1 with errno set: EPERM for a folder that is not trusted.
+int openTrustedFolder(const std::string& path, bool allowSticky = false);
 
 // ---- Private files written in place -------------------------------------------------
 // Opens `path` for writing a file only its owner may read: created with mode
@@ -56,7 +94,8 @@ std::string fileReadProblem(const FileReadResult& result);
 // it then gets mode 0600 and is emptied (only after those checks, so a refused
 // file is never truncated). Returns the descriptor, or -1 with errno set:
 // ELOOP for a link, EPERM for a file of another user or with more links,
-// EINVAL for something that is not a regular file.
+// or in a folder others may write without the sticky bit (see
+// openTrustedFolder), EINVAL for something that is not a regular file.
 int openPrivateFile(const std::string& path);
 
 // The same as a text stream opened for writing; null with errno set.
@@ -65,7 +104,8 @@ std::FILE* openPrivateStream(const std::string& path);
 // ---- Atomic replace ---------------------------------------------------------------
 enum class ReplaceMode {
     Private,      // 0600
-    KeepExisting, // the replaced file's permission bits; 0666 less the umask for a new file
+    KeepExisting, // the replaced file's read/write/execute bits (never set-user-ID,
+                  // set-group-ID or sticky); 0666 less the umask for a new file
 };
 
 // Replaces the file at `path` with `size` bytes of `data`: they go to a new
@@ -74,6 +114,9 @@ enum class ReplaceMode {
 // its mode and renamed over `path`; then the folder is flushed so the rename
 // survives a crash. A link at `path` is replaced, not followed. Any failure
 // leaves the old file as it was and removes the temporary file; errno says why.
+// The folder is opened once and checked (openTrustedFolder); the temporary
+// file is created and renamed relative to that descriptor, so a folder swapped
+// for a link meanwhile changes nothing. An untrusted folder: NotCreated, EPERM.
 enum class WriteOutcome {
     Written,
     NotCreated, // the temporary file could not be created: nothing was touched

@@ -2,12 +2,14 @@
 #include "platform/working_folder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_io.h"
 #include "storage/prefs_layout.h"
 
 namespace {
@@ -45,6 +47,24 @@ std::string baseFolder(const char* variable, const char* fallback) {
 
 std::string underBase(const std::string& base) {
     return base.empty() ? std::string() : inFolder(base, kProgramFolderName);
+}
+
+// Why the current directory's OEMPrefs.dat may not brand this program, or ""
+// when it may: the folder and the file must belong to this user or to root,
+// and nobody else may write either (a folder like /tmp, or a file another
+// account could rewrite, would let that account choose the branding, the
+// pictures and the log folder).
+std::string currentFolderDistrust(const std::string& current) {
+    const std::string prefs = inFolder(current, kPrefsFileName);
+    struct stat folder {};
+    if (stat(current.c_str(), &folder) != 0 || !folderIsTrusted(folder))
+        return current + " belongs to another user or others may write it";
+    struct stat file {};
+    if (lstat(prefs.c_str(), &file) != 0 || !S_ISREG(file.st_mode))
+        return prefs + " is not a regular file";
+    if ((file.st_uid != geteuid() && file.st_uid != 0) || (file.st_mode & (S_IWGRP | S_IWOTH)))
+        return prefs + " belongs to another user or others may write it";
+    return {};
 }
 
 std::string currentDirectory() {
@@ -104,7 +124,14 @@ bool installedByPackage(const std::string& path, const std::string& packageList)
 WorkingFolderChoice chooseWorkingFolder(const std::string& current, const std::string& config,
                                         const std::string& packaged) {
     WorkingFolderChoice choice;
+    bool currentTrusted = false;
     if (!current.empty() && isFile(inFolder(current, kPrefsFileName))) {
+        choice.notice = currentFolderDistrust(current);
+        if (!choice.notice.empty())
+            choice.notice += ": it is ignored";
+        currentTrusted = choice.notice.empty();
+    }
+    if (currentTrusted) {
         choice.folder = current;
         choice.isCurrent = true;
     } else if (!config.empty() && isFile(inFolder(config, kPrefsFileName))) {
@@ -126,7 +153,11 @@ WorkingFolderChoice chooseWorkingFolder(const std::string& current, const std::s
 }
 
 WorkingFolderChoice chooseWorkingFolder() {
-    return chooseWorkingFolder(currentDirectory(), userConfigFolder(), packagedFolder());
+    WorkingFolderChoice choice =
+        chooseWorkingFolder(currentDirectory(), userConfigFolder(), packagedFolder());
+    if (!choice.notice.empty())
+        std::fprintf(stderr, "%s\n", choice.notice.c_str());
+    return choice;
 }
 
 std::string chooseLogFolder(const WorkingFolderChoice& choice, const std::string& stateFolder) {

@@ -2,7 +2,10 @@
 // The working folder: where OEMPrefs.dat, OUIList.txt, the pictures (oemBig.bmp,
 // cert.bmp, the device pictures) and Readme.txt are read. Chosen once at start:
 //   1. the current directory when it holds OEMPrefs.dat (a reseller's or a
-//      developer's folder: found there exactly as before);
+//      developer's folder: found there exactly as before), provided the folder
+//      and the file belong to the user (or root) and nobody else may write
+//      them; otherwise it is passed over as if it held none, with one line on
+//      standard error;
 //   2. else the user's config folder, ${XDG_CONFIG_HOME:-$HOME/.config}/halyard,
 //      when it holds OEMPrefs.dat (brandkit saves there);
 //   3. else the packaged defaults, <prefix>/share/halyard beside the program's
@@ -69,6 +72,7 @@ struct WorkingFolderChoice {
     std::string prefsPath;   // its OEMPrefs.dat
     bool isCurrent = false;  // the current directory was chosen
     bool isPackaged = false; // the packaged defaults (read only) were chosen
+    std::string notice;      // why the current directory's OEMPrefs.dat was passed over
 };
 
 // The search order above over the three candidate folders. `current` is the
@@ -76,7 +80,7 @@ struct WorkingFolderChoice {
 WorkingFolderChoice chooseWorkingFolder(const std::string& current, const std::string& config,
                                         const std::string& packaged);
 // The same for this process: its current directory, the user's config folder
-// and the packaged folder.
+// and the packaged folder; a notice goes to standard error as one line.
 WorkingFolderChoice chooseWorkingFolder();
 
 // The folder the logs and diagnostics.txt are written to for `choice`: its folder

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace sim {
 
 namespace {
 constexpr char kFilter[] = "ether proto 0x887b or ether proto 0x88e1";
 constexpr int kPollMs = 20;
+// How long a full queue may hold the next request back for answers about to
+// fall due.
+constexpr std::chrono::milliseconds kMostBackPressure{50};
 } // namespace
 
 bool PcapServer::open(const std::string& interfaceName, std::string& error) {
@@ -72,17 +76,43 @@ void PcapServer::onFrame(unsigned char* user, const struct pcap_pkthdr* header,
 }
 
 void PcapServer::take(const uint8_t* frame, size_t length) {
-    auto now = std::chrono::steady_clock::now();
-    for (Network::Answer& a : net_.handle(frame, length))
-        pending_.emplace(now + std::chrono::milliseconds(a.delayMs), std::move(a.frame));
+    // What fell due before this frame goes first, so answers keep their order.
     sendDue();
+    auto now = std::chrono::steady_clock::now();
+    for (Network::Answer& a : net_.handle(frame, length)) {
+        if (a.delayMs == 0 && pending_.empty()) {
+            inject(a.frame);
+            continue;
+        }
+        // Full: answers about to fall due (a flood behind the usual latency)
+        // are sent first, holding the next request back that long; answers
+        // far in the future are not waited for, and the new one is dropped.
+        while (pending_.size() >= kMaxPendingAnswers) {
+            const auto wait = pending_.begin()->first - std::chrono::steady_clock::now();
+            if (wait > kMostBackPressure)
+                break;
+            if (wait.count() > 0)
+                std::this_thread::sleep_for(wait);
+            sendDue();
+        }
+        if (pending_.size() >= kMaxPendingAnswers) {
+            ++dropped_;
+            continue;
+        }
+        pending_.emplace(now + std::chrono::milliseconds(a.delayMs), std::move(a.frame));
+    }
+    sendDue();
+}
+
+void PcapServer::inject(const Bytes& frame) {
+    if (pcap_)
+        pcap_inject(pcap_, frame.data(), frame.size());
 }
 
 void PcapServer::sendDue() {
     auto now = std::chrono::steady_clock::now();
     while (!pending_.empty() && pending_.begin()->first <= now) {
-        const Bytes& f = pending_.begin()->second;
-        pcap_inject(pcap_, f.data(), f.size());
+        inject(pending_.begin()->second);
         pending_.erase(pending_.begin());
     }
 }

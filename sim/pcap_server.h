@@ -3,6 +3,8 @@
 // the two HomePlug EtherTypes, answers injected after their delays.
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -27,9 +29,23 @@ class PcapServer {
     bool serve(const std::atomic<bool>& stop, std::string& error);
     void close();
 
+    // The answers that wait for their delay are bounded: plcsim runs as root
+    // and a flood of requests (or a scenario's long delays) must not grow its
+    // memory without end. When the queue is full, answers due within 50 ms
+    // are waited for and sent first (a flood behind the usual latency goes
+    // out whole); otherwise the new answer is dropped (and counted). Answers
+    // due at once with nothing queued are sent, never queued.
+    static constexpr size_t kMaxPendingAnswers = 4096;
+
+    // One received frame: the network's answers are sent or queued. Public
+    // for tests, which take frames without an interface.
+    void take(const uint8_t* frame, size_t length);
+    size_t pendingAnswers() const { return pending_.size(); }
+    uint64_t droppedAnswers() const { return dropped_; }
+
   private:
     using TimePoint = std::chrono::steady_clock::time_point;
-    void take(const uint8_t* frame, size_t length);
+    void inject(const Bytes& frame);
     void sendDue();
     static void onFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
@@ -38,6 +54,7 @@ class PcapServer {
     struct pcap* pcap_ = nullptr;
     int fd_ = -1;
     std::multimap<TimePoint, Bytes> pending_;
+    uint64_t dropped_ = 0;
 };
 
 } // namespace sim

@@ -2,12 +2,14 @@
 // and the faults to inject (format in sim/README.md). Every mistake is reported
 // with where it is, so a hand-written scenario is easy to put right.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "platform/file_io.h"
 #include "sim/internal.h"
 
 namespace sim {
@@ -92,17 +94,43 @@ template <size_t N> std::array<uint8_t, N> key(const json& v, const std::string&
     return k;
 }
 
+// The largest image file a scenario may name (firmware images and parameter
+// blocks are far smaller).
+constexpr size_t kScenarioFileMax = 16u << 20;
+
 Bytes readFile(const std::string& path, const std::string& where) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        fail(where, "cannot read \"" + path + "\": " + std::strerror(errno));
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes;
+    const WholeFileRead read = readWholeFileLimited(path, kScenarioFileMax, bytes);
+    if (read.result.status == FileRead::TooLarge)
+        fail(where,
+             "\"" + path + "\" is larger than " + std::to_string(kScenarioFileMax) + " bytes");
+    if (read.result.status != FileRead::Ok)
+        fail(where, "cannot read \"" + path + "\": " + fileReadProblem(read.result));
+    return bytes;
 }
 
-std::string resolve(const std::string& baseDir, const std::string& name) {
-    if (name.empty() || name[0] == '/' || baseDir.empty())
-        return name;
-    return baseDir + "/" + name;
+// The file `name` of a scenario in `baseDir`. plcsim runs as root: a scenario
+// may name only files inside its own folder (after every link is resolved), so
+// that a scenario file cannot make it read, and send on the wire, a file its
+// author could not read. A scenario given as text has no folder and names none.
+std::string resolve(const std::string& baseDir, const std::string& name, const std::string& where) {
+    if (baseDir.empty())
+        fail(where, "\"" + name + "\": a scenario without a folder may not name files");
+    char* folder = realpath(baseDir.c_str(), nullptr);
+    if (folder == nullptr)
+        fail(where,
+             "cannot resolve the scenario's folder \"" + baseDir + "\": " + std::strerror(errno));
+    const std::string inside = std::string(folder) + "/";
+    std::free(folder);
+    const std::string joined = name.empty() || name[0] == '/' ? name : baseDir + "/" + name;
+    char* file = realpath(joined.c_str(), nullptr);
+    if (file == nullptr)
+        fail(where, "cannot read \"" + name + "\": " + std::strerror(errno));
+    const std::string resolved = file;
+    std::free(file);
+    if (resolved.compare(0, inside.size(), inside) != 0)
+        fail(where, "\"" + name + "\" lies outside the scenario's folder " + baseDir);
+    return resolved;
 }
 
 uint32_t matchCode(const json& v, const std::string& where) {
@@ -183,7 +211,8 @@ void parseVersion(Station& s, const json& v, const std::string& where) {
 
 void parseAvParts(Station& s, const json& j, const std::string& where, const std::string& base) {
     if (j.contains("pibFile")) {
-        s.pib = readFile(resolve(base, text(j["pibFile"], where)), where + ".pibFile");
+        s.pib = readFile(resolve(base, text(j["pibFile"], where), where + ".pibFile"),
+                         where + ".pibFile");
         if (s.pib.size() < 116 || s.pib.size() > 16384)
             fail(where + ".pibFile", "a parameter block has 116 to 16384 bytes");
         std::memcpy(s.nmk.data(), s.pib.data() + 100, 16);
@@ -191,7 +220,8 @@ void parseAvParts(Station& s, const json& j, const std::string& where, const std
             s.setNmk(nmkOf(s.networkPassword));
     }
     if (j.contains("nvmFile")) {
-        s.nvm = readFile(resolve(base, text(j["nvmFile"], where)), where + ".nvmFile");
+        s.nvm = readFile(resolve(base, text(j["nvmFile"], where), where + ".nvmFile"),
+                         where + ".nvmFile");
         if (!nvmChainValid(s.nvm))
             fail(where + ".nvmFile", "not a firmware image with valid block headers");
     }
@@ -245,8 +275,8 @@ void parseHp10Parts(Station& s, const json& j, const std::string& where, const s
                 (*copy)[23 + i] = static_cast<uint8_t>(number(v[i], where + ".settings", 0, 255));
     }
     if (j.contains("imageFile")) {
-        s.loaderModules[0x100] =
-            readFile(resolve(base, text(j["imageFile"], where)), where + ".imageFile");
+        s.loaderModules[0x100] = readFile(
+            resolve(base, text(j["imageFile"], where), where + ".imageFile"), where + ".imageFile");
         if (s.loaderModules[0x100].empty())
             fail(where + ".imageFile", "the image file is empty");
     }

@@ -38,6 +38,15 @@ std::vector<PicturePlacement> aboutPictures();
 // missing picture) with a gap of 12 pixels, at least 12.
 int aboutTextTop(std::pair<int, int> bigLogoSize, std::pair<int, int> certSize);
 
+// The address the About page opens for the branding's web address: the
+// address itself when it is an http or https address with a host; "http://"
+// and the address when it is a bare host name ("www.example.com", optionally
+// with a path), as a browser takes it; "" for anything else (another scheme
+// such as file: or a program's own, a path, blanks or control characters).
+// The branding file is anybody's to write: an address that is not a web
+// address is shown as text and never handed to the desktop to open.
+std::string webAddressToOpen(const std::string& address);
+
 // The licence text: Readme.txt of the working folder (line ends as "\n", at
 // most kReadmeMaxBytes), or the fixed message that it is missing.
 std::string readmeText();

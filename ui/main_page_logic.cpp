@@ -459,6 +459,12 @@ int savedColumnWidth(int subItem) {
     return width > 0 && width < 4000 ? width : fallback;
 }
 
+int rowIconSize(int iconSize) {
+    if (iconSize <= 0)
+        return 0;
+    return iconSize < kMaxRowIconSize ? iconSize : kMaxRowIconSize;
+}
+
 uint32_t listTextColor(int32_t color) {
     switch (color) {
     case 1:

@@ -63,6 +63,13 @@ std::vector<int> savedDisplayOrder(int columnCount);
 // Width of a sub-item from the saved layout (sub-items 0..4), else its default.
 int savedColumnWidth(int subItem);
 
+// The row icons' size in pixels from the `iconSize` preference: 0 (no icons)
+// for 0 and for a negative value; otherwise at most kMaxRowIconSize. The
+// preference is the small-icon size of a list row, 24 by default; a value the
+// branding file may hold up to 32767 would ask for pictures of a gigabyte each.
+constexpr int kMaxRowIconSize = 64;
+int rowIconSize(int iconSize);
+
 // Text colour of the list from the `color` preference, as 0xRRGGBB.
 uint32_t listTextColor(int32_t color);
 

@@ -300,6 +300,23 @@ std::vector<SecurityRow> securityRowsForKeys() {
     rows.reserve(securityList.size());
     for (const SecurityListRow& row : securityList)
         rows.push_back(SecurityRow{row.checked, {row.cells.begin(), row.cells.end()}});
+    if (currentInterface < 0 || currentInterface >= kMaxInterfaces)
+        return rows;
+    // Checked devices on the network that the list does not hold right now.
+    const NetworkRecord& record = networkRecords[currentInterface];
+    const uint8_t* localMac = currentScanState().localMac;
+    for (int slot = 0; slot < kRemoteSlots; ++slot) {
+        const RemoteDevice& remote = record.remotes[slot];
+        if (!macIsSet(remote.mac) || macEqual(remote.mac, localMac) || !remote.active)
+            continue;
+        const std::string mac = macText(remote.mac);
+        if (checkedMacs.count(mac) == 0 || findSecurityRow(mac) >= 0 ||
+            findDeviceEntry(remote.mac) == 0)
+            continue;
+        SecurityListRow row;
+        remoteCells(row, slot, remote);
+        rows.push_back(SecurityRow{true, {row.cells.begin(), row.cells.end()}});
+    }
     return rows;
 }
 
@@ -324,18 +341,29 @@ std::string defaultKeyText() {
 CheckAction securityCheckChanged(int row, bool checked) {
     if (row < 0 || row >= static_cast<int>(securityList.size()))
         return CheckAction::None;
-    securityList[row].checked = checked;
-    const std::string& mac = securityList[row].cells[kSecMacColumn];
+    const std::string mac = securityList[row].cells[kSecMacColumn];
+    return securityCheckChangedByMac(mac, checked);
+}
+
+CheckAction securityCheckChangedByMac(const std::string& macText, bool checked) {
+    uint8_t mac[6];
+    if (!parseMac(macText.c_str(), mac) || !macIsSet(mac))
+        return CheckAction::None;
+    const int row = findSecurityRow(macText);
+    if (row >= 0)
+        securityList[row].checked = checked;
     if (!checked) {
-        checkedMacs.erase(mac);
+        checkedMacs.erase(macText);
         return CheckAction::None;
     }
-    checkedMacs.insert(mac);
-    rememberedMac = mac;
+    checkedMacs.insert(macText);
+    rememberedMac = macText;
     rememberedSecurityRow = row;
-    if (securityList[row].cells[kSecLocationColumn] != kLocalText)
-        return CheckAction::OpenPasswordDialog;
-    return CheckAction::Remember;
+    // The local device needs no password dialog; every other device does.
+    const bool local = row >= 0 ? securityList[row].cells[kSecLocationColumn] == kLocalText
+                                : currentInterface >= 0 && currentInterface < kMaxInterfaces &&
+                                      macEqual(mac, currentScanState().localMac);
+    return local ? CheckAction::Remember : CheckAction::OpenPasswordDialog;
 }
 
 bool rememberedSecurityDevice(int& entryIndex1, std::string& deviceText) {

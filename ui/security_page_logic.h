@@ -94,7 +94,13 @@ void clearSecurityList();
 void setSecurityStatusText(const std::string& text);
 void setSecurityActionsEnabled(bool enabled);
 
-// The rows in the form the key operations read (check box and cells).
+// The rows in the form the key operations read (check box and cells): the
+// listed rows, then every checked device that is on the network right now
+// (its remote slot answered this cycle, it has a device entry) but not listed
+// at this moment, built as its row would be. A check is the user's choice of a
+// device, kept by MAC: whether the interval's rebuild of the list has brought
+// the row back yet (or hides it for a link rate of 0) never decides whether the
+// device is keyed.
 std::vector<SecurityRow> securityRowsForKeys();
 
 // ---- Controls ----------------------------------------------------------------------------
@@ -113,6 +119,11 @@ enum class CheckAction { None, Remember, OpenPasswordDialog };
 // the remembered row; a checked row that is not the local device asks for the
 // "Set Device Password" dialog (the page refills the list afterwards).
 CheckAction securityCheckChanged(int row, bool checked);
+// The same by the device's MAC text, as the page's row shows it: recorded
+// whether or not the model lists that device at this moment (the page may
+// still show a row the interval has cleared from the model). None for a MAC
+// that is not a device's.
+CheckAction securityCheckChangedByMac(const std::string& macText, bool checked);
 
 // The device of the remembered row, as the "Set Device Password" dialog
 // needs it: the 1-based device entry index (0 when the device has none) and

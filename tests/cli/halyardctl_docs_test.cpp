@@ -22,6 +22,9 @@ struct CommandShape {
     std::string command;
     std::vector<std::string> positional; // what makes the command line complete
     std::map<std::string, std::string> options;
+    // Options that stand instead of one of `options` (a password's file form):
+    // each with the option it replaces and its value.
+    std::map<std::string, std::pair<std::string, std::string>> alternatives = {};
 };
 
 const std::vector<CommandShape>& shapes() {
@@ -29,12 +32,16 @@ const std::vector<CommandShape>& shapes() {
         {"list", {}, {}},
         {"watch", {}, {{"--interval", "5"}, {"--count", "2"}}},
         {"rename", {"00:B0:52:00:00:11", "Kitchen"}, {}},
-        {"password", {"00:B0:52:00:00:11", "ZXCV-BNMA-SDFG-HJKL"}, {}},
+        {"password", {"00:B0:52:00:00:11"}, {{"--password-file", "pw.txt"}}},
         {"set-key",
          {"00:B0:52:00:00:11"},
-         {{"--network-password", "Harbour Net"}, {"--local", ""}}},
+         {{"--network-password", "Harbour Net"}, {"--local", ""}},
+         {{"--network-password-file", {"--network-password", "-"}}}},
         {"public", {"00:B0:52:00:00:11"}, {{"--local", ""}}},
-        {"add", {}, {{"--password", "ZXCV-BNMA-SDFG-HJKL"}, {"--name", "Garage"}}},
+        {"add",
+         {},
+         {{"--password", "ZXCV-BNMA-SDFG-HJKL"}, {"--name", "Garage"}},
+         {{"--password-file", {"--password", "pw.txt"}}}},
         {"reset", {"00:B0:52:00:00:11"}, {{"--yes", ""}}},
         {"upgrade", {}, {{"--pib", "a.pib"}, {"--nvm", "a.nvm"}}},
         {"report", {}, {{"-o", "r.txt"}, {"--output", "r.txt"}}},
@@ -131,8 +138,30 @@ TEST(HalyardctlDocs, EveryCommandAndOptionIsParsedDocumentedAndCompleted) {
             EXPECT_NE(std::string::npos, page.find(option)) << option << " not documented";
             EXPECT_EQ(1u, offered.count(option)) << option << " not completed";
         }
+        for (const auto& [option, replaced] : s.alternatives) {
+            EXPECT_NE(std::string::npos, page.find(option)) << option << " not documented";
+            EXPECT_EQ(1u, offered.count(option)) << option << " not completed";
+            std::vector<std::string> instead{s.command};
+            for (const auto& [o, v] : s.options) {
+                if (o == replaced.first)
+                    continue;
+                instead.push_back(o);
+                if (!v.empty())
+                    instead.push_back(v);
+            }
+            instead.push_back(option);
+            instead.push_back(replaced.second);
+            instead.insert(instead.end(), s.positional.begin(), s.positional.end());
+            EXPECT_TRUE(parses(instead, error)) << option << ": " << error;
+            args.push_back(option);
+            args.push_back(replaced.second);
+            EXPECT_FALSE(parses(args, error)) << option << " taken with " << replaced.first;
+            EXPECT_NE(std::string::npos, error.find("not both")) << error;
+            args.resize(args.size() - 2);
+        }
         for (const std::string& option : offered)
             if (option != "--json" && option != "--interface" && !s.options.count(option) &&
+                !s.alternatives.count(option) &&
                 !(s.command == "upgrade" && (option == "--image" || option == "--config")))
                 ADD_FAILURE() << option << " is completed for " << s.command
                               << " but is not one of its options";
@@ -140,7 +169,7 @@ TEST(HalyardctlDocs, EveryCommandAndOptionIsParsedDocumentedAndCompleted) {
         // is the parser's whole list.
         for (const CommandShape& other : shapes())
             for (const auto& [option, value] : other.options) {
-                if (s.options.count(option) ||
+                if (s.options.count(option) || s.alternatives.count(option) ||
                     (s.command == "upgrade" && other.command == "upgrade"))
                     continue;
                 std::vector<std::string> withOption = args;
@@ -159,6 +188,10 @@ TEST(HalyardctlDocs, EveryCommandAndOptionIsParsedDocumentedAndCompleted) {
     EXPECT_TRUE(parses({"upgrade", "--image", "a.img", "--config", "a.cfg"}, error)) << error;
     EXPECT_TRUE(parses({"upgrade", "--pib", "a.pib", "--nvm", "a.nvm"}, error)) << error;
     EXPECT_TRUE(parses({"reset", "-y", "00:B0:52:00:00:11"}, error)) << error;
+    // The device password of "password" on the command line still works, and
+    // not together with its file form.
+    EXPECT_TRUE(parses({"password", "00:B0:52:00:00:11", "ZXCV-BNMA-SDFG-HJKL"}, error)) << error;
+    EXPECT_FALSE(parses({"password", "--password-file", "-", "00:B0:52:00:00:11", "ZXCV"}, error));
 }
 
 TEST(HalyardctlDocs, GlobalOptionsAndTheirValuesAreCompleted) {

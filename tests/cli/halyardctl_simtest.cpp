@@ -3,6 +3,8 @@
 // devices hold afterwards (keys, factory resets, firmware written).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,6 +177,44 @@ TEST_F(HalyardctlSim, PasswordIsStoredAndUsedBySetKey) {
     r = run({"set-key", "--network-password", "Harbour Net", kLiving});
     ASSERT_EQ(0, r.code) << r.err;
     EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLiving).nmk);
+}
+
+// Passwords kept off the command line (where every user sees them in ps): from
+// a file, whose first line is the password, or asked for on the terminal.
+TEST_F(HalyardctlSim, PasswordsComeFromFilesOrTheTerminalInsteadOfArguments) {
+    const std::string devicePw = h.dir.file("living.pw");
+    writeFileText(devicePw, std::string(kLivingPassword) + "\r\n");
+    Result r = run({"password", kLiving, "--password-file", devicePw});
+    ASSERT_EQ(0, r.code) << r.err;
+    const std::string networkPw = h.dir.file("net.pw");
+    writeFileText(networkPw, "Harbour Net\nsecond line is not part of it\n");
+    restartProgram();
+    r = run({"set-key", "--network-password-file", networkPw, "--local", kLiving});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLiving).nmk);
+    EXPECT_EQ(sim::nmkOf("Harbour Net"), station(kLocal).nmk);
+
+    // Left out: asked on the terminal, one prompt per password.
+    restartProgram();
+    halyardctl::Environment env;
+    std::vector<std::string> prompts;
+    env.askSecret = [&](const std::string& prompt) -> std::optional<std::string> {
+        prompts.push_back(prompt);
+        return std::string("Other Net");
+    };
+    r = run({"set-key", "--local", kLiving}, env);
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ((std::vector<std::string>{"Network password: "}), prompts);
+    EXPECT_EQ(sim::nmkOf("Other Net"), station(kLiving).nmk);
+    EXPECT_EQ(std::string::npos, r.err.find("Other Net"));
+
+    restartProgram();
+    env.askSecret = [](const std::string&) -> std::optional<std::string> {
+        return kGaragePassword;
+    };
+    r = run({"add", "--name", "Garage"}, env);
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(station(kLocal).nmk, station(kGarage).nmk);
 }
 
 // ---- set-key, public -----------------------------------------------------------------------
@@ -623,6 +663,28 @@ TEST_F(HalyardctlBadInput, MissingOrTruncatedPib) {
     expectRefused({"upgrade", "--pib", pib, "--nvm", nvm}, 2, "Error in PIB file Operation");
     expectRefused({"upgrade", "--pib", pib}, 2, "needs --pib FILE and --nvm FILE");
     expectRefused({"upgrade", "--image", h.dir.file("absent.img")}, 2, "cannot read the image");
+}
+
+TEST_F(HalyardctlBadInput, PasswordLeftOutWithoutATerminalOrFromABadFile) {
+    expectRefused({"set-key", "--local"}, 2, "--network-password-file FILE or a terminal");
+    expectRefused({"add", "--name", "Shed"}, 2, "--password-file FILE or a terminal");
+    expectRefused({"password", kLiving}, 2, "--password-file FILE or a terminal");
+    expectRefused({"set-key", "--network-password-file", h.dir.file("absent"), "--local"}, 2,
+                  "cannot read " + h.dir.file("absent"));
+    const std::string empty = h.dir.file("empty.pw");
+    writeFileText(empty, "\n");
+    expectRefused({"add", "--password-file", empty}, 2, "holds no password");
+    const std::string big = h.dir.file("big.pw");
+    writeFileText(big, std::string(5000, 'x'));
+    expectRefused({"password", kLiving, "--password-file", big}, 2, "not a password file");
+    expectRefused({"set-key", "--network-password", "Harbour Net", "--network-password-file", empty,
+                   "--local"},
+                  2, "not both");
+    // The rules apply to a password from a file as to one typed.
+    const std::string shortPw = h.dir.file("short.pw");
+    writeFileText(shortPw, "abc\n");
+    expectRefused({"set-key", "--network-password-file", shortPw, "--local"}, 2,
+                  "The encryption key entered is invalid.");
 }
 
 TEST_F(HalyardctlBadInput, HalyardAlreadyRunning) {

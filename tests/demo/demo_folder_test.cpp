@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -189,6 +190,36 @@ TEST_F(DemoFolderTest, UnwritableFolderIsReported) {
     std::string error;
     EXPECT_FALSE(prepareDemoFolder(dir.file("file"), net, error));
     EXPECT_NE(std::string::npos, error.find(dir.file("file")));
+}
+
+// --keep DIR: a link another account planted among the folder's files is
+// refused with its name, never followed to read branding from or to create
+// the database folder elsewhere; a folder others may write is refused whole.
+TEST_F(DemoFolderTest, KeptFolderRefusesPlantedLinksAndFoldersOthersMayWrite) {
+    const std::string elsewhere = dir.file("elsewhere");
+    fs::create_directories(elsewhere);
+    writeFileBytes(elsewhere + "/prefs", std::vector<uint8_t>(kPrefsFileSize, 0x42));
+    for (const char* name : {kPrefsFileName, "oemBig.bmp", "Readme.txt", "data"}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(folder());
+        fs::create_directories(folder());
+        const std::string target = std::string(name) == "data" ? elsewhere : elsewhere + "/prefs";
+        ASSERT_EQ(0, symlink(target.c_str(), in(name).c_str()));
+        std::string error;
+        EXPECT_FALSE(prepareDemoFolder(folder(), net, error));
+        EXPECT_NE(std::string::npos, error.find(in(name))) << error;
+        EXPECT_NE(std::string::npos, error.find("symbolic link")) << error;
+    }
+    EXPECT_EQ(std::vector<uint8_t>(kPrefsFileSize, 0x42), readFileBytes(elsewhere + "/prefs"));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()));
+
+    fs::remove_all(folder());
+    fs::create_directories(folder());
+    fs::permissions(folder(), fs::perms::all);
+    std::string error;
+    EXPECT_FALSE(prepareDemoFolder(folder(), net, error));
+    EXPECT_NE(std::string::npos, error.find("another account may write")) << error;
+    EXPECT_FALSE(fs::exists(in(kPrefsFileName)));
 }
 
 TEST(DemoFolder, TemporaryFolderIsFreshPrivateAndRemovable) {

@@ -317,6 +317,54 @@ TEST_F(HalyardLive, PasswordDialogLeftOpenAcrossTwoIntervalsKeepsTheCheckAndKeys
     EXPECT_TRUE(sheet->isVisible());
 }
 
+// The flow a new user tries: check a remote row, type its device password in
+// the dialog, wait one interval, press "Set Selected Devices". The answer must
+// always be the confirmation, never that no device is selected: the check is
+// the user's choice of a device, and neither the dialog's end, nor the
+// interval's clearing and refilling of the lists, nor the moment of the press
+// within the cycle may lose it. Fifty times, each press at another moment of
+// the cycle; the confirmation is cancelled so nothing is keyed.
+TEST_F(HalyardLive, CheckPasswordThenSetSelectedNeverLosesTheCheckInFiftyRuns) {
+    open();
+    sheet->tabs()->setCurrentWidget(securityPage());
+    securityPage()->keyEdit()->setText(QStringLiteral("NewNetKey1"));
+    const QString confirm = QString::fromLatin1(kConfirmKeyText);
+    const QString noneSelected = QStringLiteral("There is no device been selected.");
+    QPushButton* setSelected = securityPage()->setSelectedButton();
+    constexpr int kRuns = 50;
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(waitFor([&] { return securityItem(kRemote1) != nullptr; }, 3 * kIntervalMs));
+        if (securityItem(kRemote1)->checkState(kSecCheckColumn) == Qt::Checked)
+            securityItem(kRemote1)->setCheckState(kSecCheckColumn, Qt::Unchecked);
+        ASSERT_FALSE(securityDeviceChecked(kRemote1.toStdString()));
+
+        user.expect({dialog("setDevicePasswordDialog"), 150, [](QWidget* d) {
+                         typeInto(d, "passwordEdit", QString::fromLatin1(kRemote1Password));
+                         click(d, "okButton");
+                     }});
+        securityItem(kRemote1)->setCheckState(kSecCheckColumn, Qt::Checked);
+        ASSERT_TRUE(waitFor([&] { return user.done() && !QApplication::activeModalWidget(); },
+                            3 * kIntervalMs));
+
+        // One interval, ending at another moment of the cycle in every run.
+        QTest::qWait(kIntervalMs + run * kIntervalMs / kRuns);
+        ASSERT_TRUE(waitFor([&] { return setSelected->isEnabled(); }, 2 * kIntervalMs));
+        const size_t before = user.boxes.size();
+        user.expect({box(confirm), 100, press(QMessageBox::Cancel)});
+        QTest::mouseClick(setSelected, Qt::LeftButton);
+        const bool answered = waitFor(
+            [&] { return user.done() && !QApplication::activeModalWidget(); }, 2 * kIntervalMs);
+        const std::vector<QString> shown(user.boxes.begin() + static_cast<long>(before),
+                                         user.boxes.end());
+        EXPECT_EQ(0, std::count(shown.begin(), shown.end(), noneSelected))
+            << "the check was lost in run " << run;
+        ASSERT_TRUE(answered) << "no confirmation in run " << run;
+        EXPECT_TRUE(securityDeviceChecked(kRemote1.toStdString()));
+    }
+    EXPECT_TRUE(sheet->isVisible());
+}
+
 TEST_F(HalyardLive, AddDeviceCancelledAfterOk) {
     open();
     sheet->tabs()->setCurrentWidget(securityPage());

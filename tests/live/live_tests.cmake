@@ -18,11 +18,12 @@ function(halyard_add_live_tests library)
   target_include_directories(livetest_halyard PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(livetest_halyard PRIVATE ${library} Qt6::Test GTest::gtest)
   # Each test waits through several real scan intervals and the key
-  # operations' real fixed waits (up to half a minute for Add Device). They
+  # operations' real fixed waits (up to half a minute for Add Device); the
+  # Security page's check flow repeats fifty times (about three minutes). They
   # run alone (RUN_SERIAL): their users answer boxes after real delays, and a
   # machine busy with other test programs would stretch the scan cycle past
   # the moments they look at the lists.
   gtest_discover_tests(livetest_halyard
-    PROPERTIES LABELS live ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 180 RUN_SERIAL TRUE
+    PROPERTIES LABELS live ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 420 RUN_SERIAL TRUE
     DISCOVERY_TIMEOUT 60)
 endfunction()

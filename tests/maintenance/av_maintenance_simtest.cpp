@@ -2,6 +2,7 @@
 // discovery, chip-model texts, the station list, factory reset, the NMK and
 // configuration-block reads and the local firmware upgrade in every mode.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -452,6 +453,24 @@ TEST_F(AvUpgradeSim, MissingFirmwareFile) {
     EXPECT_EQ((std::vector<std::string>{"Unable to open firmware file"}), texts());
     EXPECT_EQ("Error", messages.shown[0].caption);
     EXPECT_EQ(MessageIcon::Error, messages.shown[0].icon);
+    EXPECT_EQ(sent, wire.sent.size());
+    expectDeviceUntouched();
+}
+
+// Files far larger than any image (4 GiB, sparse) are refused from their
+// size: nothing is read into memory, nothing is sent.
+TEST_F(AvUpgradeSim, HugeFirmwareOrParameterFileIsRefusedFromItsSize) {
+    prepare("KARSA02", 1);
+    size_t sent = wire.sent.size();
+    const std::string huge = dir.file("huge.bin");
+    writeFileBytes(huge, {});
+    ASSERT_EQ(0, truncate(huge.c_str(), off_t{4} << 30));
+    EXPECT_FALSE(upgradeLocalAv(huge.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), huge.c_str()));
+    EXPECT_EQ((std::vector<std::string>{
+                  "The firmware file is too large: 4294967296 bytes (at most 16777216)",
+                  "The parameter file is too large: 4294967296 bytes (at most 16384)"}),
+              texts());
     EXPECT_EQ(sent, wire.sent.size());
     expectDeviceUntouched();
 }

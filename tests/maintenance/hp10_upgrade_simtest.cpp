@@ -1,5 +1,6 @@
 // The HomePlug 1.0 firmware upgrade against the emulator's secondary loader.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -97,6 +98,22 @@ TEST_F(Hp10UpgradeSim, ImageOfTwoFullChunksWithoutConfiguration) {
     // The configuration modules were left as they were.
     EXPECT_EQ(before[0x10], device().loaderModules[0x10]);
     EXPECT_EQ(before[0x80], device().loaderModules[0x80]);
+}
+
+// An image file far larger than any firmware (4 GiB, sparse) is refused from
+// its size before the device is sent to its loader: nothing is sent and the
+// device keeps running its own firmware.
+TEST_F(Hp10UpgradeSim, HugeImageIsRefusedBeforeTheLoaderStarts) {
+    const std::string path = dir.file("huge.img");
+    writeFileBytes(path, {});
+    ASSERT_EQ(0, truncate(path.c_str(), off_t{4} << 30));
+    EXPECT_EQ(0, upgradeHp10(path.c_str(), nullptr));
+    EXPECT_EQ((std::vector<std::string>{
+                  "The image file is too large: 4294967296 bytes (at most 16777216)"}),
+              texts());
+    EXPECT_TRUE(wire.sent.empty());
+    EXPECT_FALSE(device().inLoader);
+    EXPECT_EQ(before, device().loaderModules);
 }
 
 TEST_F(Hp10UpgradeSim, ConfigurationOf960BytesWritesAllThreeSections) {

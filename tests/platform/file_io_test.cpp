@@ -8,7 +8,9 @@
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <future>
+#include <iterator>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -246,6 +248,94 @@ TEST_F(FileIoTest, ReadsTellMissingFromUnreadableAndNeverBlock) {
                   return r.status == FileRead::Unreadable && r.error == EACCES &&
                          fileReadProblem(r) == "Permission denied" && bytes.empty();
               }));
+}
+
+// Replacing a file keeps its permission bits, never its set-user-ID,
+// set-group-ID or sticky bits: new contents must not run with the rights of
+// whoever owned the old file.
+TEST_F(FileIoTest, AtomicReplaceNeverCopiesSetIdBits) {
+    UmaskZero mask;
+    const std::string tool = dir.file("tool");
+    writeFileText(tool, "old");
+    ASSERT_EQ(0, chmod(tool.c_str(), 06755 | S_ISVTX));
+    ASSERT_EQ(WriteOutcome::Written,
+              writeFileAtomically(tool, "new", 3, ReplaceMode::KeepExisting));
+    EXPECT_EQ(S_IFREG | 0755, modeOf(tool));
+    EXPECT_EQ("new", text(readFileBytes(tool)));
+}
+
+// Folders: a write goes only into a folder of this user or root that nobody
+// else may write, and a link as the folder is followed only when its owner
+// could have written there anyway. Nothing is left in a refused folder.
+TEST_F(FileIoTest, WritesGoOnlyIntoFoldersNobodyElseMayWrite) {
+    const std::string shared = dir.file("shared");
+    ASSERT_EQ(0, mkdir(shared.c_str(), 0700));
+    ASSERT_EQ(0, chmod(shared.c_str(), 0777));
+    errno = 0;
+    EXPECT_EQ(WriteOutcome::NotCreated, writeFileAtomically(shared + "/Plexora.data", "k", 1));
+    EXPECT_EQ(EPERM, errno);
+    errno = 0;
+    EXPECT_EQ(-1, openPrivateFile(shared + "/scan.log"));
+    EXPECT_EQ(EPERM, errno);
+    EXPECT_EQ(0, std::distance(std::filesystem::directory_iterator(shared),
+                               std::filesystem::directory_iterator()));
+    // Sticky like /tmp: nobody else can remove or rename these names, and
+    // what another account planted there is refused file by file.
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    EXPECT_EQ(WriteOutcome::Written, writeFileAtomically(shared + "/Plexora.data", "k", 1));
+    const int report = openPrivateFile(shared + "/report.txt");
+    EXPECT_GE(report, 0);
+    close(report);
+    std::filesystem::remove(shared + "/Plexora.data");
+    std::filesystem::remove(shared + "/report.txt");
+
+    // The owner's own folder, also reached through the owner's own link.
+    ASSERT_EQ(0, chmod(shared.c_str(), 0755));
+    const std::string ownLink = dir.file("own-link");
+    ASSERT_EQ(0, symlink(shared.c_str(), ownLink.c_str()));
+    EXPECT_EQ(WriteOutcome::Written, writeFileAtomically(ownLink + "/Plexora.data", "k", 1));
+    EXPECT_EQ("k", text(readFileBytes(shared + "/Plexora.data")));
+
+    if (geteuid() != 0)
+        return; // giving a folder or a link to another account needs root
+    const std::string foreign = dir.file("foreign");
+    ASSERT_EQ(0, mkdir(foreign.c_str(), 0755));
+    ASSERT_EQ(0, chown(foreign.c_str(), kNobody, kNobody));
+    EXPECT_EQ(WriteOutcome::NotCreated, writeFileAtomically(foreign + "/Plexora.data", "k", 1));
+    EXPECT_EQ(-1, openPrivateFile(foreign + "/scan.log"));
+    // A link another account planted, pointing into a folder root trusts.
+    const std::string planted = dir.file("planted");
+    ASSERT_EQ(0, symlink(shared.c_str(), planted.c_str()));
+    ASSERT_EQ(0, lchown(planted.c_str(), kNobody, kNobody));
+    errno = 0;
+    EXPECT_EQ(WriteOutcome::NotCreated, writeFileAtomically(planted + "/victim", "k", 1));
+    EXPECT_EQ(ELOOP, errno);
+    EXPECT_FALSE(std::filesystem::exists(shared + "/victim"));
+}
+
+// Firmware and parameter files are used whole or not at all: the size is
+// known from the open file before anything is allocated, so a 4 GiB sparse
+// file is refused at once, without reading it.
+TEST_F(FileIoTest, WholeFileReaderRefusesAHugeSparseFileBeforeReading) {
+    const std::string huge = dir.file("huge.nvm");
+    const int fd = open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, off_t{4} << 30));
+    close(fd);
+    std::vector<uint8_t> out;
+    const WholeFileRead read = readWholeFileLimited(huge, 16u << 20, out);
+    EXPECT_EQ(FileRead::TooLarge, read.result.status);
+    EXPECT_EQ(uint64_t{4} << 30, read.size);
+    EXPECT_EQ(0u, out.capacity()) << "nothing may be allocated for a refused file";
+    EXPECT_EQ("too large", fileReadProblem(read.result));
+
+    const std::string small = dir.file("small.pib");
+    writeFileText(small, "0123456789");
+    EXPECT_EQ(FileRead::Ok, readWholeFileLimited(small, 10, out).result.status);
+    EXPECT_EQ("0123456789", text(out));
+    EXPECT_EQ(FileRead::TooLarge, readWholeFileLimited(small, 9, out).result.status);
+    EXPECT_EQ(FileRead::Missing, readWholeFileLimited(dir.file("none"), 9, out).result.status);
+    EXPECT_EQ(FileRead::Unreadable, readWholeFileLimited(dir.path(), 9, out).result.status);
 }
 
 } // namespace

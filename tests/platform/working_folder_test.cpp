@@ -3,6 +3,7 @@
 // defaults, the XDG folders, and a whole start-up from an empty home folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -91,6 +92,62 @@ TEST_F(WorkingFolderTest, SearchOrderIsCurrentThenConfigThenPackaged) {
     EXPECT_EQ(packaged, c.folder);
     EXPECT_EQ(packaged + "/OEMPrefs.dat", c.prefsPath);
     EXPECT_TRUE(c.isPackaged);
+}
+
+// A current directory that another account could have prepared (a folder
+// others may write, such as /tmp, or an OEMPrefs.dat others may rewrite or that
+// belongs to someone else) does not brand the program: it is passed over as if
+// it held no OEMPrefs.dat, and the program says so in one line.
+TEST_F(WorkingFolderTest, CurrentFolderOthersCouldHavePlantedIsPassedOver) {
+    put(current);
+    put(config);
+    const std::string prefs = current + "/OEMPrefs.dat";
+    chmod(current.c_str(), 0755);
+    chmod(prefs.c_str(), 0644);
+    EXPECT_TRUE(chooseWorkingFolder(current, config, packaged).isCurrent);
+    EXPECT_TRUE(chooseWorkingFolder(current, config, packaged).notice.empty());
+
+    chmod(current.c_str(), 01777);
+    WorkingFolderChoice c = chooseWorkingFolder(current, config, packaged);
+    EXPECT_FALSE(c.isCurrent);
+    EXPECT_EQ(config, c.folder);
+    EXPECT_NE(std::string::npos, c.notice.find(current)) << c.notice;
+    chmod(current.c_str(), 0755);
+
+    chmod(prefs.c_str(), 0666);
+    c = chooseWorkingFolder(current, config, packaged);
+    EXPECT_EQ(config, c.folder);
+    EXPECT_NE(std::string::npos, c.notice.find(prefs)) << c.notice;
+    chmod(prefs.c_str(), 0644);
+
+    // A link in its place is not the folder's own file either.
+    std::filesystem::remove(prefs);
+    ASSERT_EQ(0, symlink((config + "/OEMPrefs.dat").c_str(), prefs.c_str()));
+    EXPECT_EQ(config, chooseWorkingFolder(current, config, packaged).folder);
+    std::filesystem::remove(prefs);
+    put(current);
+
+    // The program's own choice prints the notice as one line on standard error.
+    chmod(current.c_str(), 0777);
+    const std::string before = std::filesystem::current_path().string();
+    ASSERT_EQ(0, chdir(current.c_str()));
+    ScopedEnv h("XDG_CONFIG_HOME", dir.file("config"));
+    testing::internal::CaptureStderr();
+    c = chooseWorkingFolder();
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(0, chdir(before.c_str()));
+    chmod(current.c_str(), 0755);
+    EXPECT_EQ(config, c.folder);
+    EXPECT_EQ(c.notice + "\n", printed);
+    EXPECT_EQ(1, std::count(printed.begin(), printed.end(), '\n'));
+
+    if (geteuid() != 0)
+        return; // giving the file to another account needs root
+    ASSERT_EQ(0, chown(prefs.c_str(), 65534, 65534));
+    EXPECT_EQ(config, chooseWorkingFolder(current, config, packaged).folder);
+    ASSERT_EQ(0, chown(prefs.c_str(), 0, 0));
+    ASSERT_EQ(0, chown(current.c_str(), 65534, 65534));
+    EXPECT_EQ(config, chooseWorkingFolder(current, config, packaged).folder);
 }
 
 TEST_F(WorkingFolderTest, WithoutAnyPrefsTheConfigFolderIsChosenAndNothingIsMade) {

@@ -2,10 +2,13 @@
 // program's argument handling.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 #include <random>
 
 #include "frame_kit.h"
+#include "sim/pcap_server.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -62,6 +65,28 @@ TEST(Faults, DropLosesTheAnswerButTheRequestIsCarriedOut) {
     EXPECT_EQ(net.local().nmk, sim::nmkOf("First"));
     EXPECT_EQ(send(net, setOwnKey(sim::nmkOf("Second"))).size(), 1u) << "only the first is lost";
     EXPECT_EQ(send(net, av(kMgmt, 0xA000)).size(), 1u) << "other requests are not matched";
+}
+
+// plcsim's queue of answers waiting for their delay is bounded: a scenario of
+// long delays and large floods, asked again and again, cannot grow it without
+// end. A flood behind the usual latency still goes out whole: a full queue
+// waits for answers about to fall due instead of dropping new ones.
+TEST(Faults, PlcsimQueueOfDelayedAnswersIsBounded) {
+    sim::Network net = withFaults(R"([{"kind": "delay", "match": "0xA000", "ms": 600000},
+        {"kind": "flood", "match": "0xA000", "frames": 1000}])");
+    sim::PcapServer server(net); // not opened: what would be sent goes nowhere
+    const Bytes request = av(kBcast, 0xA000);
+    for (int i = 0; i < 20; ++i)
+        server.take(request.data(), request.size());
+    EXPECT_EQ(sim::PcapServer::kMaxPendingAnswers, server.pendingAnswers());
+    EXPECT_GT(server.droppedAnswers(), 10000u);
+
+    sim::Network prompt = withFaults(R"([{"kind": "flood", "match": "0xA000", "frames": 5000}])");
+    sim::PcapServer promptServer(prompt);
+    for (int i = 0; i < 3; ++i)
+        promptServer.take(request.data(), request.size());
+    EXPECT_LE(promptServer.pendingAnswers(), sim::PcapServer::kMaxPendingAnswers);
+    EXPECT_EQ(0u, promptServer.droppedAnswers());
 }
 
 TEST(Faults, IgnoreLosesTheRequestAndStatusRefusesIt) {
@@ -230,7 +255,7 @@ TEST(Scenario, MistakesAreReportedWithWhereTheyAre) {
          "expected 16 bytes, got 2"},
         {one(R"({"family": "av", "mac": "00:B0:52:00:00:11", "rate": 5000})"), "outside 0..2000"},
         {one(R"({"family": "av", "mac": "00:B0:52:00:00:11", "pibFile": "/nonexistent.pib"})"),
-         "cannot read \"/nonexistent.pib\""},
+         "\"/nonexistent.pib\": a scenario without a folder may not name files"},
         {one(R"({"family": "av", "mac": "00:B0:52:00:00:11", "faults": [{"kind": "explode"}]})"),
          "faults[0].kind: \"explode\" is none of"},
         {R"({"stations": [)" + local + R"(], "latency": 3})", "scenario: unknown key \"latency\""},
@@ -260,6 +285,43 @@ TEST(Scenario, ImageFilesAreReadBesideTheScenario) {
     EXPECT_EQ(net.local().nmk, sim::nmkOf("FromFile"));
     EXPECT_EQ(net.local().factoryPib.size(), pib.size());
     EXPECT_EQ(slice(net.local().factoryPib, 100, 16), bytesOf(sim::defaultNmk()));
+}
+
+// plcsim runs as root: a scenario names only files inside its own folder, so
+// a scenario cannot make it read (and send on the wire) a file its author
+// could not read. Absolute names, "..", and links that lead out are refused.
+TEST(Scenario, FilesOutsideTheScenarioFolderAreRefused) {
+    TempDir dir;
+    const std::string folder = dir.path() + "/scenarios";
+    std::filesystem::create_directories(folder + "/images");
+    sim::Network base = sim::Network::fromFile(sim::scenarioPath("home.json"));
+    const Bytes pib = base.local().pib;
+    for (const std::string& path : {dir.path() + "/secret.pib", folder + "/images/local.pib"})
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(pib.data()),
+                   static_cast<std::streamsize>(pib.size()));
+    std::filesystem::create_symlink(dir.path() + "/secret.pib", folder + "/link.pib");
+    auto withPib = [&](const std::string& name) {
+        std::ofstream(folder + "/net.json", std::ios::trunc)
+            << R"({"stations": [{"family": "av", "mac": "00:B0:52:00:00:10", "local": true,
+                  "pibFile": ")"
+            << name << R"("}]})";
+        try {
+            sim::Network::fromFile(folder + "/net.json");
+            return std::string("(accepted)");
+        } catch (const sim::ScenarioError& e) {
+            return std::string(e.what());
+        }
+    };
+    EXPECT_EQ("(accepted)", withPib("images/local.pib"));
+    EXPECT_EQ("(accepted)", withPib(folder + "/images/local.pib"));
+    for (const std::string& outside :
+         {dir.path() + "/secret.pib", std::string("../secret.pib"), std::string("link.pib"),
+          std::string("images/../../secret.pib"), std::string("/etc/shadow")}) {
+        const std::string error = withPib(outside);
+        EXPECT_NE(std::string::npos, error.find("lies outside the scenario's folder"))
+            << outside << ": " << error;
+    }
 }
 
 TEST(PlcsimProgram, BadArgumentsAndBadScenariosExitWithTwo) {

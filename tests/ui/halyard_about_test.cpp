@@ -166,6 +166,42 @@ TEST_F(AboutPageTest, WebAddressOpensThroughTheDesktop) {
     EXPECT_FALSE(page->webAddressButton()->isVisible());
 }
 
+// The branding file is anybody's to write: only an http or https address is
+// opened; a file:, a program's own scheme or a path is shown as plain text and
+// never handed to the desktop. Branding texts are never rendered as markup.
+TEST_F(AboutPageTest, OnlyWebAddressesOpenAndBrandingIsPlainText) {
+    UrlCatcher catcher;
+    for (const char* scheme : {"http", "https", "file", "x-halyard-test", "javascript"})
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
+    for (const char* address : {"file:///etc/passwd", "x-halyard-test:run?cmd=rm",
+                                "javascript:alert(1)", "/etc/passwd", "smb://host/share"}) {
+        SCOPED_TRACE(address);
+        copyText(preferences.webAddress, address);
+        shown();
+        EXPECT_FALSE(page->webAddressButton()->isVisible());
+        ASSERT_TRUE(page->webAddressText()->isVisible());
+        EXPECT_EQ(QString::fromLatin1(address), page->webAddressText()->text());
+        EXPECT_EQ(Qt::PlainText, page->webAddressText()->textFormat());
+        QTest::mouseClick(page->webAddressButton(), Qt::LeftButton); // hidden: nothing opens
+    }
+    copyText(preferences.webAddress, "HTTPS://secure.plexora.example/support");
+    shown();
+    EXPECT_FALSE(page->webAddressText()->isVisible());
+    QTest::mouseClick(page->webAddressButton(), Qt::LeftButton);
+    for (const char* scheme : {"http", "https", "file", "x-halyard-test", "javascript"})
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    ASSERT_EQ(1u, catcher.opened.size());
+    EXPECT_EQ(QStringLiteral("https"), catcher.opened[0].scheme());
+
+    const char* markup = "<a href=\"file:///etc\">Plexora</a><img src=\"/tmp/x.png\">";
+    copyText(preferences.appName, markup);
+    copyText(preferences.copyright, "<b>bold</b>");
+    shown();
+    for (QLabel* label : {page->appNameLabel(), page->copyrightLabel(), page->versionLabel()})
+        EXPECT_EQ(Qt::PlainText, label->textFormat()) << label->text().toStdString();
+    EXPECT_EQ(QString::fromLatin1(markup), page->appNameLabel()->text());
+}
+
 TEST_F(AboutPageTest, Screenshot) {
     const QImage image = shown();
     ASSERT_FALSE(image.isNull());

@@ -195,6 +195,33 @@ TEST_F(HalyardMain, ListShowsTheDevicesWithNamesMacsAndRates) {
     EXPECT_TRUE(shot.save(QStringLiteral(UI_SCREENSHOT_DIR "/halyard-main.png")));
 }
 
+// An icon size far beyond a list row's from the branding file: the rows get
+// icons of the largest allowed size, not pictures of gigabytes; a negative
+// size means no icons, as 0 does.
+TEST_F(HalyardMain, IconSizeFromTheBrandingIsClamped) {
+    PrefsFile prefs = EmulatedHalyard::defaultPreferences();
+    prefs.iconSize = 32767;
+    h.writePreferences(prefs);
+    auto sheet = openSheet();
+    EXPECT_EQ(QSize(kMaxRowIconSize, kMaxRowIconSize), list(*sheet)->iconSize());
+    auto* security = qobject_cast<SecurityPage*>(sheet->page(QStringLiteral("Security")));
+    ASSERT_NE(nullptr, security);
+    EXPECT_EQ(QSize(kMaxRowIconSize, kMaxRowIconSize), security->deviceList()->iconSize());
+    ASSERT_GT(list(*sheet)->topLevelItemCount(), 0);
+    const QList<QSize> sizes = list(*sheet)->topLevelItem(0)->icon(0).availableSizes();
+    for (const QSize& size : sizes)
+        EXPECT_LE(size.width(), kMaxRowIconSize);
+}
+
+TEST_F(HalyardMain, NegativeIconSizeMeansNoIcons) {
+    PrefsFile prefs = EmulatedHalyard::defaultPreferences();
+    prefs.iconSize = -5;
+    h.writePreferences(prefs);
+    auto sheet = openSheet();
+    ASSERT_GT(list(*sheet)->topLevelItemCount(), 0);
+    EXPECT_TRUE(list(*sheet)->topLevelItem(0)->icon(0).isNull());
+}
+
 TEST_F(HalyardMain, ScanButtonFindsANewDevice) {
     auto sheet = openSheet();
     net->addStation(sim::Station::av("00:B0:52:00:00:13"));

@@ -392,6 +392,71 @@ TEST_F(SecurityPageUi, AddDeviceOpensTheDialogAndScansWithoutAutoScan) {
     EXPECT_EQ(3, list()->topLevelItemCount());
 }
 
+// Every interval empties the lists and the cycle refills them. The rows on
+// screen stay through it: the same items (a screen reader's objects), in the
+// same order with the same texts; Qt reports no removed or inserted rows.
+TEST_F(SecurityPageUi, AnIntervalKeepsEveryRowsItemInPlace) {
+    std::vector<QTreeWidgetItem*> before;
+    QStringList texts;
+    for (int i = 0; i < list()->topLevelItemCount(); ++i) {
+        before.push_back(list()->topLevelItem(i));
+        for (int c = 0; c < kSecurityColumnCount; ++c)
+            texts << list()->topLevelItem(i)->text(c);
+    }
+    ASSERT_EQ(3u, before.size());
+    int removed = 0;
+    int inserted = 0;
+    QObject::connect(list()->model(), &QAbstractItemModel::rowsRemoved, [&] { ++removed; });
+    QObject::connect(list()->model(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
+    for (int cycle = 0; cycle < 3; ++cycle)
+        runCycle();
+    ASSERT_EQ(3, list()->topLevelItemCount());
+    QStringList after;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(before[static_cast<size_t>(i)], list()->topLevelItem(i)) << "row " << i;
+        for (int c = 0; c < kSecurityColumnCount; ++c)
+            after << list()->topLevelItem(i)->text(c);
+    }
+    EXPECT_EQ(texts, after);
+    EXPECT_EQ(0, removed);
+    EXPECT_EQ(0, inserted);
+}
+
+// A check given while a cycle has emptied the model but the row is still on
+// screen is the check of that row's device, by its MAC, and is kept: the
+// password dialog opens for that device and "Set Selected Devices" keys it.
+TEST_F(SecurityPageUi, ACheckGivenWhileTheCycleRefillsTheListIsKept) {
+    typedPasswords = {kPassword1};
+    // The interval's first tick: the model is emptied, the cycle begins.
+    scanTickCount = intervalTicks - 1;
+    timerTick();
+    ASSERT_FALSE(securityActionsEnabled);
+    ASSERT_EQ(-1, [] {
+        for (size_t i = 0; i < securityList.size(); ++i)
+            if (securityList[i].cells[kSecMacColumn] == kRemote1)
+                return static_cast<int>(i);
+        return -1;
+    }());
+    ASSERT_NE(nullptr, rowOf(kRemote1)) << "the row stays on screen during the cycle";
+    clickCheckBox(rowOf(kRemote1));
+    ASSERT_EQ(1u, dialogs.size());
+    EXPECT_NE(-1, dialogs[0].text.indexOf(QLatin1String(kRemote1)));
+    EXPECT_TRUE(securityDeviceChecked(kRemote1));
+    // The rest of the cycle, then the next interval's.
+    for (int k = 0; k < 10; ++k) {
+        clock.advance(kTimerPeriodMs);
+        timerTick();
+    }
+    runCycle();
+    ASSERT_NE(nullptr, rowOf(kRemote1));
+    EXPECT_EQ(Qt::Checked, rowOf(kRemote1)->checkState(0));
+    std::vector<SecurityRow> rows = securityRowsForKeys();
+    int checked = 0;
+    for (const SecurityRow& row : rows)
+        checked += row.checked && row.cells[kSecMacColumn] == kRemote1 ? 1 : 0;
+    EXPECT_EQ(1, checked);
+}
+
 TEST_F(SecurityPageUi, AutomaticCycleDisablesTheActionButtons) {
     setSecurityActionsEnabled(false);
     EXPECT_FALSE(page->setSelectedButton()->isEnabled());

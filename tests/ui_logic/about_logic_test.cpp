@@ -63,3 +63,18 @@ TEST_F(AboutLogicTest, ReadmeTextOrTheMissingMessage) {
     writeFileText(dir.file("Readme.txt"), std::string(kReadmeMaxBytes + 100, 'x'));
     EXPECT_EQ(kReadmeMaxBytes, readmeText().size());
 }
+
+// Which branding web addresses the About page opens: http and https with a
+// host, and bare host names as a browser takes them; nothing else.
+TEST(AboutWebAddress, OnlyHttpAndHttpsAreOpened) {
+    EXPECT_EQ("http://www.plexora.example", webAddressToOpen("http://www.plexora.example"));
+    EXPECT_EQ("HTTPS://x.example/a?b#c", webAddressToOpen("HTTPS://x.example/a?b#c"));
+    EXPECT_EQ("http://www.plexora.example", webAddressToOpen("www.plexora.example"));
+    EXPECT_EQ("http://plexora.example:8080/x", webAddressToOpen("plexora.example:8080/x"));
+    for (const char* refused :
+         {"", "file:///etc/passwd", "FILE:/etc/passwd", "javascript:alert(1)", "/etc/passwd",
+          "./run.sh", "smb://host/share", "x-scheme-handler:run", "http://", "http:///etc",
+          "https://host with space", "http://host\n", "localhost", "plexora.example:evil",
+          "ftp://files.example"})
+        EXPECT_EQ("", webAddressToOpen(refused)) << refused;
+}

@@ -169,6 +169,19 @@ TEST(MainPageTexts, RatesCountsAndFirmware) {
     EXPECT_EQ(0, iconForFamily(kClassHp10));
 }
 
+// The icon size from the branding file is clamped: none for 0 or below, at
+// most 64 pixels (a stored 32767 would ask for a picture of 4 GiB per row).
+TEST(MainPageTexts, RowIconSizeIsClamped) {
+    EXPECT_EQ(0, rowIconSize(0));
+    EXPECT_EQ(0, rowIconSize(-24));
+    EXPECT_EQ(0, rowIconSize(-32768));
+    EXPECT_EQ(1, rowIconSize(1));
+    EXPECT_EQ(24, rowIconSize(24));
+    EXPECT_EQ(64, rowIconSize(64));
+    EXPECT_EQ(64, rowIconSize(65));
+    EXPECT_EQ(64, rowIconSize(32767));
+}
+
 TEST(MainPageTexts, ListColours) {
     EXPECT_EQ(0x000000u, listTextColor(0));
     EXPECT_EQ(0x000000u, listTextColor(-5));

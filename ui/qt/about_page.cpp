@@ -34,13 +34,25 @@ AboutPage::AboutPage(QWidget* parent) : QWidget(parent) {
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.4);
     appNameLabel_->setFont(nameFont);
     copyrightLabel_ = new QLabel(fromLatin1(texts.copyright), this);
+    // The branding file's texts are shown as the characters they are: a
+    // label would otherwise render markup in them, links and pictures included.
+    for (QLabel* label : {versionLabel_, appNameLabel_, copyrightLabel_})
+        label->setTextFormat(Qt::PlainText);
     copyrightLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    // Only a web address is a button that opens it; anything else the
+    // branding file holds there (a file: or program address, a path) is text.
+    const bool openable = !webAddressToOpen(texts.webAddress).empty();
     webAddressButton_ = new QPushButton(fromLatin1(texts.webAddress), this);
     webAddressButton_->setFlat(true);
     webAddressButton_->setCursor(Qt::PointingHandCursor);
-    webAddressButton_->setVisible(!texts.webAddress.empty());
+    webAddressButton_->setVisible(openable);
     connect(webAddressButton_, &QPushButton::clicked, this, &AboutPage::openWebAddress);
+    webAddressText_ = new QLabel(fromLatin1(texts.webAddress), this);
+    webAddressText_->setObjectName(QStringLiteral("webAddressText"));
+    webAddressText_->setTextFormat(Qt::PlainText);
+    webAddressText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    webAddressText_->setVisible(!openable && !texts.webAddress.empty());
 
     auto* licenceLabel = new QLabel(QStringLiteral("License Copyrights :"), this);
     licenceText_ = new QPlainTextEdit(this);
@@ -56,6 +68,7 @@ AboutPage::AboutPage(QWidget* parent) : QWidget(parent) {
     layout_->addWidget(copyrightLabel_);
     auto* web = new QHBoxLayout;
     web->addWidget(webAddressButton_);
+    web->addWidget(webAddressText_);
     web->addStretch(1);
     layout_->addLayout(web);
     layout_->addWidget(licenceLabel);
@@ -96,7 +109,14 @@ void AboutPage::paintEvent(QPaintEvent* event) {
 }
 
 void AboutPage::openWebAddress() {
-    const QString address = webAddressButton_->text();
-    if (!address.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromUserInput(address));
+    const QByteArray text = webAddressButton_->text().toLatin1();
+    const std::string address = webAddressToOpen(std::string(text.constData(), text.size()));
+    if (address.empty())
+        return;
+    const QUrl url(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())),
+                   QUrl::StrictMode);
+    // Checked once more as Qt reads it: only a valid http or https address leaves.
+    if (url.isValid() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")))
+        QDesktopServices::openUrl(url);
 }

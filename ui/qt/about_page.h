@@ -23,6 +23,8 @@ class AboutPage : public QWidget {
     QLabel* appNameLabel() const { return appNameLabel_; }
     QLabel* copyrightLabel() const { return copyrightLabel_; }
     QPushButton* webAddressButton() const { return webAddressButton_; }
+    // The web address as text, when it is not an http or https address.
+    QLabel* webAddressText() const { return webAddressText_; }
     QPlainTextEdit* licenceText() const { return licenceText_; }
     // Distance of the text block from the top of the page, in pixels.
     int textTop() const { return textTop_; }
@@ -43,6 +45,7 @@ class AboutPage : public QWidget {
     QLabel* appNameLabel_ = nullptr;
     QLabel* copyrightLabel_ = nullptr;
     QPushButton* webAddressButton_ = nullptr;
+    QLabel* webAddressText_ = nullptr;
     QPlainTextEdit* licenceText_ = nullptr;
     int textTop_ = 0;
 };

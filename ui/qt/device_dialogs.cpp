@@ -89,6 +89,8 @@ QHBoxLayout* okCancelRow(QPushButton* ok, QPushButton* cancel) {
 
 QLabel* wrappedLabel(const std::string& text, const char* name) {
     auto* label = new QLabel(QString::fromStdString(text));
+    // Help and status texts carry branding, device names and versions: plain text.
+    label->setTextFormat(Qt::PlainText);
     label->setObjectName(name);
     label->setWordWrap(true);
     return label;
@@ -108,6 +110,7 @@ class SetDevicePasswordDialog : public QDialog {
         auto* grid = new QGridLayout;
         grid->addWidget(new QLabel("Device:"), 0, 0);
         auto* device = new QLabel(deviceText);
+        device->setTextFormat(Qt::PlainText); // a name from the network or the database
         device->setObjectName("deviceLabel");
         grid->addWidget(device, 0, 1);
         grid->addWidget(new QLabel("Password:"), 1, 0);
@@ -115,6 +118,7 @@ class SetDevicePasswordDialog : public QDialog {
         password_->setObjectName("passwordEdit");
         grid->addWidget(password_, 1, 1);
         auto* status = new QLabel;
+        status->setTextFormat(Qt::PlainText);
         status->setObjectName("statusLabel");
         auto* ok = button("OK", "okButton");
         auto* cancel = button("Cancel", "cancelButton");
@@ -273,6 +277,7 @@ class UpgradeProgressDialog : public QDialog {
         title->setObjectName("progressTitle");
         layout->addWidget(title);
         wait_ = new QLabel("Please wait for few seconds.");
+        wait_->setTextFormat(Qt::PlainText);
         wait_->setObjectName("progressText");
         layout->addWidget(wait_);
         cancel_ = button("Cancel", "cancelButton");

@@ -26,6 +26,7 @@
 #include "ui/device_dialogs_logic.h"
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
+#include "ui/qt/list_sync.h"
 #include "ui/qt/text_codec.h"
 #include "ui/qt/ui_seams.h"
 #include "ui/security_page_logic.h"
@@ -136,6 +137,9 @@ void MainPage::buildControls() {
     count_ = new QLabel(QStringLiteral("Powerline Devices :"), this);
     network_ = new QLabel(QStringLiteral("Network Type : Private"), this);
     status_ = new QLabel(this);
+    // Texts from the network and the branding file: never markup.
+    for (QLabel* label : {count_, network_, status_})
+        label->setTextFormat(Qt::PlainText);
     status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     status_->setMinimumWidth(180);
     list_ = new QTreeWidget(this);
@@ -204,8 +208,8 @@ void MainPage::setUpList() {
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Text, QColor::fromRgb(listTextColor(preferences.color)));
     list_->setPalette(palette);
-    if (preferences.iconSize > 0)
-        list_->setIconSize(QSize(preferences.iconSize, preferences.iconSize));
+    if (const int size = rowIconSize(preferences.iconSize); size > 0)
+        list_->setIconSize(QSize(size, size));
     layoutReady_ = true;
     recordLayout(); // the database may replace it when it is read
     layoutReady_ = false;
@@ -219,7 +223,7 @@ void MainPage::setUpList() {
 
 void MainPage::loadIcons() {
     icons_.clear();
-    int size = preferences.iconSize;
+    const int size = rowIconSize(preferences.iconSize);
     if (size <= 0)
         return;
     for (const char* file : kIconFiles)
@@ -261,28 +265,59 @@ void MainPage::recordLayout() {
 void MainPage::syncFromState() {
     // Never rebuilt under an open editor: its row would be deleted or reused
     // under it. The rename's end brings the list up to date.
-    if (rowRenameOpen()) {
+    // Nor while an automatic cycle runs: it empties the list at its start and
+    // refills it by its end. The rows shown stay, with their items (and a
+    // screen reader's place on them), and take the cycle's outcome at its end;
+    // the labels follow at once.
+    const bool emptied =
+        mainPageState.rows.empty() && list_->topLevelItemCount() > 0 && !emptyingSettled_;
+    if (rowRenameOpen() || (!actionsEnabled_ && list_->topLevelItemCount() > 0) || emptied) {
         syncPending_ = true;
+        count_->setText(qs(mainPageState.countText));
+        network_->setText(qs(mainPageState.networkText));
+        status_->setText(qs(mainPageState.statusText));
+        // The list emptied: at an interval the cycle that refills it starts
+        // in the same tick. Whether it did is known once the tick is over.
+        if (emptied && !emptyingPosted_) {
+            emptyingPosted_ = true;
+            QTimer::singleShot(0, this, [this] {
+                emptyingPosted_ = false;
+                if (!syncPending_ || rowRenameOpen() || !actionsEnabled_)
+                    return;
+                emptyingSettled_ = true;
+                syncFromState();
+                emptyingSettled_ = false;
+            });
+        }
         return;
     }
     syncPending_ = false;
     syncing_ = true;
     const std::vector<MainRow>& rows = mainPageState.rows;
 
-    while (list_->topLevelItemCount() > static_cast<int>(rows.size()))
-        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-    while (list_->topLevelItemCount() < static_cast<int>(rows.size())) {
-        auto* item = new QTreeWidgetItem(list_);
+    std::vector<QString> keys;
+    keys.reserve(rows.size());
+    for (const MainRow& row : rows)
+        keys.push_back(qs(row.mac));
+    const std::vector<QTreeWidgetItem*> items = syncRowsByKey(*list_, keys, [] {
+        auto* item = new QTreeWidgetItem;
         item->setFlags(item->flags() | Qt::ItemIsEditable);
-    }
+        return item;
+    });
     for (size_t r = 0; r < rows.size(); ++r) {
-        QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(r));
+        QTreeWidgetItem* item = items[r];
         for (size_t c = 0; c < columns_.size(); ++c)
             item->setText(static_cast<int>(c), textFromBytes(rowCell(rows[r], columns_[c].kind)));
-        int icon = rows[r].icon;
-        item->setIcon(0, icon >= 0 && icon < static_cast<int>(icons_.size())
-                             ? icons_[static_cast<size_t>(icon)]
-                             : QIcon());
+        // The picture only when the family changed: a new icon is a change
+        // the view reports, an unchanged one is not.
+        const int icon = rows[r].icon;
+        const QVariant shownIcon = item->data(0, kRowIconRole);
+        if (!shownIcon.isValid() || shownIcon.toInt() != icon) {
+            item->setData(0, kRowIconRole, icon);
+            item->setIcon(0, icon >= 0 && icon < static_cast<int>(icons_.size())
+                                 ? icons_[static_cast<size_t>(icon)]
+                                 : QIcon());
+        }
     }
     // The selection follows the device, not the row number, across every
     // rebuild and every interval's clearing of the list.
@@ -300,8 +335,12 @@ void MainPage::syncFromState() {
 }
 
 void MainPage::setActionsEnabled(bool enabled) {
+    actionsEnabled_ = enabled;
     for (QPushButton* button : {rename_, reset_, upgrade_, scan_})
         button->setEnabled(enabled);
+    // The cycle has ended: the rows it deferred.
+    if (enabled && syncPending_ && !rowRenameOpen())
+        syncFromState();
 }
 
 int MainPage::selectedRow() const {

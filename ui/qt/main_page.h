@@ -108,7 +108,10 @@ class MainPage : public QWidget {
     std::vector<MainColumnSpec> columns_;
     Dialogs dialogs_;
     bool syncing_ = false;
-    bool syncPending_ = false; // a rebuild waits for the editor to close
+    bool syncPending_ = false;     // a rebuild waits for the editor or the cycle to end
+    bool actionsEnabled_ = true;   // false while an automatic cycle runs
+    bool emptyingPosted_ = false;  // an emptied list is looked at again after the tick
+    bool emptyingSettled_ = false; // that look: the emptying is applied now
     std::optional<QString> renameText_;
     std::string renameShown_; // the row's name (stored bytes) when the edit began
     bool layoutReady_ = false;

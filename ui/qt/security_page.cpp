@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <iterator>
@@ -20,6 +21,7 @@
 #include "ui/main_page_logic.h"
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
+#include "ui/qt/list_sync.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/text_codec.h"
 #include "ui/qt/ui_seams.h"
@@ -54,7 +56,12 @@ SecurityPage::SecurityPage(QWidget* parent)
     setUpColumns();
     setSecurityPageHooks({[this] { syncList(); },
                           [this](const std::string& text) { status_->setText(fromText(text)); },
-                          [this](bool) { applyEnabled(); }});
+                          [this](bool enabled) {
+                              applyEnabled();
+                              // The cycle has ended: the rows it deferred.
+                              if (enabled && syncPending_)
+                                  syncList();
+                          }});
     status_->setText(fromText(securityStatusText));
     fillSecurityList();
     syncList();
@@ -67,6 +74,7 @@ SecurityPage::~SecurityPage() {
 
 void SecurityPage::buildControls() {
     status_ = new QLabel(this);
+    status_->setTextFormat(Qt::PlainText);
     status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     status_->setObjectName(QStringLiteral("securityStatus"));
 
@@ -82,6 +90,7 @@ void SecurityPage::buildControls() {
 
     keyGroup_ = new QGroupBox(QString::fromLatin1(kSecurityGroupText), this);
     keyCaption_ = new QLabel(QString::fromLatin1(kSecurityKeyCaption), keyGroup_);
+    keyCaption_->setTextFormat(Qt::PlainText);
     keyEdit_ = new QLineEdit(keyGroup_);
     keyCaption_->setBuddy(keyEdit_);
     useDefault_ = new QPushButton(QString::fromLatin1(kUseDefaultText), keyGroup_);
@@ -120,7 +129,7 @@ void SecurityPage::setUpColumns() {
     for (const SecurityColumnSpec& column : kSecurityColumns)
         headers << QString::fromLatin1(column.header);
     list_->setHeaderLabels(headers);
-    int iconSize = preferences.iconSize;
+    const int iconSize = rowIconSize(preferences.iconSize);
     if (iconSize > 0)
         list_->setIconSize(QSize(iconSize, iconSize));
     for (int column = 0; column < kSecurityColumnCount; ++column) {
@@ -144,22 +153,43 @@ void SecurityPage::setUpColumns() {
 
 void SecurityPage::syncList() {
     // Never rebuilt while the password dialog for one of its rows is open.
-    if (dialogOpen_) {
+    // Nor while an automatic cycle runs: it empties the list at its start and
+    // refills it by its end; the rows shown stay (items, checks, a screen
+    // reader's place) and take the cycle's outcome once it is complete.
+    if (dialogOpen_ || (!securityActionsEnabled && list_->topLevelItemCount() > 0)) {
         syncPending_ = true;
+        return;
+    }
+    // The list emptied: at an interval the cycle that refills it starts in
+    // the same tick. Whether it did is known once the tick is over.
+    if (securityList.empty() && list_->topLevelItemCount() > 0 && !emptyingSettled_) {
+        syncPending_ = true;
+        if (!emptyingPosted_) {
+            emptyingPosted_ = true;
+            QTimer::singleShot(0, this, [this] {
+                emptyingPosted_ = false;
+                if (!syncPending_)
+                    return;
+                emptyingSettled_ = true;
+                syncList();
+                emptyingSettled_ = false;
+            });
+        }
         return;
     }
     syncPending_ = false;
     syncing_ = true;
-    int rows = static_cast<int>(securityList.size());
-    while (list_->topLevelItemCount() > rows)
-        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-    while (list_->topLevelItemCount() < rows) {
+    std::vector<QString> keys;
+    keys.reserve(securityList.size());
+    for (const SecurityListRow& row : securityList)
+        keys.push_back(fromText(row.cells[kSecMacColumn]));
+    const std::vector<QTreeWidgetItem*> items = syncRowsByKey(*list_, keys, [] {
         auto* item = new QTreeWidgetItem;
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        list_->addTopLevelItem(item);
-    }
-    for (int row = 0; row < rows; ++row)
-        syncItem(list_->topLevelItem(row), row);
+        return item;
+    });
+    for (size_t row = 0; row < items.size(); ++row)
+        syncItem(items[row], static_cast<int>(row));
     syncing_ = false;
 }
 
@@ -176,8 +206,8 @@ void SecurityPage::syncItem(QTreeWidgetItem* item, int row) {
                                 : device + QStringLiteral(": not checked"));
     item->setData(kSecCheckColumn, Qt::AccessibleDescriptionRole,
                   QStringLiteral("Check box: apply the encryption key to this device"));
-    if (preferences.iconSize > 0)
-        item->setIcon(kSecCheckColumn, rowIcon(model.icon, preferences.iconSize, *this));
+    if (const int size = rowIconSize(preferences.iconSize); size > 0)
+        item->setIcon(kSecCheckColumn, rowIcon(model.icon, size, *this));
 }
 
 void SecurityPage::applyEnabled() {
@@ -203,14 +233,18 @@ void SecurityPage::setAddDeviceDialog(AddDeviceDialog dialog) {
 void SecurityPage::onItemChanged(QTreeWidgetItem* item, int column) {
     if (syncing_ || column != kSecCheckColumn)
         return;
-    int row = list_->indexOfTopLevelItem(item);
-    if (row < 0 || row >= static_cast<int>(securityList.size()))
+    // The device is the one the row shows, by its MAC: the model may not list
+    // it at this moment (a cycle that has emptied it runs), and a row number
+    // could name another device there.
+    const QString key = rowKey(*item);
+    if (key.isEmpty())
         return;
+    const std::string mac = key.toLatin1().toStdString();
     bool checked = item->checkState(kSecCheckColumn) == Qt::Checked;
     // Only a change of the check box itself counts; text updates do not.
-    if (checked == securityList[static_cast<size_t>(row)].checked)
+    if (checked == securityDeviceChecked(mac))
         return;
-    if (securityCheckChanged(row, checked) == CheckAction::OpenPasswordDialog) {
+    if (securityCheckChangedByMac(mac, checked) == CheckAction::OpenPasswordDialog) {
         // Not inside Qt's item-changed signal: the dialog's event loop would
         // run with the list in the middle of changing the item. From the
         // event loop instead, for the device the row shows (by MAC).

@@ -58,10 +58,12 @@ class SecurityPage : public QWidget {
     QPushButton* setSelected_ = nullptr;
     QPushButton* addDevice_ = nullptr;
     QLabel* status_ = nullptr;
-    bool keying_ = false;      // the devices are being keyed
-    bool syncing_ = false;     // the list is being rewritten from the model
-    bool dialogOpen_ = false;  // the password dialog of a row is open
-    bool syncPending_ = false; // a rebuild waits for that dialog to close
+    bool keying_ = false;          // the devices are being keyed
+    bool syncing_ = false;         // the list is being rewritten from the model
+    bool dialogOpen_ = false;      // the password dialog of a row is open
+    bool syncPending_ = false;     // a rebuild waits for that dialog or the cycle to end
+    bool emptyingPosted_ = false;  // an emptied list is looked at again after the tick
+    bool emptyingSettled_ = false; // that look: the emptying is applied now
     PasswordDialog passwordDialog_;
     AddDeviceDialog addDeviceDialog_;
 };

@@ -108,6 +108,9 @@ MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
     }
     QMessageBox box(qtIcon(icon), textFromBytes(caption), textFromBytes(text), qtButtons(buttons),
                     static_cast<QWidget*>(owner));
+    // A box's text can carry a device's name or a file's contents: shown as
+    // the characters they are, never as markup, links or pictures.
+    box.setTextFormat(Qt::PlainText);
     ModalScope modal;
     return fromQt(box.exec());
 }
