@@ -11,6 +11,7 @@
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "plcapi/plcapi.h"
@@ -139,20 +140,17 @@ uint16_t sendPendingFrame() {
     return static_cast<uint16_t>(frame[15] | (frame[16] << 8));
 }
 
+// The largest upgrade file read (every image a powerline device holds is far smaller).
+constexpr size_t kUpgradeFileLimit = 64u << 20;
+
+// The whole upgrade file through the size-limited reader; a file larger than
+// any image a device holds is refused like one that cannot be read.
 bool readWholeFile(const char* path, std::vector<uint8_t>& out) {
-    std::FILE* f = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (f == nullptr) {
+    if (path == nullptr)
         return false;
-    }
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(f) : -1;
-    ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        out.assign(static_cast<size_t>(size), 0);
-        ok = out.empty() || std::fread(out.data(), 1, out.size(), f) == out.size();
-    }
-    std::fclose(f);
-    return ok;
+    if (readFileLimited(path, kUpgradeFileLimit + 1, out).status != FileRead::Ok)
+        return false;
+    return out.size() <= kUpgradeFileLimit;
 }
 
 // A firmware image can be written when its header chain is intact, ends in a

@@ -15,6 +15,7 @@
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 
 const uint8_t kSecondaryLoaderMac[6] = {0x00, 0x04, 0x87, 0xFE, 0x11, 0x00};
@@ -127,25 +128,19 @@ uint32_t loaderChecksum(const uint8_t* data, size_t length) {
     return ~x;
 }
 
+// The largest upgrade file read (every image a powerline device holds is far smaller).
+constexpr size_t kUpgradeFileLimit = 64u << 20;
+
+// The whole image or configuration file through the size-limited reader.
+// `complete` is false when the file is larger than any image a device holds
+// (only its first kUpgradeFileLimit bytes are kept).
 bool readWholeFile(const char* path, std::vector<uint8_t>& out, bool& complete) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) {
-        return false;
-    }
-    out.clear();
     complete = false;
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        size = std::ftell(f);
-        std::rewind(f);
-    }
-    if (size >= 0) {
-        out.resize(static_cast<size_t>(size));
-        size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-        complete = got == out.size();
-        out.resize(got);
-    }
-    std::fclose(f);
+    if (readFileLimited(path, kUpgradeFileLimit + 1, out).status != FileRead::Ok)
+        return false;
+    complete = out.size() <= kUpgradeFileLimit;
+    if (!complete)
+        out.resize(kUpgradeFileLimit);
     return true;
 }
 
