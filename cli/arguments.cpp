@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <tuple>
+#include <utility>
 
 #include "network/model.h"
 #include "packet/frame_bytes.h"
@@ -37,18 +37,6 @@ class ArgCursor {
   private:
     const std::vector<std::string>& args_;
     size_t at_ = 0;
-};
-
-struct CommandName {
-    const char* name;
-    Command command;
-};
-
-constexpr CommandName kCommands[] = {
-    {"help", Command::Help},      {"version", Command::Version}, {"list", Command::List},
-    {"watch", Command::Watch},    {"rename", Command::Rename},   {"password", Command::Password},
-    {"set-key", Command::SetKey}, {"public", Command::Public},   {"add", Command::Add},
-    {"reset", Command::Reset},    {"upgrade", Command::Upgrade}, {"report", Command::Report},
 };
 
 bool parseNumber(const std::string& text, long low, long high, long& out) {
@@ -93,192 +81,253 @@ std::pair<std::string, std::optional<std::string>> splitOption(const std::string
     return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
+// ---- Options of each command --------------------------------------------------------------
+
+// Stores an option's value (empty for a flag); false with `error` when it is refused.
+using OptionSetter = bool (*)(Options& o, const std::string& value, std::string& error);
+
+struct OptionRow {
+    Command command;
+    const char* name;
+    const char* alias; // another spelling, or null
+    bool takesValue;
+    OptionSetter set;
+};
+
+bool setInterval(Options& o, const std::string& text, std::string& error) {
+    long number = 0;
+    // The timer counts 50 ms ticks in 16 bits.
+    if (!parseNumber(text, 1, 65535 / 20, number)) {
+        error = "bad interval \"" + text + "\" (whole seconds, 1 to 3276)";
+        return false;
+    }
+    o.intervalSeconds = static_cast<int>(number);
+    return true;
+}
+
+bool setCount(Options& o, const std::string& text, std::string& error) {
+    long number = 0;
+    if (!parseNumber(text, 1, 1000000000L, number)) {
+        error = "bad count \"" + text + "\" (a whole number from 1)";
+        return false;
+    }
+    o.count = number;
+    return true;
+}
+
+constexpr OptionRow kOptions[] = {
+    {Command::Watch, "--interval", nullptr, true, setInterval},
+    {Command::Watch, "--count", nullptr, true, setCount},
+    {Command::SetKey, "--network-password", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.networkPassword = v, true; }},
+    {Command::SetKey, "--local", nullptr, false,
+     [](Options& o, const std::string&, std::string&) { return o.local = true; }},
+    {Command::Public, "--local", nullptr, false,
+     [](Options& o, const std::string&, std::string&) { return o.local = true; }},
+    {Command::SetKey, "--network-password-file", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.networkPasswordFile = v, true; }},
+    {Command::Add, "--password", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.addPassword = v, true; }},
+    {Command::Add, "--password-file", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.passwordFile = v, true; }},
+    {Command::Password, "--password-file", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.passwordFile = v, true; }},
+    {Command::Add, "--name", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.addName = v, true; }},
+    {Command::Reset, "--yes", "-y", false,
+     [](Options& o, const std::string&, std::string&) { return o.yes = true; }},
+    {Command::Upgrade, "--pib", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.pib = v, true; }},
+    {Command::Upgrade, "--nvm", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.nvm = v, true; }},
+    {Command::Upgrade, "--image", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.image = v, true; }},
+    {Command::Upgrade, "--config", nullptr, true,
+     [](Options& o, const std::string& v, std::string&) { return o.config = v, true; }},
+    {Command::Report, "--output", "-o", true,
+     [](Options& o, const std::string& v, std::string&) { return o.outputFile = v, true; }},
+};
+
+const OptionRow* findOption(Command command, const std::string& name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.command == command && (name == row.name || (row.alias && name == row.alias)))
+            return &row;
+    }
+    return nullptr;
+}
+
+// ---- Positional arguments of each command ----------------------------------------------------
+
+// Checks the positional arguments and what the options left to check.
+using PositionalCheck = bool (*)(const std::vector<std::string>& positional, Options& o,
+                                 std::string& error);
+
+bool wantPositional(const std::vector<std::string>& positional, size_t n, const char* shape,
+                    const Options& o, std::string& error) {
+    if (positional.size() == n)
+        return true;
+    error = o.commandName + (positional.size() < n ? " needs " : " takes only ") + shape;
+    return false;
+}
+
+bool onlyOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    return wantPositional(positional, 0, "its options", o, error);
+}
+
+bool macAndName(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (!wantPositional(positional, 2, "MAC NAME", o, error))
+        return false;
+    o.text = positional[1];
+    return parseDeviceArg(positional[0], false, o.device, error);
+}
+
+// The device password comes from the command line, from --password-file, or
+// is asked for on the terminal.
+bool macAndPassword(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (positional.size() == 2 && o.passwordFile.empty()) {
+        o.text = positional[1];
+        o.textGiven = true;
+    } else if (!wantPositional(positional, 1,
+                               o.passwordFile.empty() ? "MAC [DEVICE-PASSWORD]"
+                                                      : "MAC with --password-file",
+                               o, error)) {
+        return false;
+    }
+    return parseDeviceArg(positional[0], false, o.device, error);
+}
+
+bool oneMac(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (!wantPositional(positional, 1, "MAC", o, error))
+        return false;
+    return parseDeviceArg(positional[0], false, o.device, error);
+}
+
+bool keyedDevices(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (o.networkPassword && !o.networkPasswordFile.empty()) {
+        error = "set-key takes --network-password or --network-password-file, not both";
+        return false;
+    }
+    for (const std::string& p : positional) {
+        DeviceArg device;
+        if (!parseDeviceArg(p, true, device, error))
+            return false;
+        o.devices.push_back(device);
+    }
+    if (!o.local && o.devices.empty()) {
+        error = o.commandName + " needs --local or at least one MAC";
+        return false;
+    }
+    return true;
+}
+
+bool addOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (!onlyOptions(positional, o, error))
+        return false;
+    if (o.addPassword && !o.passwordFile.empty()) {
+        error = "add takes --password or --password-file, not both";
+        return false;
+    }
+    return true;
+}
+
+bool upgradeOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (!onlyOptions(positional, o, error))
+        return false;
+    if (!o.image.empty() || !o.config.empty()) {
+        if (!o.pib.empty() || !o.nvm.empty()) {
+            error = "upgrade takes either --pib and --nvm or --image [--config], not both";
+            return false;
+        }
+        if (o.image.empty()) {
+            error = "upgrade --config needs --image FILE";
+            return false;
+        }
+        return true;
+    }
+    if (o.pib.empty() || o.nvm.empty()) {
+        error = "upgrade needs --pib FILE and --nvm FILE (or --image FILE [--config FILE])";
+        return false;
+    }
+    return true;
+}
+
+// One row per command: its name, and the check of what follows its options.
+struct CommandRow {
+    const char* name;
+    Command command;
+    PositionalCheck finish;
+};
+
+constexpr CommandRow kCommands[] = {
+    {"help", Command::Help, onlyOptions},
+    {"version", Command::Version, onlyOptions},
+    {"list", Command::List, onlyOptions},
+    {"watch", Command::Watch, onlyOptions},
+    {"rename", Command::Rename, macAndName},
+    {"password", Command::Password, macAndPassword},
+    {"set-key", Command::SetKey, keyedDevices},
+    {"public", Command::Public, keyedDevices},
+    {"add", Command::Add, addOptions},
+    {"reset", Command::Reset, oneMac},
+    {"upgrade", Command::Upgrade, upgradeOptions},
+    {"report", Command::Report, onlyOptions},
+};
+
+const CommandRow* findCommand(const std::string& name) {
+    for (const CommandRow& row : kCommands) {
+        if (name == row.name)
+            return &row;
+    }
+    return nullptr;
+}
+
+// The options and positional arguments after the command name, read through
+// the command's rows.
 bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     std::vector<std::string> positional;
     while (!cursor.done()) {
         std::string arg = cursor.next();
-        // Plain variables, not a structured binding: the lambdas below
-        // capture them, which clang before 16 refuses for bindings.
-        std::string name;
-        std::optional<std::string> inlineValue;
-        std::tie(name, inlineValue) = splitOption(arg);
+        auto [name, inlineValue] = splitOption(arg);
+        const OptionRow* row = nullptr;
         std::string value;
-        auto takeValue = [&](std::string& into) {
-            if (!cursor.value(name, inlineValue, value, error))
-                return false;
-            into = value;
-            return true;
-        };
-        auto flagOnly = [&] {
+        if (arg == "--") {
+            while (!cursor.done())
+                positional.push_back(cursor.next());
+            continue;
+        }
+        if (name == "--json") {
             if (inlineValue) {
                 error = "option " + name + " takes no value";
                 return false;
             }
-            return true;
-        };
-        auto refuse = [&] {
+            o.json = true;
+            continue;
+        }
+        if (name == "--interface" || name == "-i") {
+            if (!cursor.value(name, inlineValue, o.interfaceName, error))
+                return false;
+            continue;
+        }
+        if (arg.size() <= 1 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        row = findOption(o.command, name);
+        if (row == nullptr) {
             error = "unknown option \"" + arg + "\" for " + o.commandName;
             return false;
-        };
-        if (name == "--json") {
-            if (!flagOnly())
-                return false;
-            o.json = true;
-        } else if (name == "--interface" || name == "-i") {
-            if (!takeValue(o.interfaceName))
-                return false;
-        } else if (arg == "--") {
-            while (!cursor.done())
-                positional.push_back(cursor.next());
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            Command c = o.command;
-            std::string text;
-            long number = 0;
-            if (c == Command::Watch && name == "--interval") {
-                if (!takeValue(text))
-                    return false;
-                // The timer counts 50 ms ticks in 16 bits.
-                if (!parseNumber(text, 1, 65535 / 20, number)) {
-                    error = "bad interval \"" + text + "\" (whole seconds, 1 to 3276)";
-                    return false;
-                }
-                o.intervalSeconds = static_cast<int>(number);
-            } else if (c == Command::Watch && name == "--count") {
-                if (!takeValue(text))
-                    return false;
-                if (!parseNumber(text, 1, 1000000000L, number)) {
-                    error = "bad count \"" + text + "\" (a whole number from 1)";
-                    return false;
-                }
-                o.count = number;
-            } else if (c == Command::SetKey && name == "--network-password") {
-                if (!takeValue(text))
-                    return false;
-                o.networkPassword = text;
-            } else if (c == Command::SetKey && name == "--network-password-file") {
-                if (!takeValue(o.networkPasswordFile))
-                    return false;
-            } else if ((c == Command::Add || c == Command::Password) && name == "--password-file") {
-                if (!takeValue(o.passwordFile))
-                    return false;
-            } else if ((c == Command::SetKey || c == Command::Public) && name == "--local") {
-                if (!flagOnly())
-                    return false;
-                o.local = true;
-            } else if (c == Command::Add && name == "--password") {
-                if (!takeValue(text))
-                    return false;
-                o.addPassword = text;
-            } else if (c == Command::Add && name == "--name") {
-                if (!takeValue(text))
-                    return false;
-                o.addName = text;
-            } else if (c == Command::Reset && (name == "--yes" || name == "-y")) {
-                if (!flagOnly())
-                    return false;
-                o.yes = true;
-            } else if (c == Command::Upgrade && name == "--pib") {
-                if (!takeValue(o.pib))
-                    return false;
-            } else if (c == Command::Upgrade && name == "--nvm") {
-                if (!takeValue(o.nvm))
-                    return false;
-            } else if (c == Command::Upgrade && name == "--image") {
-                if (!takeValue(o.image))
-                    return false;
-            } else if (c == Command::Upgrade && name == "--config") {
-                if (!takeValue(o.config))
-                    return false;
-            } else if (c == Command::Report && (name == "-o" || name == "--output")) {
-                if (!takeValue(o.outputFile))
-                    return false;
-            } else {
-                return refuse();
-            }
-        } else {
-            positional.push_back(arg);
         }
+        if (!row->takesValue && inlineValue) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (row->takesValue && !cursor.value(name, inlineValue, value, error))
+            return false;
+        if (!row->set(o, value, error))
+            return false;
     }
-
-    auto wantPositional = [&](size_t n, const char* shape) {
-        if (positional.size() == n)
-            return true;
-        error = o.commandName + (positional.size() < n ? " needs " : " takes only ") + shape;
-        return false;
-    };
-    switch (o.command) {
-    case Command::Help:
-    case Command::Version:
-    case Command::List:
-    case Command::Watch:
-    case Command::Report:
-        return wantPositional(0, "its options");
-    case Command::Rename:
-        if (!wantPositional(2, "MAC NAME"))
-            return false;
-        o.text = positional[1];
-        return parseDeviceArg(positional[0], false, o.device, error);
-    case Command::Password:
-        // The device password comes from the command line, from
-        // --password-file, or is asked for on the terminal.
-        if (positional.size() == 2 && o.passwordFile.empty()) {
-            o.text = positional[1];
-            o.textGiven = true;
-        } else if (!wantPositional(1, o.passwordFile.empty() ? "MAC [DEVICE-PASSWORD]"
-                                                             : "MAC with --password-file")) {
-            return false;
-        }
-        return parseDeviceArg(positional[0], false, o.device, error);
-    case Command::Reset:
-        if (!wantPositional(1, "MAC"))
-            return false;
-        return parseDeviceArg(positional[0], false, o.device, error);
-    case Command::SetKey:
-    case Command::Public:
-        if (o.networkPassword && !o.networkPasswordFile.empty()) {
-            error = "set-key takes --network-password or --network-password-file, not both";
-            return false;
-        }
-        for (const std::string& p : positional) {
-            DeviceArg device;
-            if (!parseDeviceArg(p, true, device, error))
-                return false;
-            o.devices.push_back(device);
-        }
-        if (!o.local && o.devices.empty()) {
-            error = o.commandName + " needs --local or at least one MAC";
-            return false;
-        }
-        return true;
-    case Command::Add:
-        if (!wantPositional(0, "its options"))
-            return false;
-        if (o.addPassword && !o.passwordFile.empty()) {
-            error = "add takes --password or --password-file, not both";
-            return false;
-        }
-        return true;
-    case Command::Upgrade:
-        if (!wantPositional(0, "its options"))
-            return false;
-        if (!o.image.empty() || !o.config.empty()) {
-            if (!o.pib.empty() || !o.nvm.empty()) {
-                error = "upgrade takes either --pib and --nvm or --image [--config], not both";
-                return false;
-            }
-            if (o.image.empty()) {
-                error = "upgrade --config needs --image FILE";
-                return false;
-            }
-            return true;
-        }
-        if (o.pib.empty() || o.nvm.empty()) {
-            error = "upgrade needs --pib FILE and --nvm FILE (or --image FILE [--config FILE])";
-            return false;
-        }
-        return true;
-    }
-    return true;
+    const CommandRow* command = findCommand(o.commandName);
+    return command == nullptr || command->finish(positional, o, error);
 }
 
 } // namespace
@@ -325,14 +374,10 @@ bool parseArguments(const std::vector<std::string>& args, Options& o, std::strin
         return false;
     }
     o.commandName = cursor.next();
-    bool known = false;
-    for (const CommandName& c : kCommands) {
-        if (o.commandName == c.name) {
-            o.command = c.command;
-            known = true;
-        }
-    }
-    if (!known) {
+    const CommandRow* command = findCommand(o.commandName);
+    if (command != nullptr)
+        o.command = command->command;
+    if (command == nullptr) {
         error = "unknown command \"" + o.commandName + "\"";
         return false;
     }

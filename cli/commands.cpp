@@ -17,6 +17,8 @@
 // answered with OK because the command line itself is the user's request.
 #include <signal.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -48,6 +50,7 @@
 #include "storage/vendor_list.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/main_page_logic.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 #include "ui/shell.h"
 
@@ -124,11 +127,16 @@ class CliMessages : public MessageSink {
             return MessageResult::Ok;
         }
     }
-    bool sawText(const std::string& text) const {
-        for (const RecordedMessage& m : shown)
-            if (m.text == text)
-                return true;
-        return false;
+    // An operation's outcome, printed and kept like the box the window shows for it.
+    void note(KeyMessage message) {
+        if (message == KeyMessage::None)
+            return;
+        const OutcomeBox& box = outcomeBox(message);
+        note(box.text, box.caption, box.icon);
+    }
+    void note(const std::string& text, const std::string& caption, MessageIcon icon) {
+        shown.push_back({text, caption, icon, MessageButtons::Ok, MessageResult::Ok});
+        printBox(text);
     }
     std::vector<RecordedMessage> shown;
 
@@ -372,7 +380,7 @@ int Run::scan(bool wholeCycle) {
 void Run::runCycle() {
     seams_.clock.activity = "automatic scan cycle";
     if (intervalTicks <= 0)
-        intervalTicks = kDefaultIntervalSeconds * 20;
+        setScanInterval(kDefaultIntervalSeconds * 20);
     startTimer();
     suspendAutoScan(1);
     for (int n = 0; n < kCycleTickLimit && cycleStep < kCycleIdle && !stopRequested; ++n)
@@ -488,7 +496,7 @@ int Run::watch() {
         return code;
     int seconds = o_.intervalSeconds.value_or(
         preferenceIntervalTicks() > 0 ? preferenceIntervalTicks() / 20 : kDefaultIntervalSeconds);
-    intervalTicks = std::max(1, seconds) * 20;
+    setScanInterval(std::max(1, seconds) * 20);
     seams_.clock.activity = "";
     startTimer();
     suspendAutoScan(1);
@@ -568,8 +576,10 @@ int Run::setKey(const std::string* typed) {
         return kExitUsage;
     for (const DeviceArg& d : o_.devices) {
         if (d.password) {
-            if (!checkDevicePassword(mainWindowHandle, d.password->c_str()))
+            if (!checkDevicePassword(d.password->c_str())) {
+                seams_.messages.note(KeyMessage::InvalidDevicePassword);
                 return kExitUsage;
+            }
             continue;
         }
         std::string stored;
@@ -583,37 +593,26 @@ int Run::setKey(const std::string* typed) {
     // ("HomePlugAV", or "HomePlug" for HomePlug 1.0 and Turbo).
     const std::string networkPassword = typed != nullptr ? *typed : defaultKeyText();
 
-    // Check the rows the way the user checks them on the Security page.
-    std::vector<int> rows;
+    // Every device must be one the Security page can key; then each given
+    // device password is stored as the "Set Device Password" dialog stores it.
+    std::vector<std::array<uint8_t, 6>> macs;
     for (const DeviceArg& d : o_.devices) {
-        std::string macText = formatMac(d.mac);
-        int row = -1;
-        for (size_t i = 0; i < securityList.size(); ++i)
-            if (securityList[i].cells[kSecMacColumn] == macText)
-                row = static_cast<int>(i);
-        if (row < 0)
-            return fail(kExitFailed, macText + " is not on the network of " + interfaceName());
-        rows.push_back(row);
+        if (!securityDeviceListed(d.mac))
+            return fail(kExitFailed,
+                        formatMac(d.mac) + " is not on the network of " + interfaceName());
+        std::array<uint8_t, 6> mac{};
+        std::copy(d.mac, d.mac + 6, mac.begin());
+        macs.push_back(mac);
     }
-    if (o_.local && !securityList.empty())
-        securityCheckChanged(0, true);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const DeviceArg& d = o_.devices[i];
-        if (securityCheckChanged(rows[i], true) != CheckAction::OpenPasswordDialog || !d.password)
-            continue;
-        // The "Set Device Password" dialog, answered with the password given.
-        int entry = 0;
-        std::string label;
-        rememberedSecurityDevice(entry, label);
-        if (acceptDevicePassword(mainWindowHandle, entry, label, *d.password) !=
-            DialogAction::Close)
+    for (const DeviceArg& d : o_.devices) {
+        if (d.password &&
+            storeDevicePassword(mainWindowHandle, d.mac, *d.password) != DialogAction::Close)
             return kExitFailed;
     }
     seams_.clock.activity = "the devices take the new key";
-    SetSelectedResult r = runSetSelectedDevices(mainWindowHandle, networkPassword, {});
-    if (r != SetSelectedResult::Applied)
-        return finish(kExitUsage, "");
-    if (!seams_.messages.sawText("Encryption key has been changed successfully."))
+    KeyMessage outcome = applyNetworkKey(macs, o_.local, networkPassword);
+    seams_.messages.note(outcome);
+    if (outcome != KeyMessage::KeyChanged)
         return finish(kExitFailed, "");
     return finish(kExitOk, "network key set; network type " + networkType());
 }
@@ -669,12 +668,12 @@ int Run::reset() {
     }
     if (int code = scan(true); code != kExitOk)
         return code;
-    int row = findRowByMac(formatMac(o_.device.mac));
-    if (row < 0)
+    if (findRowByMac(formatMac(o_.device.mac)) < 0)
         return fail(kExitFailed,
                     formatMac(o_.device.mac) + " is not on the network of " + interfaceName());
-    factoryResetRequested(row, mainWindowHandle);
-    if (!seams_.messages.sawText(kResetDone))
+    bool done = resetDeviceToFactoryDefaults(o_.device.mac);
+    seams_.messages.note(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
+    if (!done)
         return finish(kExitFailed, "");
     return finish(kExitOk, formatMac(o_.device.mac) + " reset to factory defaults");
 }

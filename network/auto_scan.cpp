@@ -15,6 +15,9 @@ int scanTickCount = 0;
 int cycleStep = kCycleIdle;
 int waitTicks = 0;
 int intervalTicks = 0;
+// Written only in this file: startAutoScan, suspendAutoScan, applyAutoScanPreference
+// and BusyScope are the one busy mechanism.
+int busyFlag = 0;
 
 namespace {
 constexpr int kScanLogLevel = 20;
@@ -228,6 +231,15 @@ void runCycleStep() {
     ++cycleStep;
 }
 
+void applyAutoScanPreference(bool autoScan, int ticks) {
+    intervalTicks = ticks;
+    busyFlag = autoScan ? 0 : 1;
+}
+
+void setScanInterval(int ticks) {
+    intervalTicks = ticks;
+}
+
 int suspendAutoScan(int flag) {
     int previous = busyFlag;
     busyFlag = flag ? 0 : 1;
@@ -280,6 +292,7 @@ void resetAutoScan() {
     cycleStep = kCycleIdle;
     waitTicks = 0;
     intervalTicks = 0;
+    busyFlag = 0;
     hooks = DeviceListHooks{};
     installedTimer = nullptr;
     defaultTimer = ManualScanTimer{};

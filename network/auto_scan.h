@@ -73,6 +73,13 @@ void runCycleStep();
 // Returns the timer state, the hooks and the timer seam to their start values.
 void resetAutoScan();
 
+// The preferences' automatic-scan switch and interval, applied by the shell
+// after it read them: intervalTicks = `ticks`, busyFlag set when AutoScan is off.
+void applyAutoScanPreference(bool autoScan, int ticks);
+// Ticks of 50 ms between automatic cycles (0: none), for a caller that runs
+// cycles of its own (halyardctl).
+void setScanInterval(int ticks);
+
 // Keeps busyFlag set for the life of the object and restores the previous value.
 class BusyScope {
   public:

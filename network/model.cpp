@@ -32,7 +32,6 @@ uint8_t turboLocalAnswered = 0;
 uint8_t dropAfterMisses = 3;
 uint8_t keyChangedMark = 0;
 uint8_t keepLabelOnceMark = 0;
-int busyFlag = 0;
 int lastRxInterface = 0;
 
 namespace {
@@ -69,7 +68,6 @@ void resetDeviceModel() {
     dropAfterMisses = 3;
     keyChangedMark = 0;
     keepLabelOnceMark = 0;
-    busyFlag = 0;
     lastRxInterface = 0;
     std::memset(classNameBuffer, 0, sizeof classNameBuffer);
 }

@@ -45,12 +45,6 @@ constexpr size_t kStationCountAt = 38 - 20;
 constexpr size_t kStationEntriesAt = 39 - 20;
 constexpr size_t kStationEntrySize = 15;
 
-constexpr const char* kNotDetectedText =
-    "A Device With The Entered Password Was Not Detected. \nPlease Check The Password and Check "
-    "Your Device Connection.";
-
-ScanNowHook scanNowHook;
-
 // setDeviceNetworkKey once its new key is chosen: `randomKey` says the key is
 // a random one, which is undone on the local device when no device took it.
 bool keyTargetWith(KeyTarget& target, const uint8_t* newKey, bool randomKey, bool broadcast);
@@ -304,36 +298,30 @@ Isolation isolateNewDevice(KeyTarget& target, uint8_t foundMac[6]) {
     return Isolation::Crowded;
 }
 
-bool addAvDevice(const char* name, KeyTarget& target, const ProgressHook& advance) {
+AddDeviceOutcome addAvDevice(const char* name, KeyTarget& target, const ProgressHook& advance) {
     uint8_t savedKey[16] = {};
     if (!readLocalNmk(currentRecord().localMac, savedKey)) {
-        showMessage("Error reading NMK from the local device", "Error!!", MessageIcon::None,
-                    MessageButtons::Ok);
         addingDevice = 0;
-        return false;
+        return {false, KeyMessage::LocalNmkUnreadable, false};
     }
-    bool result = false;
+    AddDeviceOutcome outcome{false, KeyMessage::None, true};
     try {
         uint8_t found[6] = {};
-        Isolation outcome = isolateNewDevice(target, found);
-        switch (outcome) {
+        Isolation isolation = isolateNewDevice(target, found);
+        switch (isolation) {
         case Isolation::NotKeyed:
-            showMessage("Unable to set the NMK of remote device!!!", "Attention",
-                        MessageIcon::Warning, MessageButtons::Ok, mainWindowHandle);
             addingDevice = 0;
-            return false;
+            return {false, KeyMessage::RemoteNmkNotSet, false};
         case Isolation::NoStation:
         case Isolation::Crowded:
-            showMessage("Error occured while adding the device", "Attention", MessageIcon::Warning,
-                        MessageButtons::Ok, mainWindowHandle);
             addingDevice = 0;
             // Stations that kept sharing the random network are not the new
             // device; only the station of a silent network is named and removed.
-            if (outcome == Isolation::NoStation) {
+            if (isolation == Isolation::NoStation) {
                 std::memcpy(addedDeviceMac, found, kMacLength);
                 removeAddedStation();
             }
-            return false;
+            return {false, KeyMessage::AddingFailed, false};
         case Isolation::Found:
             break;
         }
@@ -349,23 +337,19 @@ bool addAvDevice(const char* name, KeyTarget& target, const ProgressHook& advanc
         // The new device gets the key this addition read from the local
         // device and has just put back there, not the scan's copy of it (a
         // scan whose key read failed leaves that copy all zero).
-        result = keyTargetWith(target, savedKey, false, true);
-        if (result) {
+        outcome.added = keyTargetWith(target, savedKey, false, true);
+        if (outcome.added) {
             copyText(addedDeviceName, name != nullptr ? name : "");
             copyText(addedDevicePassword, target.password);
         } else {
-            showMessage(kNotDetectedText, "Attention", MessageIcon::Warning, MessageButtons::Ok,
-                        mainWindowHandle);
+            outcome.message = KeyMessage::NotDetected;
             failAdding();
         }
     } catch (...) {
         addingDevice = 0;
-        showMessage("Some unknown problem occured while adding the device. Try adding again!",
-                    "Error!!!", MessageIcon::None, MessageButtons::Ok);
-        return false;
+        return {false, KeyMessage::AddingProblem, false};
     }
-    scanNow(mainWindowHandle);
-    return result;
+    return outcome;
 }
 
 // ---- HomePlug 1.0 and Turbo addition ---------------------------------------------------
@@ -384,7 +368,7 @@ void passwordForm(const char* typed, int k, char form[kPasswordBufferSize]) {
         insertPasswordDashes(form);
 }
 
-bool addHp10Device(void* owner, const char* name, KeyTarget& target, char* password) {
+AddDeviceOutcome addHp10Device(const char* name, KeyTarget& target, char* password) {
     char typed[kPasswordBufferSize];
     copyText(typed, password != nullptr ? password : "");
     char tried[3][kPasswordBufferSize] = {};
@@ -416,33 +400,18 @@ bool addHp10Device(void* owner, const char* name, KeyTarget& target, char* passw
     // the new device, so the addition is not reported as done.
     if (applyNetworkPasswordToLocal() == 0 && setLocalNEK(nullptr, priorHp10Key) == 0)
         result = false;
-    if (result) {
-        if (password != nullptr && std::strcmp(target.password, typed) != 0)
-            copyText(password, kPasswordBufferSize, target.password);
-        showMessage("Device was added to your network.", "Information", MessageIcon::Information,
-                    MessageButtons::Ok, owner);
-    } else {
-        showMessage(kNotDetectedText, "Attention", MessageIcon::Warning, MessageButtons::Ok,
-                    mainWindowHandle);
+    if (!result) {
         failAdding();
+        return {false, KeyMessage::NotDetected, false};
     }
-    return result;
+    if (password != nullptr && std::strcmp(target.password, typed) != 0)
+        copyText(password, kPasswordBufferSize, target.password);
+    return {true, KeyMessage::DeviceAdded, false};
 }
 
 } // namespace
 
-// ---- Hooks and state --------------------------------------------------------------------
-
-void setScanNowHook(ScanNowHook hook) {
-    scanNowHook = std::move(hook);
-}
-
-void scanNow(void* owner) {
-    if (scanNowHook)
-        scanNowHook(owner);
-    else
-        scanNetwork();
-}
+// ---- State --------------------------------------------------------------------------------
 
 void resetKeyOperations() {
     addingDevice = 0;
@@ -451,7 +420,6 @@ void resetKeyOperations() {
     std::memset(addedDevicePassword, 0, sizeof addedDevicePassword);
     std::memset(priorHp10Key, 0, sizeof priorHp10Key);
     quietNotDetected = 0;
-    scanNowHook = nullptr;
 }
 
 // ---- Operations ---------------------------------------------------------------------------
@@ -598,9 +566,15 @@ bool anyDeviceChecked(const std::vector<SecurityRow>& rows) {
         if (row.checked)
             return true;
     }
-    showMessage("There is no device been selected.", "Attention", MessageIcon::Warning,
-                MessageButtons::Ok, mainWindowHandle);
     return false;
+}
+
+SecurityRow selectedDeviceRow(const uint8_t mac[6]) {
+    SecurityRow row;
+    row.checked = true;
+    row.cells.assign(static_cast<size_t>(kSecurityMacColumn) + 1, std::string());
+    row.cells[kSecurityMacColumn] = formatMac(mac);
+    return row;
 }
 
 namespace {
@@ -651,8 +625,7 @@ bool keyLocalRow(const char* networkPassword) {
 
 } // namespace
 
-int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
-                       const char* networkPassword) {
+KeyMessage setSelectedDevices(const std::vector<SecurityRow>& rows, const char* networkPassword) {
     WaitCursorScope cursor;
     BusyScope busy;
     // A missing password would mean "random key" further down; the page always
@@ -675,23 +648,16 @@ int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
             ++failures;
         sleepMs(kRowWaitMs);
     }
-    if (failures > 0)
-        showMessage("One or more devices could not be added to your network due to invalid "
-                    "device password.",
-                    "Attention", MessageIcon::Warning, MessageButtons::Ok, owner);
-    else
-        showMessage("Encryption key has been changed successfully.", "Information",
-                    MessageIcon::Information, MessageButtons::Ok, owner);
-    return 1;
+    return failures > 0 ? KeyMessage::SomeDevicesRefused : KeyMessage::KeyChanged;
 }
 
-bool addDeviceByPassword(void* owner, const char* name, char* password,
-                         const ProgressHook& advance) {
+AddDeviceOutcome addDeviceByPassword(const char* name, char* password,
+                                     const ProgressHook& advance) {
     WaitCursorScope cursor;
     BusyScope busy;
     KeyTarget target{};
     copyText(target.password, password != nullptr ? password : "");
     if (localIsAv)
         return addAvDevice(name, target, advance);
-    return addHp10Device(owner, name, target, password);
+    return addHp10Device(name, target, password);
 }

@@ -8,7 +8,9 @@
 // every remote operation starts from the device password. Everything runs
 // synchronously with fixed waits through the clock seam, keeps busyFlag set
 // while frames are exchanged (restoring its previous value on every path) and
-// reports to the user through showMessage.
+// returns what it ended with as a KeyMessage: which message the user is to
+// read. The core shows no box; ui/ turns the outcome into one (ui/outcome_boxes.h)
+// and halyardctl into its output and exit code.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,12 +43,32 @@ extern uint8_t quietNotDetected;
 // Returns every value above and the hooks below to their start state.
 void resetKeyOperations();
 
-// ---- Hooks -----------------------------------------------------------------------------
-// "Scan now" of the Main page, called by addDeviceByPassword with the owner of
-// its messages (the main window). The default runs scanNetwork().
-using ScanNowHook = std::function<void(void* owner)>;
-void setScanNowHook(ScanNowHook hook); // empty function restores the default
-void scanNow(void* owner);
+// ---- Outcomes ----------------------------------------------------------------------------
+// The message a key operation's outcome calls for. None: nothing to tell.
+enum class KeyMessage {
+    None,
+    KeyChanged,            // "Encryption key has been changed successfully."
+    SomeDevicesRefused,    // "One or more devices could not be added ... invalid device password."
+    DeviceAdded,           // "Device was added to your network."
+    NotDetected,           // "A Device With The Entered Password Was Not Detected. ..."
+    LocalNmkUnreadable,    // "Error reading NMK from the local device"
+    RemoteNmkNotSet,       // "Unable to set the NMK of remote device!!!"
+    AddingFailed,          // "Error occured while adding the device"
+    AddingProblem,         // "Some unknown problem occured while adding the device. ..."
+    NoDeviceSelected,      // "There is no device been selected."
+    InvalidDevicePassword, // "The Device Password entered is invalid. ..."
+    InvalidNetworkPassword // "The encryption key entered is invalid. ..."
+};
+
+// What addDeviceByPassword ended with. `scanAfter`: the network is to be
+// scanned again now (after the message), as the HomePlug AV addition leaves
+// the local device on the user's key again whether or not the device joined.
+struct AddDeviceOutcome {
+    bool added = false;
+    KeyMessage message = KeyMessage::None;
+    bool scanAfter = false;
+    explicit operator bool() const { return added; }
+};
 
 // Advances the Add Device dialog's progress text by one step.
 using ProgressHook = std::function<void()>;
@@ -88,22 +110,23 @@ int sendSetKeyToDevice(const uint8_t* deviceKey, const uint8_t* newKey, uint8_t 
 // it is null. True when the device took the key (target.result = 1).
 bool setDeviceNetworkKey(KeyTarget& target, const char* networkPassword, bool broadcast);
 
-// True when at least one row is checked; otherwise shows "There is no device
-// been selected." over the main window.
+// True when at least one row is checked (else the outcome is KeyMessage::NoDeviceSelected).
 bool anyDeviceChecked(const std::vector<SecurityRow>& rows);
 
+// The row setSelectedDevices reads for the device `mac`, checked.
+SecurityRow selectedDeviceRow(const uint8_t mac[6]);
+
 // Keys every checked row's device (remote devices through their stored
-// device password, the local device directly) with `networkPassword` and
-// reports the outcome in one box owned by `owner`. Always 1.
-int setSelectedDevices(void* owner, const std::vector<SecurityRow>& rows,
-                       const char* networkPassword);
+// device password, the local device directly) with `networkPassword`.
+// KeyChanged when every keyed device took the key, else SomeDevicesRefused.
+KeyMessage setSelectedDevices(const std::vector<SecurityRow>& rows, const char* networkPassword);
 
 // Adds the device whose printed password is `password` (a 25-byte buffer) to
 // the user's network and names it `name`. For HomePlug 1.0/Turbo a password
 // that works only in upper case or with dashes is handed back in that form.
 // `advance` moves the Add Device dialog's progress text (HomePlug AV only).
-bool addDeviceByPassword(void* owner, const char* name, char* password,
-                         const ProgressHook& advance = {});
+AddDeviceOutcome addDeviceByPassword(const char* name, char* password,
+                                     const ProgressHook& advance = {});
 
 // How many times the HomePlug AV addition starts over with a new random key
 // when more than one station shares the random network.

@@ -3,9 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
-
-#include "platform/main_window.h"
-#include "platform/messages.h"
+#include <initializer_list>
 
 namespace {
 
@@ -42,23 +40,12 @@ bool checkPasswordRules(const char* password) {
     return true;
 }
 
-bool checkDevicePassword(void* owner, const char* password) {
-    if (lengthAllowed(boundedLength(password))) {
-        return true;
-    }
-    showMessage("The Device Password entered is invalid.\nPlease check it and try again.",
-                "Invalid Entry", MessageIcon::Error, MessageButtons::Ok, owner);
-    return false;
+bool checkDevicePassword(const char* password) {
+    return lengthAllowed(boundedLength(password));
 }
 
 bool checkNetworkPassword(const char* password) {
-    if (lengthAllowed(boundedLength(password))) {
-        return true;
-    }
-    showMessage("The encryption key entered is invalid.\nPlease enter an encryption key between 4 "
-                "and 24 characters",
-                "Invalid Entry", MessageIcon::Error, MessageButtons::Ok, mainWindowHandle);
-    return false;
+    return lengthAllowed(boundedLength(password));
 }
 
 void insertPasswordDashes(char* buffer25) {

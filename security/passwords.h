@@ -11,12 +11,12 @@ constexpr size_t kPasswordBufferSize = 25;
 // the reason for a refusal to standard output. A null password is refused.
 bool checkPasswordRules(const char* password);
 
-// Length 4..24; otherwise shows the "Invalid Entry" box for device passwords,
-// owned by `owner`, and returns false. Characters are not checked.
-bool checkDevicePassword(void* owner, const char* password);
+// Length 4..24; characters are not checked. A refusal calls for the "Invalid
+// Entry" message for device passwords (KeyMessage::InvalidDevicePassword).
+bool checkDevicePassword(const char* password);
 
-// Length 4..24; otherwise shows the "Invalid Entry" box for encryption keys,
-// owned by the main window, and returns false. Characters are not checked.
+// Length 4..24; characters are not checked. A refusal calls for the "Invalid
+// Entry" message for encryption keys (KeyMessage::InvalidNetworkPassword).
 bool checkNetworkPassword(const char* password);
 
 // Rewrites a password in its 25-byte buffer into dash-separated groups: a dash

@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "network/auto_scan.h"
 #include "network/model.h"
 #include "packet/frame_bytes.h"
 #include "platform/file_io.h"
@@ -63,7 +62,7 @@ bool readRecord(const std::string& path, PrefsCreation create) {
 
 } // namespace
 
-bool readPreferencesFile(const std::string& path, PrefsCreation create) {
+PreferencesRead readPreferencesFile(const std::string& path, PrefsCreation create) {
     std::memset(&preferences, 0, sizeof preferences);
     bool read = readRecord(path, create);
     if (!read)
@@ -73,13 +72,11 @@ bool readPreferencesFile(const std::string& path, PrefsCreation create) {
     deviceListLayout.sortColumn = 1;
     if (preferences.scanInterval < 1)
         preferences.scanInterval = 1;
-    intervalTicks = preferenceIntervalTicks();
-    busyFlag = preferences.autoScan == 0 ? 1 : 0;
-    return read;
+    return PreferencesRead{read, preferences.autoScan != 0, preferenceIntervalTicks()};
 }
 
-void readPreferences() {
-    readPreferencesFile(kPrefsFileName);
+PreferencesRead readPreferences() {
+    return readPreferencesFile(kPrefsFileName);
 }
 
 int preferenceIntervalTicks() {

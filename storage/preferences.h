@@ -17,8 +17,18 @@ inline constexpr const char* kDefaultCopyright = "Copyright (c) 2010 Plexora. Al
 // Whether reading creates an empty file where none exists.
 enum class PrefsCreation { IfMissing, Never };
 
+// What reading the preferences gives besides the record: whether the file was
+// read or created, and the automatic scan's switch and interval, which the
+// shell applies to the automatic scan (applyAutoScanPreference).
+struct PreferencesRead {
+    bool read = false;
+    bool autoScan = false;  // AutoScan on
+    int intervalTicks = 20; // preferenceIntervalTicks()
+    explicit operator bool() const { return read; }
+};
+
 // Reads "OEMPrefs.dat" of the current directory into `preferences`.
-void readPreferences();
+PreferencesRead readPreferences();
 // The same for the file at `path`. Zeroes the record and reads as much of the
 // file as it holds (a short file leaves the rest zero). The file is only read,
 // so one that may be read but not written (another account's, or on a
@@ -26,10 +36,10 @@ void readPreferences();
 // allows it, an empty file is created there and all values are zero. When the
 // file can be neither read nor created (or is not a regular file), the
 // built-in defaults are used. Then the device list's sort direction and column
-// become 1, a scan interval below 1 becomes 1, the automatic scan's
-// intervalTicks is set from it and `busyFlag` is set when AutoScan is off.
-// Returns true when the file was read or created, false when the defaults were used.
-bool readPreferencesFile(const std::string& path, PrefsCreation create = PrefsCreation::IfMissing);
+// become 1 and a scan interval below 1 becomes 1. `read` is false when the
+// defaults were used.
+PreferencesRead readPreferencesFile(const std::string& path,
+                                    PrefsCreation create = PrefsCreation::IfMissing);
 
 // Ticks of 50 ms per automatic cycle: the scan interval in seconds times 20
 // (below 1 s counts as 1 s). The application shell passes it to startAutoScan.

@@ -8,14 +8,17 @@
 #include "maintenance/hp10_upgrade.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "network/scan.h"
 #include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
 #include "platform/messages.h"
+#include "platform/wait_cursor.h"
 #include "security/key_operations.h"
 #include "security/passwords.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -205,8 +208,10 @@ DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::strin
     }
     std::string password = typed.substr(0, kPasswordReadMax);
     password = password.substr(0, password.find('\0'));
-    if (!checkDevicePassword(owner, password.c_str()))
+    if (!checkDevicePassword(password.c_str())) {
+        showOutcome(KeyMessage::InvalidDevicePassword, owner);
         return DialogAction::StayOpen;
+    }
     uint8_t mac[6];
     bool haveMac = macFromLabel(deviceText, mac);
     std::string name = cutText(nameFromLabel(deviceText), kStoredNameMax);
@@ -221,6 +226,12 @@ DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::strin
     copyText(entry->password, sizeof entry->password, password.c_str());
     saveDeviceDatabase();
     return DialogAction::Close;
+}
+
+DialogAction storeDevicePassword(void* owner, const uint8_t mac[6], const std::string& typed) {
+    int entry = findDeviceEntry(mac);
+    std::string name = entry > 0 ? fieldText(deviceTable[entry - 1].name) : "No Name";
+    return acceptDevicePassword(owner, entry, deviceLabelText(name, formatMac(mac)), typed);
 }
 
 // ---- Add Device to Network -----------------------------------------------------------------
@@ -282,6 +293,21 @@ void clearMainDeviceList() {
         mainLinks.clearList();
 }
 
+namespace {
+ScanNowHook scanNowHook;
+} // namespace
+
+void setScanNowHook(ScanNowHook hook) {
+    scanNowHook = std::move(hook);
+}
+
+void scanNow(void* owner) {
+    if (scanNowHook)
+        scanNowHook(owner);
+    else
+        scanNetwork();
+}
+
 void runAfterUpgradeCommand() {
     if (mainLinks.afterUpgrade)
         mainLinks.afterUpgrade();
@@ -329,7 +355,10 @@ bool addDeviceInputValid(void* owner, const std::string& name, const std::string
         attention(owner, "Please enter a Password.");
         return false;
     }
-    return checkDevicePassword(owner, password.c_str());
+    if (checkDevicePassword(password.c_str()))
+        return true;
+    showOutcome(KeyMessage::InvalidDevicePassword, owner);
+    return false;
 }
 
 namespace {
@@ -337,6 +366,20 @@ namespace {
 bool passwordAlreadyListed(const std::string& password) {
     std::vector<std::string> listed = listedDevicePasswords();
     return std::find(listed.begin(), listed.end(), password) != listed.end();
+}
+
+// The addition, its box and the scan it calls for, all with the automatic scan
+// held off (the box opens while the addition still holds the busy flag).
+AddDeviceOutcome addDeviceOutcome(void* owner, const std::string& name, char* password) {
+    BusyScope busy;
+    AddDeviceOutcome outcome =
+        addDeviceByPassword(name.c_str(), password, advanceAddDeviceProgress);
+    showOutcome(outcome.message, owner);
+    if (outcome.scanAfter) {
+        WaitCursorScope cursor;
+        scanNow(mainWindowHandle);
+    }
+    return outcome;
 }
 
 void addDeviceSucceeded(const std::string& name) {
@@ -383,7 +426,8 @@ DialogAction acceptAddDevice(void* owner, int previousScanState, const std::stri
     }
     char buffer[kPasswordBufferSize];
     copyText(buffer, password.c_str());
-    if (addDeviceByPassword(owner, name.c_str(), buffer, advanceAddDeviceProgress)) {
+    AddDeviceOutcome outcome = addDeviceOutcome(owner, name, buffer);
+    if (outcome.added) {
         addDeviceSucceeded(name);
         return DialogAction::WaitForDevice;
     }

@@ -91,6 +91,10 @@ bool openSetDevicePassword(void* owner, const std::string& deviceText);
 
 // OK of the password dialog. `deviceText` is the label text; when the device
 // has no entry (index 0), an entry is created for the MAC in the label.
+// The same for a caller without the dialog (halyardctl): the device `mac`
+// with its entry's name, or "No Name" when it has none.
+DialogAction storeDevicePassword(void* owner, const uint8_t mac[6], const std::string& typed);
+
 DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::string& deviceText,
                                   const std::string& typed);
 
@@ -127,6 +131,13 @@ struct MainPageLinks {
     std::function<void()> afterUpgrade;
 };
 void setMainPageLinks(MainPageLinks links);
+
+// "Scan now" after an addition or an upgrade, with the owner of the boxes the
+// scan may show (the main window). The default runs scanNetwork(); tests
+// install a hook to count the scans.
+using ScanNowHook = std::function<void(void* owner)>;
+void setScanNowHook(ScanNowHook hook); // empty function restores the default
+void scanNow(void* owner);
 std::vector<std::string> listedDevicePasswords();
 void clearMainDeviceList();
 void runAfterUpgradeCommand();

@@ -223,6 +223,11 @@ bool rowRenameOpen();
 // "Factory Reset" of the selected row (-1: none).
 void factoryResetRequested(int selectedRow, void* owner);
 
+// The reset itself, after the question: resets the device `mac` with the
+// automatic scan held off. True when the device confirmed (kResetDone applies),
+// false otherwise (kResetFailed).
+bool resetDeviceToFactoryDefaults(const uint8_t mac[6]);
+
 // "Firmware Upgrade" of the selected row: only the local device's row may be
 // upgraded; otherwise "Firmware upgrade is only for local device." and false.
 // The upgrade dialogs (ui/device_dialogs_logic.h) choose by the family.

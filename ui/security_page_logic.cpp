@@ -16,6 +16,7 @@
 #include "security/keys.h"
 #include "security/passwords.h"
 #include "ui/main_page_logic.h"
+#include "ui/outcome_boxes.h"
 
 const SecurityColumnSpec kSecurityColumns[kSecurityColumnCount] = {
     {"", 25},         {"Firmware Version", 310}, {"MAC Address", 120}, {"Device Password", 180},
@@ -236,8 +237,10 @@ void storeNetworkPassword(const std::string& text) {
 
 // The key text as the page reads it back, and whether it passes the checks.
 bool acceptKeyText(void* owner, const std::string& text) {
-    if (!checkNetworkPassword(text.c_str()))
+    if (!checkNetworkPassword(text.c_str())) {
+        showOutcome(KeyMessage::InvalidNetworkPassword, owner);
         return false;
+    }
     // A NUL inside the text would cut it short for the checks below while
     // the user meant more: refuse it like any other control character.
     if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
@@ -398,8 +401,10 @@ bool securityDeviceChecked(const std::string& macText) {
 SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
                                         const std::function<void(bool)>& setKeyControlsEnabled) {
     std::vector<SecurityRow> rows = securityRowsForKeys();
-    if (!anyDeviceChecked(rows))
+    if (!anyDeviceChecked(rows)) {
+        showOutcome(KeyMessage::NoDeviceSelected, owner);
         return SetSelectedResult::NoneChecked;
+    }
     std::string text = keyText.substr(0, kKeyTextMax);
     if (!acceptKeyText(owner, text))
         return SetSelectedResult::InvalidKey;
@@ -414,7 +419,7 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
     storeNetworkPassword(text);
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(false);
-    setSelectedDevices(owner, rows, text.c_str());
+    showOutcome(setSelectedDevices(rows, text.c_str()), owner);
     recomputeCurrentInterface();
     suspendAutoScan(previous);
     scanNowMain(mainWindowHandle);
@@ -423,6 +428,33 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(true);
     return SetSelectedResult::Applied;
+}
+
+KeyMessage applyNetworkKey(const std::vector<std::array<uint8_t, 6>>& macs, bool local,
+                           const std::string& keyText) {
+    std::vector<SecurityRow> rows;
+    rows.reserve(securityList.size());
+    for (const SecurityListRow& listed : securityList) {
+        bool wanted = local && listed.reference == 0;
+        uint8_t mac[6];
+        if (listed.reference != 0 && parseMac(listed.cells[kSecMacColumn].c_str(), mac)) {
+            for (const auto& m : macs)
+                wanted = wanted || macEqual(m.data(), mac);
+        }
+        rows.push_back(SecurityRow{wanted, {listed.cells.begin(), listed.cells.end()}});
+    }
+    std::string text = keyText.substr(0, kKeyTextMax);
+    int previous = suspendAutoScan(0);
+    storeNetworkPassword(text);
+    KeyMessage outcome = setSelectedDevices(rows, text.c_str());
+    recomputeCurrentInterface();
+    suspendAutoScan(previous);
+    scanNowMain(mainWindowHandle);
+    return outcome;
+}
+
+bool securityDeviceListed(const uint8_t mac[6]) {
+    return findSecurityRow(macText(mac)) >= 0;
 }
 
 void resetSecurityPage() {

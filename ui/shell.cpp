@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "diagnostics/scan_log.h"
+#include "network/auto_scan.h"
 #include "network/hp10_frames.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
@@ -20,23 +21,24 @@ namespace {
 // directory's and the packaged file are only read; when no OEMPrefs.dat exists
 // anywhere, the reader creates it empty in the user's config folder, made
 // private first.
-void readChosenPreferences() {
+PreferencesRead readChosenPreferences() {
     const WorkingFolderChoice choice = chooseWorkingFolder();
     const bool inConfig = !choice.isCurrent && !choice.isPackaged;
     if (inConfig && access(choice.prefsPath.c_str(), F_OK) != 0)
         makeFolders(choice.folder, 0700);
     setWorkingFolder(choice.folder);
     setLogDirectory(chooseLogFolder(choice, userStateFolder()));
-    readPreferencesFile(choice.prefsPath,
-                        inConfig ? PrefsCreation::IfMissing : PrefsCreation::Never);
+    return readPreferencesFile(choice.prefsPath,
+                               inConfig ? PrefsCreation::IfMissing : PrefsCreation::Never);
 }
 } // namespace
 
 bool startShell(const std::string& workingFolder, const std::string& lockName) {
-    if (workingFolder.empty())
-        readChosenPreferences();
-    else
-        readPreferencesFile(inFolder(workingFolder, kPrefsFileName));
+    PreferencesRead read = workingFolder.empty()
+                               ? readChosenPreferences()
+                               : readPreferencesFile(inFolder(workingFolder, kPrefsFileName));
+    // The reader returns the automatic scan's switch; the automatic scan owns it.
+    applyAutoScanPreference(read.autoScan, read.intervalTicks);
     if (acquireSingleInstance(lockName)) {
         // Every frame taken from the interfaces passes the local-device
         // observer first; the HomePlug 1.0 scan finds its adapter through it.

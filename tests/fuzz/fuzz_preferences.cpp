@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> file(data, data + size);
     writeFuzzFile(path, file);
 
-    FUZZ_CHECK(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    FUZZ_CHECK(read);
     {
         std::ifstream in(path, std::ios::binary);
         std::vector<uint8_t> after{std::istreambuf_iterator<char>(in),
@@ -33,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(after == file);
     }
     FUZZ_CHECK(preferences.scanInterval >= 1);
-    FUZZ_CHECK(preferenceIntervalTicks() > 0 && intervalTicks == preferenceIntervalTicks());
-    FUZZ_CHECK(busyFlag == (preferences.autoScan == 0 ? 1 : 0));
+    FUZZ_CHECK(preferenceIntervalTicks() > 0 && read.intervalTicks == preferenceIntervalTicks());
+    FUZZ_CHECK(read.autoScan == (preferences.autoScan != 0));
     FUZZ_CHECK(prefAppName().size() <= sizeof preferences.appName);
     FUZZ_CHECK(prefWebAddress().size() <= sizeof preferences.webAddress);
     FUZZ_CHECK(prefCopyright().size() <= sizeof preferences.copyright);

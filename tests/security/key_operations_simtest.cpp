@@ -49,13 +49,6 @@ const char* const kPassword1 = "FIRS-TDEV-ICEP-ASS1";
 const char* const kPassword2 = "SECO-NDDE-VICE-PAS2";
 const char* const kNewPassword = "NEWD-EVIC-EPAS-SWRD";
 
-const char* const kChanged = "Encryption key has been changed successfully.";
-const char* const kInvalidDevice =
-    "One or more devices could not be added to your network due to invalid device password.";
-const char* const kNotDetected =
-    "A Device With The Entered Password Was Not Detected. \nPlease Check The Password and Check "
-    "Your Device Connection.";
-
 sim::Mac mac(const char* text) {
     return sim::parseMac(text);
 }
@@ -73,8 +66,6 @@ class Messages : public RecordingMessages {
     std::vector<int> busyAtShow;
 };
 
-int dialogWindow = 0;
-int securityPage = 0;
 int mainWindow = 0;
 
 class KeyOperationsSim : public ::testing::Test {
@@ -86,17 +77,13 @@ class KeyOperationsSim : public ::testing::Test {
     TempDir& dir = bench.dir;
     Messages messages; // records owners and the busy flag too
     sim::Network net;
-    int scans = 0;
-    void* scanOwner = nullptr;
+    KeyMessage lastOutcome = KeyMessage::None; // of the last operation
+    AddDeviceOutcome lastAdd;
     std::vector<bool> cursor;
 
     void SetUp() override {
         setMessageSink(&messages);
         mainWindowHandle = &mainWindow;
-        setScanNowHook([this](void* owner) {
-            ++scans;
-            scanOwner = owner;
-        });
         setWaitCursorHook([this](bool waiting) { cursor.push_back(waiting); });
         copyText(preferences.appName, "Tollbeam");
         ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
@@ -172,6 +159,21 @@ class KeyOperationsSim : public ::testing::Test {
         return std::string(reinterpret_cast<const char*>(bytes.data() + at));
     }
 
+    // The operations show no box: their outcome names the message.
+    void expectOutcome(KeyMessage message) {
+        EXPECT_EQ(message, lastOutcome);
+        EXPECT_TRUE(messages.shown.empty());
+    }
+    bool keySelected(const std::vector<SecurityRow>& rows, const char* networkPassword) {
+        lastOutcome = setSelectedDevices(rows, networkPassword);
+        return true;
+    }
+    bool addDevice(const char* name, char* password, const ProgressHook& advance = {}) {
+        lastAdd = addDeviceByPassword(name, password, advance);
+        lastOutcome = lastAdd.message;
+        return static_cast<bool>(lastAdd);
+    }
+
     void expectOneBox(const char* text, const char* caption, MessageIcon icon, void* owner) {
         ASSERT_EQ(1u, messages.shown.size());
         EXPECT_EQ(text, messages.shown[0].text);
@@ -205,9 +207,9 @@ TEST_P(SelectedDevicesSim, PrivateKeyOnLocalAndTwoRemotes) {
 
     std::vector<SecurityRow> rows = {row(c.local, true, "Local"), row(c.remote1, true),
                                      row(c.remote2, true)};
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, rows, kUserNetwork));
+    EXPECT_TRUE(keySelected(rows, kUserNetwork));
 
-    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    expectOutcome(KeyMessage::KeyChanged);
     for (const char* text : {c.local, c.remote1, c.remote2}) {
         const sim::Station& s = net.station(text);
         if (c.family == sim::Family::Av)
@@ -252,9 +254,9 @@ TEST_F(KeyOperationsSim, WrongDevicePasswordCountsAsFailure) {
     int e2 = entry(kAvRemote2, "Garage", kPassword2);
 
     std::vector<SecurityRow> rows = {row(kAvRemote1, true), row(kAvRemote2, true)};
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, rows, kUserNetwork));
+    EXPECT_TRUE(keySelected(rows, kUserNetwork));
 
-    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    expectOutcome(KeyMessage::SomeDevicesRefused);
     EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote1).nmk);
     EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvRemote2).nmk);
     EXPECT_STRNE(kUserNetwork, deviceTable[e1 - 1].keyLabel);
@@ -267,11 +269,11 @@ TEST_F(KeyOperationsSim, OnlyTheLocalDeviceChecked) {
     station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
     scanAndName(kUserNetwork);
     uint64_t start = clock.now();
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvLocal, true, "Local")}, kUserNetwork));
+    EXPECT_TRUE(keySelected({row(kAvLocal, true, "Local")}, kUserNetwork));
     uint64_t elapsed = clock.now() - start;
     EXPECT_GE(elapsed, 6000u);
     EXPECT_LT(elapsed, 6200u); // two row waits and one confirmed exchange
-    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    expectOutcome(KeyMessage::KeyChanged);
     EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
     EXPECT_EQ(1, quietNotDetected);
 }
@@ -283,8 +285,8 @@ TEST_F(KeyOperationsSim, LocalDeviceThatDoesNotConfirmIsAFailure) {
     drop.kind = sim::Fault::Kind::Drop; // the key is taken, the confirmation is lost
     drop.match = 0xA050;
     net.local().faults.push_back(drop);
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvLocal, true, "Local")}, kUserNetwork));
-    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    EXPECT_TRUE(keySelected({row(kAvLocal, true, "Local")}, kUserNetwork));
+    expectOutcome(KeyMessage::SomeDevicesRefused);
     EXPECT_EQ(0, quietNotDetected);
 }
 
@@ -294,10 +296,10 @@ TEST_F(KeyOperationsSim, CheckedRemoteWithoutEntryIsSkippedSilently) {
     scanAndName(kUserNetwork);
     wire.sent.clear();
     uint64_t start = clock.now();
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kAvRemote1, true)}, kUserNetwork));
+    EXPECT_TRUE(keySelected({row(kAvRemote1, true)}, kUserNetwork));
     EXPECT_EQ(3000u, clock.now() - start);
     EXPECT_TRUE(wire.sent.empty());
-    expectOneBox(kChanged, "Information", MessageIcon::Information, &securityPage);
+    expectOutcome(KeyMessage::KeyChanged);
     EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote1).nmk);
 }
 
@@ -309,9 +311,9 @@ TEST_F(KeyOperationsSim, Hp10LocalWithoutValidParametersStopsBeforeTheRemote) {
     scanStates[currentInterface].paramsValid = 0;
     wire.sent.clear();
 
-    EXPECT_EQ(1, setSelectedDevices(&securityPage, {row(kHpRemote1, true)}, kUserNetwork));
+    EXPECT_TRUE(keySelected({row(kHpRemote1, true)}, kUserNetwork));
 
-    expectOneBox(kInvalidDevice, "Attention", MessageIcon::Warning, &securityPage);
+    expectOutcome(KeyMessage::SomeDevicesRefused);
     EXPECT_FALSE(sentTo(kHpRemote1));
     // Only the local key set went out: no encrypted payload, no key select 0.
     for (const MemoryWire::Sent& s : wire.sent) {
@@ -354,7 +356,7 @@ TEST_F(KeyOperationsSim, AddsAvDeviceByPasswordAlone) {
     char password[kPasswordBufferSize];
     copyText(password, kNewPassword);
     uint64_t start = clock.now();
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password, [&] { ++progress; }));
+    EXPECT_TRUE(addDevice("Den", password, [&] { ++progress; }));
 
     EXPECT_GE(clock.now() - start, 22000u);
     const sim::Station& added = net.station(kAvNew);
@@ -368,9 +370,8 @@ TEST_F(KeyOperationsSim, AddsAvDeviceByPasswordAlone) {
     EXPECT_STREQ(kNewPassword, addedDevicePassword);
     EXPECT_EQ(1, addingDevice); // the refresh that names the device clears it
     EXPECT_EQ(3, progress);
-    EXPECT_EQ(1, scans);
-    EXPECT_EQ(&mainWindow, scanOwner);
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(lastAdd.scanAfter);
+    expectOutcome(KeyMessage::None);
     EXPECT_EQ(0, busyFlag);
     EXPECT_EQ((std::vector<bool>{true, false}), cursor);
 }
@@ -394,7 +395,7 @@ TEST_F(KeyOperationsSim, AvAdditionRestartsWhenTwoStationsShareTheRandomNetwork)
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, kNewPassword);
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_TRUE(addDevice("Den", password));
     EXPECT_EQ(2, draws);
     EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvNew).nmk);
     EXPECT_EQ(3u, net.station(kAvNew).keyChanges); // two random keys, then the user's
@@ -418,14 +419,13 @@ TEST_F(KeyOperationsSim, AvAdditionGivesUpAfterBoundedRestarts) {
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, kNewPassword);
-    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_FALSE(addDevice("Den", password));
     EXPECT_EQ(1 + kMaxAddRestarts, draws);
-    expectOneBox("Error occured while adding the device", "Attention", MessageIcon::Warning,
-                 &mainWindow);
+    expectOutcome(KeyMessage::AddingFailed);
     EXPECT_EQ(0, addingDevice);
     const uint8_t zero[6] = {};
     EXPECT_EQ(0, std::memcmp(addedDeviceMac, zero, 6));
-    EXPECT_EQ(0, scans);
+    EXPECT_FALSE(lastAdd.scanAfter);
     EXPECT_EQ(0, busyFlag);
 }
 
@@ -436,9 +436,8 @@ TEST_F(KeyOperationsSim, AvAdditionWithAWrongPasswordReportsIt) {
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, "NOTT-HEPA-SSWO-RDXX");
-    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
-    expectOneBox("Unable to set the NMK of remote device!!!", "Attention", MessageIcon::Warning,
-                 &mainWindow);
+    EXPECT_FALSE(addDevice("Den", password));
+    expectOutcome(KeyMessage::RemoteNmkNotSet);
     EXPECT_EQ(0, addingDevice);
     EXPECT_EQ(sim::defaultNmk(), net.station(kAvNew).nmk);
     EXPECT_EQ(0, busyFlag);
@@ -453,13 +452,12 @@ TEST_F(KeyOperationsSim, Hp10PasswordRetriedInUpperCaseAndWithDashes) {
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, "abcdefghijklmnop");
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_TRUE(addDevice("Den", password));
 
     EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", password); // the form that worked comes back
     EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", addedDevicePassword);
     EXPECT_STREQ("Den", addedDeviceName);
-    expectOneBox("Device was added to your network.", "Information", MessageIcon::Information,
-                 &dialogWindow);
+    expectOutcome(KeyMessage::DeviceAdded);
     const sim::Hp10Key user = sim::hp10KeyOf(kUserNetwork);
     EXPECT_EQ(user, net.station(kHpNew).nek());
     EXPECT_EQ(user, net.local().nek());
@@ -476,9 +474,9 @@ TEST_F(KeyOperationsSim, Hp10AdditionThatFindsNoDeviceRestoresTheLocalKey) {
     addedDeviceMac[0] = 0x02;
     char password[kPasswordBufferSize];
     copyText(password, "wxyz-wxyz");
-    EXPECT_FALSE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_FALSE(addDevice("Den", password));
     EXPECT_STREQ("wxyz-wxyz", password);
-    expectOneBox(kNotDetected, "Attention", MessageIcon::Warning, &mainWindow);
+    expectOutcome(KeyMessage::NotDetected);
     EXPECT_EQ(0, addingDevice);
     const uint8_t zero[6] = {};
     EXPECT_EQ(0, std::memcmp(addedDeviceMac, zero, 6));
@@ -523,7 +521,7 @@ TEST_P(Hp10AdditionSim, LostConfirmationOfARandomKeyNeitherStrandsTheLocalNorKey
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, "abcd-efgh-ijkl-mnop"); // only the upper-case form fits
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_TRUE(addDevice("Den", password));
 
     ASSERT_EQ(static_cast<uint32_t>(c.count), net.local().faults[0].applied);
     const sim::Hp10Key user = sim::hp10KeyOf(kUserNetwork);
@@ -531,8 +529,7 @@ TEST_P(Hp10AdditionSim, LostConfirmationOfARandomKeyNeitherStrandsTheLocalNorKey
     EXPECT_EQ(user, net.local().nek());
     EXPECT_EQ(0, std::memcmp(priorHp10Key, user.data(), 8));
     EXPECT_STREQ("ABCD-EFGH-IJKL-MNOP", password);
-    expectOneBox("Device was added to your network.", "Information", MessageIcon::Information,
-                 &dialogWindow);
+    expectOutcome(KeyMessage::DeviceAdded);
     EXPECT_EQ(0, busyFlag);
 }
 
@@ -569,7 +566,7 @@ TEST_F(KeyOperationsSim, AvAdditionAfterAFailedScanKeyReadUsesTheKeyItReadItself
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, kNewPassword);
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_TRUE(addDevice("Den", password));
     EXPECT_EQ(sim::nmkOf(kUserNetwork), added.nmk);
     EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
     EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));
@@ -598,7 +595,7 @@ TEST_F(KeyOperationsSim, AvAdditionCountsStationsOnlyOnceTheLocalTookTheRandomKe
     addingDevice = 1;
     char password[kPasswordBufferSize];
     copyText(password, kNewPassword);
-    EXPECT_TRUE(addDeviceByPassword(&dialogWindow, "Den", password));
+    EXPECT_TRUE(addDevice("Den", password));
     ASSERT_EQ(1u, net.local().faults[0].applied);
     EXPECT_EQ(2, draws);
     EXPECT_EQ(0, std::memcmp(addedDeviceMac, mac(kAvNew).data(), 6));

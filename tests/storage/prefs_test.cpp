@@ -82,7 +82,8 @@ TEST_F(PrefsTest, EditorFileGivesTheValuesWritten) {
     std::string path = dir.file("OEMPrefs.dat");
     writeFileBytes(path, editorFile(copyright));
 
-    ASSERT_TRUE(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    ASSERT_TRUE(read);
     EXPECT_EQ(+preferences.scanInterval, 45);
     EXPECT_EQ(+preferences.qualityType, 2);
     EXPECT_EQ(+preferences.color, 0x00ff8040);
@@ -108,9 +109,9 @@ TEST_F(PrefsTest, EditorFileGivesTheValuesWritten) {
     EXPECT_EQ(prefCopyright(), copyright);
     for (size_t i = 80; i < sizeof preferences.copyright; ++i)
         EXPECT_EQ(+preferences.copyright[i], 0) << i;
-    EXPECT_EQ(busyFlag, 0);
+    EXPECT_TRUE(read.autoScan);
     EXPECT_EQ(preferenceIntervalTicks(), 45 * 20);
-    EXPECT_EQ(intervalTicks, 45 * 20);
+    EXPECT_EQ(read.intervalTicks, 45 * 20);
     // Reading never changes the file.
     EXPECT_EQ(readFileBytes(path), editorFile(copyright));
 }
@@ -128,13 +129,14 @@ TEST_F(PrefsTest, HundredByteCopyrightOfLongerFileIsRead) {
 TEST_F(PrefsTest, MissingFileIsCreatedEmptyAndGivesZeroPreferences) {
     std::memset(&preferences, 0x5a, sizeof preferences); // stale values must go
     std::string path = dir.file("OEMPrefs.dat");
-    ASSERT_TRUE(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    ASSERT_TRUE(read);
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
     EXPECT_EQ(+preferences.scanInterval, 1); // zero read as one
     EXPECT_EQ(preferenceIntervalTicks(), 20);
     EXPECT_EQ(+preferences.autoScan, 0);
-    EXPECT_EQ(busyFlag, 1); // AutoScan off: the automatic scan stays suspended
+    EXPECT_FALSE(read.autoScan); // AutoScan off: the automatic scan stays suspended
     EXPECT_EQ(+preferences.iconSize, 0);
     EXPECT_EQ(+preferences.diagnosticsLevel, 0);
     EXPECT_EQ(prefAppName(), "");
@@ -143,7 +145,8 @@ TEST_F(PrefsTest, MissingFileIsCreatedEmptyAndGivesZeroPreferences) {
 
 TEST_F(PrefsTest, UnopenableFileGivesTheDefaults) {
     std::string path = dir.file("no-such-folder/OEMPrefs.dat");
-    EXPECT_FALSE(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    EXPECT_FALSE(read);
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(+preferences.scanInterval, 30);
     EXPECT_EQ(+preferences.iconSize, 24);
@@ -163,9 +166,9 @@ TEST_F(PrefsTest, UnopenableFileGivesTheDefaults) {
     EXPECT_EQ(prefCopyright(), kDefaultCopyright);
     EXPECT_EQ(prefVendorName(), "");
     EXPECT_EQ(+preferences.oui[0] | preferences.oui[1] | preferences.oui[2], 0);
-    EXPECT_EQ(busyFlag, 0);
+    EXPECT_TRUE(read.autoScan);
     EXPECT_EQ(preferenceIntervalTicks(), 600);
-    EXPECT_EQ(intervalTicks, 600);
+    EXPECT_EQ(read.intervalTicks, 600);
 }
 
 TEST_F(PrefsTest, ShortFileLeavesMissingFieldsZero) {
@@ -173,12 +176,13 @@ TEST_F(PrefsTest, ShortFileLeavesMissingFieldsZero) {
     b.resize(13); // ends inside Diagnostics Level
     std::string path = dir.file("OEMPrefs.dat");
     writeFileBytes(path, b);
-    ASSERT_TRUE(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    ASSERT_TRUE(read);
     EXPECT_EQ(+preferences.scanInterval, 45);
     EXPECT_EQ(+preferences.iconSize, 16);
     EXPECT_EQ(+preferences.diagnosticsLevel, 3); // low byte read, high byte zero
     EXPECT_EQ(+preferences.autoScan, 0);
-    EXPECT_EQ(busyFlag, 1);
+    EXPECT_FALSE(read.autoScan);
     EXPECT_EQ(prefAppName(), "");
 }
 
@@ -188,10 +192,11 @@ TEST_F(PrefsTest, ScanIntervalBelowOneIsUsedAsOne) {
         putLe(b, 0, stored, 4);
         std::string path = dir.file("OEMPrefs.dat");
         writeFileBytes(path, b);
-        ASSERT_TRUE(readPreferencesFile(path));
+        PreferencesRead read = readPreferencesFile(path);
+        ASSERT_TRUE(read);
         EXPECT_EQ(+preferences.scanInterval, 1) << stored;
         EXPECT_EQ(preferenceIntervalTicks(), 20) << stored;
-        EXPECT_EQ(intervalTicks, 20) << stored;
+        EXPECT_EQ(read.intervalTicks, 20) << stored;
     }
 }
 
@@ -212,8 +217,14 @@ TEST_F(PrefsTest, AutoScanOffSuspendsTheAutomaticScan) {
     std::string path = dir.file("OEMPrefs.dat");
     writeFileBytes(path, b);
     busyFlag = 0;
-    ASSERT_TRUE(readPreferencesFile(path));
+    PreferencesRead read = readPreferencesFile(path);
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(read.autoScan);
+    // The reader only reports the switch; the shell applies it to the automatic scan.
+    EXPECT_EQ(busyFlag, 0);
+    applyAutoScanPreference(read.autoScan, read.intervalTicks);
     EXPECT_EQ(busyFlag, 1);
+    EXPECT_EQ(intervalTicks, read.intervalTicks);
 }
 
 TEST_F(PrefsTest, FileThatMayBeReadButNotWrittenGivesItsValues) {

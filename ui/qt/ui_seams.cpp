@@ -121,9 +121,9 @@ void QtMessageBoxSink::setRealBoxesWhenHeadless(bool real) {
 
 // ---- Modal scopes ------------------------------------------------------------------------
 
-ModalScope::ModalScope(bool setBusy) : setBusy_(setBusy), previousBusy_(busyFlag) {
-    if (setBusy_)
-        busyFlag = 1;
+ModalScope::ModalScope(bool setBusy) {
+    if (setBusy)
+        busy_.emplace();
     ++modalDepth;
     if (onWindowThread() && haveWidgets())
         QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
@@ -133,8 +133,6 @@ ModalScope::~ModalScope() {
     if (onWindowThread() && haveWidgets())
         QApplication::restoreOverrideCursor();
     --modalDepth;
-    if (setBusy_)
-        busyFlag = previousBusy_;
 }
 
 int ModalScope::depth() {

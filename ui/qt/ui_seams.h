@@ -5,6 +5,7 @@
 #include <QObject>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "network/auto_scan.h"
 #include "platform/clock.h"
@@ -50,8 +51,7 @@ class ModalScope {
     static int depth();
 
   private:
-    bool setBusy_;
-    int previousBusy_;
+    std::optional<BusyScope> busy_; // the one busy mechanism (network/auto_scan.h)
 };
 
 class QDialog;

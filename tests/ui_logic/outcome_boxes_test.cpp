@@ -1,0 +1,128 @@
+// The boxes the window shows for the key operations' outcomes: text, caption,
+// icon and owner of each, exactly as the user has always read them (these
+// assertions stood beside the core operations when the core showed the boxes
+// itself), and the busy flag held while one is open.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "network/auto_scan.h"
+#include "network/model.h"
+#include "platform/main_window.h"
+#include "platform/messages.h"
+#include "support/core_bench.h"
+#include "ui/device_dialogs_logic.h"
+#include "ui/outcome_boxes.h"
+
+namespace {
+
+struct Expected {
+    KeyMessage message;
+    const char* text;
+    const char* caption;
+    MessageIcon icon;
+    BoxOwner owner;
+};
+
+const Expected kExpected[] = {
+    {KeyMessage::KeyChanged, "Encryption key has been changed successfully.", "Information",
+     MessageIcon::Information, BoxOwner::Caller},
+    {KeyMessage::SomeDevicesRefused,
+     "One or more devices could not be added to your network due to invalid device password.",
+     "Attention", MessageIcon::Warning, BoxOwner::Caller},
+    {KeyMessage::DeviceAdded, "Device was added to your network.", "Information",
+     MessageIcon::Information, BoxOwner::Caller},
+    {KeyMessage::NotDetected,
+     "A Device With The Entered Password Was Not Detected. \nPlease Check The Password and Check "
+     "Your Device Connection.",
+     "Attention", MessageIcon::Warning, BoxOwner::MainWindow},
+    {KeyMessage::LocalNmkUnreadable, "Error reading NMK from the local device", "Error!!",
+     MessageIcon::None, BoxOwner::None},
+    {KeyMessage::RemoteNmkNotSet, "Unable to set the NMK of remote device!!!", "Attention",
+     MessageIcon::Warning, BoxOwner::MainWindow},
+    {KeyMessage::AddingFailed, "Error occured while adding the device", "Attention",
+     MessageIcon::Warning, BoxOwner::MainWindow},
+    {KeyMessage::AddingProblem,
+     "Some unknown problem occured while adding the device. Try adding again!", "Error!!!",
+     MessageIcon::None, BoxOwner::None},
+    {KeyMessage::NoDeviceSelected, "There is no device been selected.", "Attention",
+     MessageIcon::Warning, BoxOwner::MainWindow},
+    {KeyMessage::InvalidDevicePassword,
+     "The Device Password entered is invalid.\nPlease check it and try again.", "Invalid Entry",
+     MessageIcon::Error, BoxOwner::Caller},
+    {KeyMessage::InvalidNetworkPassword,
+     "The encryption key entered is invalid.\nPlease enter an encryption key between 4 and 24 "
+     "characters",
+     "Invalid Entry", MessageIcon::Error, BoxOwner::MainWindow},
+};
+
+// Records the owner and the busy flag of every box.
+class Messages : public RecordingMessages {
+  public:
+    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+                       MessageIcon icon, MessageButtons buttons) override {
+        owners.push_back(owner);
+        busyAtShow.push_back(busyFlag);
+        return RecordingMessages::show(owner, text, caption, icon, buttons);
+    }
+    std::vector<void*> owners;
+    std::vector<int> busyAtShow;
+};
+
+class OutcomeBoxesTest : public ::testing::Test {
+  protected:
+    CoreBench bench;
+    Messages messages;
+    int mainWindow = 0;
+    int page = 0;
+    void SetUp() override {
+        setMessageSink(&messages);
+        mainWindowHandle = &mainWindow;
+    }
+    void TearDown() override { mainWindowHandle = nullptr; }
+};
+
+TEST_F(OutcomeBoxesTest, EveryMessageHasItsTextCaptionIconAndOwner) {
+    for (const Expected& e : kExpected) {
+        messages.shown.clear();
+        messages.owners.clear();
+        messages.busyAtShow.clear();
+        busyFlag = 0;
+        showOutcome(e.message, &page);
+        ASSERT_EQ(1u, messages.shown.size()) << e.text;
+        EXPECT_EQ(e.text, messages.shown[0].text);
+        EXPECT_EQ(e.text, outcomeText(e.message));
+        EXPECT_EQ(e.caption, messages.shown[0].caption) << e.text;
+        EXPECT_EQ(e.icon, messages.shown[0].icon) << e.text;
+        EXPECT_EQ(MessageButtons::Ok, messages.shown[0].buttons);
+        void* owner = e.owner == BoxOwner::Caller       ? static_cast<void*>(&page)
+                      : e.owner == BoxOwner::MainWindow ? static_cast<void*>(&mainWindow)
+                                                        : nullptr;
+        EXPECT_EQ(owner, messages.owners[0]) << e.text;
+        // The automatic scan does no work while the box is open, and runs again after it.
+        EXPECT_EQ(1, messages.busyAtShow[0]) << e.text;
+        EXPECT_EQ(0, busyFlag);
+    }
+}
+
+TEST_F(OutcomeBoxesTest, NoMessageShowsNoBox) {
+    showOutcome(KeyMessage::None, &page);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ("", outcomeText(KeyMessage::None));
+}
+
+TEST_F(OutcomeBoxesTest, ScanNowRunsTheInstalledHookWithItsOwner) {
+    int calls = 0;
+    void* seen = nullptr;
+    setScanNowHook([&](void* owner) {
+        ++calls;
+        seen = owner;
+    });
+    scanNow(&mainWindow);
+    EXPECT_EQ(1, calls);
+    EXPECT_EQ(&mainWindow, seen);
+    setScanNowHook({});
+}
+
+} // namespace
