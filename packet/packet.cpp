@@ -96,6 +96,11 @@ uint16_t etherTypeOf(const uint8_t* frame, uint32_t length) {
 }
 } // namespace
 
+std::string interfaceName(int index) {
+    const DriverInterface* entry = listEntry(index);
+    return entry ? entry->name : std::string();
+}
+
 bool enumerateInterfaces() {
     forgetList();
     interfaceCount = 0;
