@@ -44,10 +44,11 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"help", Command::Help},      {"version", Command::Version}, {"list", Command::List},
-    {"watch", Command::Watch},    {"rename", Command::Rename},   {"password", Command::Password},
-    {"set-key", Command::SetKey}, {"public", Command::Public},   {"add", Command::Add},
-    {"reset", Command::Reset},    {"upgrade", Command::Upgrade}, {"report", Command::Report},
+    {"help", Command::Help},       {"version", Command::Version}, {"list", Command::List},
+    {"watch", Command::Watch},     {"rename", Command::Rename},   {"password", Command::Password},
+    {"set-key", Command::SetKey},  {"public", Command::Public},   {"add", Command::Add},
+    {"reset", Command::Reset},     {"upgrade", Command::Upgrade}, {"report", Command::Report},
+    {"history", Command::History},
 };
 
 bool parseNumber(const std::string& text, long low, long high, long& out) {
@@ -205,6 +206,7 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     case Command::List:
     case Command::Watch:
     case Command::Report:
+    case Command::History: // parsed by parseHistoryArguments
         return wantPositional(0, "its options");
     case Command::Rename:
     case Command::Password:
@@ -320,6 +322,13 @@ bool parseArguments(const std::vector<std::string>& args, Options& o, std::strin
         error = "unknown command \"" + o.commandName + "\"";
         return false;
     }
+    if (o.command == Command::History) {
+        // history reads a file only; its own parser is beside it (cli/history.cpp).
+        std::vector<std::string> rest;
+        while (!cursor.done())
+            rest.push_back(cursor.next());
+        return parseHistoryArguments(rest, o.json, o.history, error);
+    }
     if (!parseCommandArguments(cursor, o, error))
         return false;
     if (o.interfaceName.find('\0') != std::string::npos || o.interfaceName.size() > 255) {
@@ -344,6 +353,9 @@ const char* usageText() {
            "  reset MAC [--yes]                     factory defaults\n"
            "  upgrade --pib FILE --nvm FILE | --image FILE [--config FILE]\n"
            "  report [-o FILE]                      the diagnostics report text\n"
+           "  history [MAC ...] [--since WHEN] [--until WHEN] [--csv] [--summary]\n"
+           "                                        rates kept by the window and watch; WHEN is\n"
+           "                                        ISO-8601 or back from now (90m, 24h, 7d)\n"
            "  help | version\n"
            "Exit status: 0 success, 1 the operation failed on the network, 2 bad input or usage,\n"
            "3 no adapter, no capture rights, or halyard is running.\n";
