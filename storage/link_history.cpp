@@ -51,6 +51,19 @@ const char* const kMigrations[] = {
     "  interface TEXT NOT NULL,"
     "  local_mac INTEGER NOT NULL,"
     "  detail TEXT);"
+    // The cycle's samples land here first, in time order, so a cycle writes
+    // a few pages at the end of this table rather than one page per link in
+    // `sample`; each past hour moves to `sample` a few links at a time.
+    "CREATE TABLE recent ("
+    "  t INTEGER NOT NULL,"
+    "  link INTEGER NOT NULL,"
+    "  rate REAL NOT NULL,"
+    "  quality INTEGER NOT NULL,"
+    "  span INTEGER NOT NULL,"
+    "  PRIMARY KEY (t, link)) WITHOUT ROWID;"
+    "CREATE VIEW samples AS"
+    "  SELECT link, t, rate, quality, span FROM sample"
+    "  UNION ALL SELECT link, t, rate, quality, span FROM recent;"
     "CREATE INDEX event_time ON event (t);"
     "CREATE INDEX event_link ON event (link, t);",
 };
@@ -75,7 +88,15 @@ enum Statement {
     kRawPoints,
     kRawHours,
     kStoredHours,
+    kOldestHour,
+    kAnyExpiredEvent,
+    kOldestRecent,
+    kSettleCopy,
+    kSettleDelete,
+    kLastLink,
+    kStatementCount
 };
+static_assert(kStatementCount <= 24, "HistoryStore::kStatements holds them all");
 
 const char* kindText(HistoryEventKind kind) {
     return kind == HistoryEventKind::Firmware ? "firmware" : "dropout";
@@ -172,6 +193,7 @@ void HistoryStore::close() {
         sqlite3_close_v2(db_);
     db_ = nullptr;
     seen_.clear();
+    linkCache_.clear();
 }
 
 HistoryResult HistoryStore::fail(int code) {
@@ -244,6 +266,10 @@ HistoryResult HistoryStore::open(const std::string& path, HistoryMode mode, int 
     }
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
+    // A reader that happens to close last would otherwise checkpoint the log
+    // into the file and flush it to disk: the writers' work, not a reader's.
+    if (mode == HistoryMode::Read)
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 
     // Reading the version is the first read of the file: a file that is not
     // a database fails here.
@@ -324,6 +350,22 @@ void HistoryStore::setMaxPages(int64_t pages) {
 
 HistoryResult HistoryStore::linkId(const std::string& interfaceName, const uint8_t* localMac,
                                    const CycleSample& sample, int64_t& id) {
+    // Links are never renumbered, so their ids are kept after the first look:
+    // a cycle of 256 links then reads none of them.
+    const LinkKey key{interfaceName, macToInteger(localMac), macToInteger(sample.remoteMac)};
+    if (auto known = linkCache_.find(key);
+        known != linkCache_.end() && known->second.second == sample.family) {
+        id = known->second.first;
+        return HistoryResult::Ok;
+    }
+    HistoryResult r = findOrAddLink(interfaceName, localMac, sample, id);
+    if (r == HistoryResult::Ok)
+        linkCache_[key] = {id, sample.family};
+    return r;
+}
+
+HistoryResult HistoryStore::findOrAddLink(const std::string& interfaceName, const uint8_t* localMac,
+                                          const CycleSample& sample, int64_t& id) {
     sqlite3_stmt* s = prepare(kFindLink, "SELECT id, family FROM link WHERE interface = ?1 AND "
                                          "local_mac = ?2 AND remote_mac = ?3");
     if (!s)
@@ -393,6 +435,7 @@ HistoryResult HistoryStore::recordCycle(const CycleRecord& record) {
         return r;
     auto abandon = [&](HistoryResult why) {
         std::string keep = error_;
+        linkCache_.clear(); // ids of links added by the rolled-back cycle are void
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         error_ = keep;
         return why;
@@ -404,7 +447,7 @@ HistoryResult HistoryStore::recordCycle(const CycleRecord& record) {
         int64_t id = 0;
         if ((r = linkId(record.interfaceName, record.localMac, sample, id)) != HistoryResult::Ok)
             return abandon(r);
-        sqlite3_stmt* s = prepare(kInsertSample, "INSERT OR REPLACE INTO sample (link, t, rate, "
+        sqlite3_stmt* s = prepare(kInsertSample, "INSERT OR REPLACE INTO recent (link, t, rate, "
                                                  "quality, span) VALUES (?1, ?2, ?3, ?4, ?5)");
         if (!s)
             return abandon(fail(sqlite3_errcode(db_)));
@@ -494,6 +537,21 @@ HistoryResult HistoryStore::pruneLink(int64_t link, int64_t now) {
     const bool fold = any && hour + kHour <= rawCutoff;
     const int64_t hourlyCutoff = now - kHistoryHourlySeconds;
 
+    // Most steps find nothing to do: look first, so that they cost two
+    // reads and no transaction.
+    s = prepare(kOldestHour, "SELECT min(hour) FROM hourly WHERE link = ?1");
+    if (!s)
+        return fail(sqlite3_errcode(db_));
+    sqlite3_bind_int64(s, 1, link);
+    rc = sqlite3_step(s);
+    const bool expired = rc == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL &&
+                         sqlite3_column_int64(s, 0) < hourlyCutoff;
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW)
+        return fail(rc);
+    if (!fold && !expired)
+        return HistoryResult::Ok;
+
     HistoryResult r = exec("BEGIN IMMEDIATE");
     if (r != HistoryResult::Ok)
         return r;
@@ -551,9 +609,73 @@ HistoryResult HistoryStore::pruneLink(int64_t link, int64_t now) {
     return r;
 }
 
+HistoryResult HistoryStore::settleStep(int64_t now) {
+    const int64_t hour = hourStart(now);
+    sqlite3_stmt* s = prepare(kOldestRecent, "SELECT min(t) FROM recent");
+    if (!s)
+        return fail(sqlite3_errcode(db_));
+    int rc = sqlite3_step(s);
+    const bool due = rc == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL &&
+                     sqlite3_column_int64(s, 0) < hour;
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW)
+        return fail(rc);
+    if (!due)
+        return HistoryResult::Ok;
+    s = prepare(kLastLink, "SELECT max(id) FROM link");
+    if (!s)
+        return fail(sqlite3_errcode(db_));
+    rc = sqlite3_step(s);
+    const int64_t lastLink = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW)
+        return fail(rc);
+    if (settleCursor_ >= lastLink)
+        settleCursor_ = 0;
+    const int64_t from = settleCursor_, to = settleCursor_ + kSettleLinks;
+
+    HistoryResult r = exec("BEGIN IMMEDIATE");
+    if (r != HistoryResult::Ok)
+        return r;
+    for (int slot : {kSettleCopy, kSettleDelete}) {
+        sqlite3_stmt* q =
+            slot == kSettleCopy
+                ? prepare(slot, "INSERT OR REPLACE INTO sample (link, t, rate, quality, span) "
+                                "SELECT link, t, rate, quality, span FROM recent "
+                                "WHERE t < ?1 AND link > ?2 AND link <= ?3")
+                : prepare(slot, "DELETE FROM recent WHERE t < ?1 AND link > ?2 AND link <= ?3");
+        if (!q) {
+            r = fail(sqlite3_errcode(db_));
+            break;
+        }
+        sqlite3_bind_int64(q, 1, hour);
+        sqlite3_bind_int64(q, 2, from);
+        sqlite3_bind_int64(q, 3, to);
+        rc = sqlite3_step(q);
+        sqlite3_reset(q);
+        if (rc != SQLITE_DONE) {
+            r = fail(rc);
+            break;
+        }
+    }
+    if (r == HistoryResult::Ok)
+        r = exec("COMMIT");
+    if (r != HistoryResult::Ok) {
+        std::string keep = error_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        error_ = keep;
+        return r;
+    }
+    settleCursor_ = to;
+    return HistoryResult::Ok;
+}
+
 HistoryResult HistoryStore::pruneStep(int64_t now, int links) {
     if (!db_)
         return HistoryResult::Failed;
+    // Past hours of the recent table first: everything that follows reads `sample`.
+    if (HistoryResult r = settleStep(now); r != HistoryResult::Ok)
+        return r;
     std::vector<int64_t> visit;
     sqlite3_stmt* s = prepare(kNextLinks, "SELECT id FROM link WHERE id > ?1 ORDER BY id LIMIT ?2");
     if (!s)
@@ -572,6 +694,16 @@ HistoryResult HistoryStore::pruneStep(int64_t now, int links) {
     for (int64_t link : visit)
         if (HistoryResult r = pruneLink(link, now); r != HistoryResult::Ok)
             return r;
+    sqlite3_stmt* any = prepare(kAnyExpiredEvent, "SELECT 1 FROM event WHERE t < ?1 LIMIT 1");
+    if (!any)
+        return fail(sqlite3_errcode(db_));
+    sqlite3_bind_int64(any, 1, now - kHistoryHourlySeconds);
+    rc = sqlite3_step(any);
+    sqlite3_reset(any);
+    if (rc == SQLITE_DONE)
+        return HistoryResult::Ok; // nothing expired: no write at all
+    if (rc != SQLITE_ROW)
+        return fail(rc);
     sqlite3_stmt* e = prepare(kExpireEvents, "DELETE FROM event WHERE id IN (SELECT id FROM event "
                                              "WHERE t < ?1 ORDER BY t LIMIT ?2)");
     if (!e)
@@ -646,7 +778,7 @@ HistoryResult HistoryStore::points(int64_t link, int64_t since, int64_t until, b
     std::vector<HistoryPoint> raw;
     if (hourly) {
         s = prepare(kRawHours, "SELECT (t / 3600) * 3600 AS h, min(rate), avg(rate), max(rate), "
-                               "count(*), sum(span) FROM sample WHERE link = ?1 AND t >= ?2 AND "
+                               "count(*), sum(span) FROM samples WHERE link = ?1 AND t >= ?2 AND "
                                "t < ?3 GROUP BY h ORDER BY h");
         if (!s)
             return fail(sqlite3_errcode(db_));
@@ -658,7 +790,7 @@ HistoryResult HistoryStore::points(int64_t link, int64_t since, int64_t until, b
                            sqlite3_column_double(s, 2), sqlite3_column_double(s, 3),
                            sqlite3_column_int64(s, 4), sqlite3_column_int64(s, 5), true});
     } else {
-        s = prepare(kRawPoints, "SELECT t, rate, span FROM sample WHERE link = ?1 AND t >= ?2 AND "
+        s = prepare(kRawPoints, "SELECT t, rate, span FROM samples WHERE link = ?1 AND t >= ?2 AND "
                                 "t < ?3 ORDER BY t");
         if (!s)
             return fail(sqlite3_errcode(db_));

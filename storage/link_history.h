@@ -14,7 +14,9 @@
 //
 // Schema (version 1):
 //   link    (id, interface, local_mac, remote_mac, family)     one row per link
-//   sample  (link, t, rate, quality, span)                     raw samples
+//   recent  (t, link, rate, quality, span)                     raw samples of this hour
+//   sample  (link, t, rate, quality, span)                     raw samples of past hours
+//   samples                                                    view: both of them
 //   hourly  (link, hour, min, mean, max, count, seen)          per-hour summaries
 //   event   (id, t, kind, link, interface, local_mac, detail)  drop-outs, firmware
 // Times are UTC seconds since 1970; MACs are 48-bit integers; `span` and
@@ -30,7 +32,9 @@
 // No names are stored: a name comes from the device database when shown, so a
 // rename shows everywhere.
 #include <cstdint>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 struct sqlite3;
@@ -174,16 +178,22 @@ class HistoryStore {
     HistoryResult migrate();
     HistoryResult linkId(const std::string& interfaceName, const uint8_t* localMac,
                          const CycleSample& sample, int64_t& id);
+    HistoryResult findOrAddLink(const std::string& interfaceName, const uint8_t* localMac,
+                                const CycleSample& sample, int64_t& id);
     HistoryResult lastFirmware(const std::string& interfaceName, const uint8_t* localMac,
                                std::string& out, bool& known);
     HistoryResult pruneLink(int64_t link, int64_t now);
+    // Moves `recent` rows of past hours into `sample`, kSettleLinks links at a time.
+    HistoryResult settleStep(int64_t now);
+    static constexpr int64_t kSettleLinks = 32;
+    int64_t settleCursor_ = 0;
     sqlite3_stmt* prepare(int slot, const char* sql);
 
     sqlite3* db_ = nullptr;
     std::string path_;
     std::string error_;
     HistoryMode mode_ = HistoryMode::Read;
-    static constexpr int kStatements = 16;
+    static constexpr int kStatements = 24;
     sqlite3_stmt* statements_[kStatements] = {};
     // Links seen by this store's previous cycle, per interface and local MAC.
     struct Seen {
@@ -192,6 +202,8 @@ class HistoryStore {
         std::vector<int64_t> links;
     };
     std::vector<Seen> seen_;
+    using LinkKey = std::tuple<std::string, int64_t, int64_t>; // interface, local, remote
+    std::map<LinkKey, std::pair<int64_t, int>> linkCache_;     // -> id, family
     int64_t pruneCursor_ = 0;
 };
 

@@ -163,13 +163,13 @@ TEST_F(HistoryDay, ADayOfCyclesThenSevenDaysLaterItsHoursAsSummaries) {
     // Samples: one per cycle per remote seen; the garage adapter (another
     // network) never; Bedroom not while it was away.
     EXPECT_EQ(2, scalar(path, "SELECT count(*) FROM link"));
-    EXPECT_EQ(2 * kCyclesPerDay - 30, scalar(path, "SELECT count(*) FROM sample"));
-    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM sample WHERE rate = 120"));
-    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM sample WHERE rate = 100"));
-    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM sample WHERE rate = 80"));
-    EXPECT_EQ(kCyclesPerDay - 30, scalar(path, "SELECT count(*) FROM sample WHERE rate = 90"));
-    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM sample WHERE span <> 60"));
-    EXPECT_EQ(kDay0, scalar(path, "SELECT min(t) / 3600 * 3600 FROM sample"));
+    EXPECT_EQ(2 * kCyclesPerDay - 30, scalar(path, "SELECT count(*) FROM samples"));
+    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM samples WHERE rate = 120"));
+    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM samples WHERE rate = 100"));
+    EXPECT_EQ(480, scalar(path, "SELECT count(*) FROM samples WHERE rate = 80"));
+    EXPECT_EQ(kCyclesPerDay - 30, scalar(path, "SELECT count(*) FROM samples WHERE rate = 90"));
+    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM samples WHERE span <> 60"));
+    EXPECT_EQ(kDay0, scalar(path, "SELECT min(t) / 3600 * 3600 FROM samples"));
 
     // Events: the local firmware once, Bedroom's drop-out at the first cycle
     // it missed (the 721st: Living room's 721st sample has its time), and no
@@ -179,26 +179,26 @@ TEST_F(HistoryDay, ADayOfCyclesThenSevenDaysLaterItsHoursAsSummaries) {
     const std::string living = "(SELECT id FROM link WHERE remote_mac = 0x00B052000011)";
     const std::string bedroom = "(SELECT id FROM link WHERE remote_mac = 0x00B052000012)";
     const int64_t dropAt = scalar(path, "SELECT t FROM event WHERE kind = 'dropout'");
-    EXPECT_EQ(dropAt, scalar(path, "SELECT t FROM sample WHERE link = " + living +
+    EXPECT_EQ(dropAt, scalar(path, "SELECT t FROM samples WHERE link = " + living +
                                        " ORDER BY t LIMIT 1 OFFSET 720"));
-    const int64_t backAt = scalar(path, "SELECT t FROM sample WHERE link = " + living +
+    const int64_t backAt = scalar(path, "SELECT t FROM samples WHERE link = " + living +
                                             " ORDER BY t LIMIT 1 OFFSET 750");
-    EXPECT_EQ(backAt, scalar(path, "SELECT min(t) FROM sample WHERE link = " + bedroom +
+    EXPECT_EQ(backAt, scalar(path, "SELECT min(t) FROM samples WHERE link = " + bedroom +
                                        " AND t >= " + std::to_string(dropAt)));
     EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM event WHERE link = " + bedroom));
 
     expectDaySummary(summaryOfDay0());
     const int64_t livingHours =
-        scalar(path, "SELECT count(DISTINCT t / 3600) FROM sample WHERE link = " + living);
+        scalar(path, "SELECT count(DISTINCT t / 3600) FROM samples WHERE link = " + living);
     const int64_t bedroomHours =
-        scalar(path, "SELECT count(DISTINCT t / 3600) FROM sample WHERE link = " + bedroom);
+        scalar(path, "SELECT count(DISTINCT t / 3600) FROM samples WHERE link = " + bedroom);
 
     // Nine days on: the cycles fold the old hours (both links each step, one
     // hour each), until the first day is summaries only.
     h.clock.setUtcMs((kDay0 + 9 * 86400) * 1000);
     for (int k = 0; k < 30; ++k)
         runCycle();
-    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM sample WHERE t < " +
+    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM samples WHERE t < " +
                                   std::to_string(kDay0 + 2 * 86400)));
     EXPECT_EQ(livingHours, scalar(path, "SELECT count(*) FROM hourly WHERE link = " + living));
     EXPECT_EQ(bedroomHours, scalar(path, "SELECT count(*) FROM hourly WHERE link = " + bedroom));

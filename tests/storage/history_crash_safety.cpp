@@ -138,8 +138,8 @@ int main(int argc, char** argv) {
         sqlite3* db = nullptr;
         sqlite3_open(path.c_str(), &db);
         const std::string check = integrity(db);
-        const int64_t maxTime = query(db, "SELECT max(t) FROM sample");
-        const int64_t torn = query(db, "SELECT count(*) FROM (SELECT t FROM sample GROUP BY t "
+        const int64_t maxTime = query(db, "SELECT max(t) FROM samples");
+        const int64_t torn = query(db, "SELECT count(*) FROM (SELECT t FROM samples GROUP BY t "
                                        "HAVING count(*) <> 64)");
         sqlite3_close(db);
         if (check != "ok") {

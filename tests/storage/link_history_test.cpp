@@ -127,7 +127,7 @@ TEST_F(LinkHistoryTest, ACycleRecordsSamplesDropOutsAndFirmwareChanges) {
         HistoryResult::Ok,
         store.recordCycle(cycleAt(kDay0 + 90, {sampleOf(0x11, 117), sampleOf(0x12, 92)}, "FW-2")));
 
-    EXPECT_EQ(7, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(7, scalar(path, "SELECT count(*) FROM samples"));
     EXPECT_EQ(2, scalar(path, "SELECT count(*) FROM link"));
     std::vector<HistoryEvent> events;
     ASSERT_EQ(HistoryResult::Ok, store.events(0, kDay0, kDay0 + 3600, events));
@@ -148,7 +148,7 @@ TEST_F(LinkHistoryTest, ACycleRecordsSamplesDropOutsAndFirmwareChanges) {
     EXPECT_EQ(kDay0 + 30, points[1].time);
     EXPECT_DOUBLE_EQ(119, points[1].mean);
     EXPECT_EQ(30, points[1].seen);
-    EXPECT_EQ(60, scalar(path, "SELECT quality FROM sample WHERE rate = 120"));
+    EXPECT_EQ(60, scalar(path, "SELECT quality FROM samples WHERE rate = 120"));
 
     // A second store on the same file (halyardctl watch beside the window)
     // starts without a previous cycle: no drop-out from its first cycle, and
@@ -182,7 +182,7 @@ TEST_F(LinkHistoryTest, HoursOlderThanSevenDaysBecomeSummariesAFewLinksAtATime) 
             samples.push_back(sampleOf(static_cast<uint8_t>(0x20 + link), k < 30 ? 100 + k : 200));
         ASSERT_EQ(HistoryResult::Ok, store.recordCycle(cycleAt(kDay0 + k * 120, samples)));
     }
-    EXPECT_EQ(600, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(600, scalar(path, "SELECT count(*) FROM samples"));
     EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM hourly"));
 
     // Seven days after the first hour ended, only that hour may be folded.
@@ -192,13 +192,13 @@ TEST_F(LinkHistoryTest, HoursOlderThanSevenDaysBecomeSummariesAFewLinksAtATime) 
     const int64_t folded = scalar(path, "SELECT count(*) FROM hourly");
     EXPECT_GE(folded, 1);
     EXPECT_LE(folded, 4);
-    EXPECT_EQ(600 - folded * 30, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(600 - folded * 30, scalar(path, "SELECT count(*) FROM samples"));
     for (int step = 0; step < 5; ++step)
         ASSERT_EQ(HistoryResult::Ok, store.pruneStep(later, 4));
     EXPECT_EQ(10, scalar(path, "SELECT count(*) FROM hourly"));
-    EXPECT_EQ(300, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(300, scalar(path, "SELECT count(*) FROM samples"));
     EXPECT_EQ(
-        0, scalar(path, "SELECT count(*) FROM sample WHERE t < " + std::to_string(kDay0 + 3600)));
+        0, scalar(path, "SELECT count(*) FROM samples WHERE t < " + std::to_string(kDay0 + 3600)));
 
     const HistoryLink link = onlyLink(0x23);
     std::vector<HistoryPoint> points;
@@ -234,7 +234,7 @@ TEST_F(LinkHistoryTest, HoursOlderThanSevenDaysBecomeSummariesAFewLinksAtATime) 
     for (int step = 0; step < 8; ++step)
         ASSERT_EQ(HistoryResult::Ok, store.pruneStep(gone, 4));
     EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM hourly"));
-    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM samples"));
     EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM event"));
 }
 
@@ -302,10 +302,10 @@ TEST_F(LinkHistoryTest, AFullDiskPausesAndWritesResumeWhenThereIsRoom) {
         many.push_back(sampleOf(static_cast<uint8_t>(k), 100));
     EXPECT_EQ(HistoryResult::Full, store.recordCycle(cycleAt(kDay0 + 30, many)));
     // Nothing of the failed cycle is kept; the file is whole.
-    EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM samples"));
     store.setMaxPages(0);
     EXPECT_EQ(HistoryResult::Ok, store.recordCycle(cycleAt(kDay0 + 60, many)));
-    EXPECT_EQ(201, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(201, scalar(path, "SELECT count(*) FROM samples"));
 }
 
 TEST_F(LinkHistoryTest, AnotherWriterHoldingTheLockCostsOneCycleOnly) {
@@ -316,7 +316,7 @@ TEST_F(LinkHistoryTest, AnotherWriterHoldingTheLockCostsOneCycleOnly) {
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_EQ(HistoryResult::Ok, store.recordCycle(cycleAt(kDay0 + 30, {sampleOf(0x11, 120)})));
-    EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM sample"));
+    EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM samples"));
 }
 
 TEST(LinkHistoryValues, MacIntegersAndQuality) {
