@@ -190,7 +190,11 @@ std::vector<HistoryTableRow> historyTableRows(const std::vector<HistoryCurve>& c
             std::string value = number(p.mean) + " Mbit/s";
             if (p.hourly)
                 value += " (min " + number(p.min) + ", max " + number(p.max) + ")";
-            rows.push_back({historyTimeText(p.time, true), c.label, value});
+            // A raw sample to the second (cycles come seconds apart), an hour to the minute.
+            rows.push_back(
+                {historyTimeText(p.time, true) +
+                     (p.hourly ? std::string() : historyTimeText(p.time, false).substr(5)),
+                 c.label, value});
         }
     }
     return rows;

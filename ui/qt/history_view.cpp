@@ -135,10 +135,10 @@ void HistoryView::build() {
     table_->setWordWrap(false);
     {
         const QFontMetrics fm = table_->fontMetrics();
-        table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("2026-12-31 23:59")) + 16);
+        table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("2026-12-31 23:59:59")) + 16);
         table_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("Device 10 (long)")) + 16);
         table_->setMinimumWidth(fm.horizontalAdvance(QStringLiteral(
-                                    "2026-12-31 23:59 Device 10 (long) 200.00 Mbit/s")) +
+                                    "2026-12-31 23:59:59 Device 10 (long) 200.00 Mbit/s")) +
                                 64);
     }
     table_->setAccessibleName(QStringLiteral("Link rate values"));
