@@ -271,6 +271,7 @@ constexpr CommandRow kCommands[] = {
     {"reset", Command::Reset, oneMac},
     {"upgrade", Command::Upgrade, upgradeOptions},
     {"report", Command::Report, onlyOptions},
+    {"history", Command::History, onlyOptions}, // its options: parseHistoryArguments
 };
 
 const CommandRow* findCommand(const std::string& name) {
@@ -381,6 +382,13 @@ bool parseArguments(const std::vector<std::string>& args, Options& o, std::strin
         error = "unknown command \"" + o.commandName + "\"";
         return false;
     }
+    if (o.command == Command::History) {
+        // history reads a file only; its own parser is beside it (cli/history.cpp).
+        std::vector<std::string> rest;
+        while (!cursor.done())
+            rest.push_back(cursor.next());
+        return parseHistoryArguments(rest, o.json, o.history, error);
+    }
     if (!parseCommandArguments(cursor, o, error))
         return false;
     if (o.interfaceName.find('\0') != std::string::npos || o.interfaceName.size() > 255) {
@@ -407,6 +415,9 @@ const char* usageText() {
            "  reset MAC [--yes]                     factory defaults\n"
            "  upgrade --pib FILE --nvm FILE | --image FILE [--config FILE]\n"
            "  report [-o FILE]                      the diagnostics report text\n"
+           "  history [MAC ...] [--since WHEN] [--until WHEN] [--csv] [--summary]\n"
+           "                                        rates kept by the window and watch; WHEN is\n"
+           "                                        ISO-8601 or back from now (90m, 24h, 7d)\n"
            "  help | version\n"
            "A password left out is asked for on the terminal; FILE \"-\" is standard input.\n"
            "Passwords given as arguments are visible to every user of the machine (ps).\n"

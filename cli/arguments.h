@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/history.h"
+
 namespace halyardctl {
 
 enum class Command {
@@ -24,7 +26,8 @@ enum class Command {
     Add,
     Reset,
     Upgrade,
-    Report
+    Report,
+    History
 };
 
 // One device on the command line: MAC, optionally "=DEVICE-PASSWORD".
@@ -63,6 +66,8 @@ struct Options {
     std::string pib, nvm, image, config;
     // report
     std::string outputFile;
+    // history (cli/history.h)
+    HistoryOptions history;
 };
 
 // Parses `args` (without the program name). False with the reason in `error`.

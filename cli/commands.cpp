@@ -46,6 +46,7 @@
 #include "platform/single_instance.h"
 #include "security/key_operations.h"
 #include "storage/device_database.h"
+#include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
 #include "ui/device_dialogs_logic.h"
@@ -157,6 +158,7 @@ class AnnouncingClock : public Clock {
   public:
     AnnouncingClock(Clock& inner, std::ostream& err) : inner_(inner), err_(err) {}
     uint32_t tickCount() override { return inner_.tickCount(); }
+    int64_t utcMs() override { return inner_.utcMs(); }
     void sleepMs(uint32_t ms) override {
         if (ms > kAnnouncedWaitMs || (ms == kAnnouncedWaitMs && !activity.empty())) {
             err_ << "halyardctl: waiting " << ms / 1000.0 << " s"
@@ -498,6 +500,11 @@ int Run::watch() {
         preferenceIntervalTicks() > 0 ? preferenceIntervalTicks() / 20 : kDefaultIntervalSeconds);
     setScanInterval(std::max(1, seconds) * 20);
     seams_.clock.activity = "";
+    // watch keeps the link history as the window does.
+    startHistoryRecording(env_.historyPath);
+    std::string historyNote = historyRecorderStatus().note;
+    if (!historyNote.empty())
+        err_ << "halyardctl: history: recording paused: " << historyNote << "\n";
     startTimer();
     suspendAutoScan(1);
     long cycles = 0;
@@ -509,6 +516,12 @@ int Run::watch() {
         if (!cycleEnded)
             continue;
         ++cycles;
+        if (historyRecorderStatus().note != historyNote) {
+            historyNote = historyRecorderStatus().note;
+            err_ << "halyardctl: history: "
+                 << (historyNote.empty() ? "recording resumed" : "recording paused: " + historyNote)
+                 << "\n";
+        }
         std::string time = utcNow();
         for (const MainRow& row : mainPageState.rows) {
             if (o_.json) {
@@ -526,6 +539,7 @@ int Run::watch() {
         }
         out_.flush();
     }
+    stopHistoryRecording();
     if (stopRequested)
         err_ << "halyardctl: stopped after " << cycles << (cycles == 1 ? " cycle" : " cycles")
              << "; device database saved\n";
@@ -810,6 +824,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << "halyardctl " << HALYARD_VERSION_TEXT << "\n";
         return kExitOk;
     }
+    if (options.command == Command::History) // reads a file: no lock, no adapter
+        return runHistory(options, out, err, env);
     // A signal that ended an earlier run in this process is not this run's.
     stopRequested = 0;
     Run one(options, out, err, env);

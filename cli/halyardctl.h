@@ -32,6 +32,7 @@ struct Environment {
     PacketDriver* driver = nullptr; // null: the process-wide driver (libpcap)
     Clock* clock = nullptr;         // null: the process-wide clock (real time)
     MainPageSetup setup;            // working folder and data directory, as the window takes them
+    std::string historyPath;        // the link history file; empty: the user's state folder
     bool outIsTerminal = false;     // draw the upgrade's progress bar
     // Asks a yes/no question on the terminal; empty when input is not a terminal.
     std::function<bool(const std::string& question)> confirm;

@@ -22,6 +22,7 @@
 #include "demo/emulated_network.h"
 #include "diagnostics/scan_log.h"
 #include "platform/single_instance.h"
+#include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/property_sheet.h"
@@ -135,12 +136,15 @@ int main(int argc, char** argv) {
         UiSeams seams;
         if (startShell(dir, demoLockName(dir))) {
             MainPage::setSetup(demoPageSetup(dir));
+            // The demo's history stays in its own folder, apart from the user's.
+            startHistoryRecording(dir + "/" + kHistoryFileName);
             {
                 PropertySheet sheet;
                 sheet.setWindowTitle(QString::fromLatin1(demoWindowTitle(prefAppName()).c_str()));
                 closeOnSignals(sheet);
                 sheet.exec();
             }
+            stopHistoryRecording();
             releaseSingleInstance();
             auto still = emulated.wire().holdPeer();
             if (!writeEmulatorState(dir + "/" + kEmulatorStateFile, emulated.network(), error)) {

@@ -54,7 +54,9 @@ void writeInterfacePicture(int i) {
 }
 } // namespace
 
-void appendScanLog(bool keepOpen) {
+namespace {
+// Opens scan.log for this run (emptied at the first write), once.
+bool openScanLog() {
     if (scanLog == nullptr) {
         // The picture names every device on the network: a private file,
         // never written through a link planted in a shared folder.
@@ -63,7 +65,24 @@ void appendScanLog(bool keepOpen) {
             std::fprintf(scanLog, "%s\tdevice\t\t\tpresent\tmissesTillDrop\n\n",
                          dateText().c_str());
     }
-    if (scanLog == nullptr)
+    return scanLog != nullptr;
+}
+} // namespace
+
+void appendScanLogLine(const std::string& line) {
+    // The log stays open for the rest of the run, as the cycle keeps it: a
+    // later picture goes on after the line instead of emptying the file.
+    if (!openScanLog())
+        return;
+    std::string date = dateText();
+    if (!date.empty() && date.back() == '\n')
+        date.pop_back();
+    std::fprintf(scanLog, "%s\t%s\n", date.c_str(), line.c_str());
+    std::fflush(scanLog);
+}
+
+void appendScanLog(bool keepOpen) {
+    if (!openScanLog())
         return;
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i)
         writeInterfacePicture(i);

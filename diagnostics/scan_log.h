@@ -18,6 +18,10 @@ constexpr size_t kParametersLogLineMax = 199;
 // first write of the run). Without `keepOpen` the log is closed afterwards.
 void appendScanLog(bool keepOpen);
 
+// Appends one dated line about the run itself (the link history pausing or
+// resuming) to scan.log, whatever the diagnostics level.
+void appendScanLogLine(const std::string& line);
+
 // Adds one entry to the parameters log: kind 0 stored copy ("**EEPROM**"),
 // 1 running copy ("** RAM  **"), 2 key setting ("**SETNEK**"), then the 50
 // bytes. The log keeps the newest entries; the new one is always written.

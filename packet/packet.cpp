@@ -91,6 +91,11 @@ ReceivedFrameBuffer* receiveThroughObserver(int index, bool& selfAddressed) {
 }
 } // namespace
 
+std::string interfaceName(int index) {
+    const DriverInterface* entry = listEntry(index);
+    return entry ? entry->name : std::string();
+}
+
 bool enumerateInterfaces() {
     forgetList();
     interfaceCount = 0;

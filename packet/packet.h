@@ -10,6 +10,8 @@ constexpr uint16_t kEtherTypeHp10 = 0x887B;
 constexpr uint16_t kEtherTypeAv = 0x88E1;
 
 bool enumerateInterfaces();
+// The name the interface at `index` was opened by ("eth0"); empty when there is none.
+std::string interfaceName(int index);
 bool openAllInterfaces();
 bool openInterface(int index);
 bool closeInterface(int index);

@@ -36,6 +36,12 @@ void RealClock::sleepMs(uint32_t ms) {
     }
 }
 
+int64_t Clock::utcMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 void VirtualClock::advance(uint64_t ms) {
     uint64_t target = now_ + ms;
     // Run due listeners in time order; a listener may schedule further ones.

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     prefsBlock.showQuality = 1;
     prefsBlock.ampm = 0;
     prefsBlock.upgradeCapability = 1;
-    setText(prefsBlock.webAddress, "https://halyard.example.org/");
+    // No web address: the project has no site to name, and a made-up one would mislead.
     setText(prefsBlock.appName, "Halyard");
     setText(prefsBlock.vendorName, "");
     setText(prefsBlock.copyright, "Copyright (c) the halyard developers");

@@ -53,6 +53,8 @@ class HalyardctlSim : public ::testing::Test {
         env.driver = &h.wire;
         env.clock = &h.clock;
         env.setup = h.setup();
+        if (env.historyPath.empty()) // watch records: never into the user's own history
+            env.historyPath = h.dir.file("state/history.sqlite3");
         std::ostringstream out, err;
         Result r;
         r.code = halyardctl::run(args, out, err, env);

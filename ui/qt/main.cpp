@@ -3,6 +3,7 @@
 // property sheet until the user closes it.
 #include <QApplication>
 
+#include "storage/history_recorder.h"
 #include "ui/qt/property_sheet.h"
 #include "ui/qt/ui_seams.h"
 #include "ui/shell.h"
@@ -12,7 +13,10 @@ int main(int argc, char** argv) {
     UiSeams seams;
     if (!startShell())
         return 0;
+    // Every automatic cycle's rates go to the link history (the user's state folder).
+    startHistoryRecording();
     PropertySheet sheet;
     sheet.exec();
+    stopHistoryRecording();
     return 0;
 }

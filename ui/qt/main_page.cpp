@@ -1,4 +1,5 @@
 #include "ui/qt/main_page.h"
+#include "ui/qt/history_view.h"
 
 #include <algorithm>
 
@@ -148,6 +149,8 @@ void MainPage::buildControls() {
     upgrade_ = new QPushButton(QStringLiteral("Firmware Upgrade"), this);
     scan_ = new QPushButton(QStringLiteral("Scan"), this);
     scan_->setDefault(true);
+    history_ = new QPushButton(QStringLiteral("History"), this);
+    history_->setAutoDefault(false);
 
     auto* labels = new QHBoxLayout;
     labels->addWidget(count_);
@@ -159,6 +162,7 @@ void MainPage::buildControls() {
     buttons->addWidget(rename_);
     buttons->addWidget(reset_);
     buttons->addWidget(upgrade_);
+    buttons->addWidget(history_);
     buttons->addStretch(1);
     buttons->addWidget(scan_);
     auto* layout = new QVBoxLayout(this);
@@ -176,6 +180,7 @@ void MainPage::buildControls() {
     connect(reset_, &QPushButton::clicked, this, &MainPage::onFactoryReset);
     connect(upgrade_, &QPushButton::clicked, this, &MainPage::onFirmwareUpgrade);
     connect(scan_, &QPushButton::clicked, this, &MainPage::onScan);
+    connect(history_, &QPushButton::clicked, this, &MainPage::onHistory);
 }
 
 void MainPage::setUpList() {
@@ -219,6 +224,12 @@ void MainPage::setUpList() {
     connect(header, &QHeaderView::sectionClicked, this, &MainPage::onHeaderClicked);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainPage::onSelectionChanged);
     connect(list_, &QWidget::customContextMenuRequested, this, &MainPage::showContextMenu);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { onHistory(); });
+}
+
+void MainPage::onHistory() {
+    HistoryView::openFor(window(), mainPageState.selectedMac,
+                         formatMac(currentScanState().localMac));
 }
 
 void MainPage::loadIcons() {

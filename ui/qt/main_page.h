@@ -68,6 +68,7 @@ class MainPage : public QWidget {
     QPushButton* factoryResetButton() const { return reset_; }
     QPushButton* firmwareUpgradeButton() const { return upgrade_; }
     QPushButton* scanButton() const { return scan_; }
+    QPushButton* historyButton() const { return history_; }
 
     // Rebuilds the list from the page state (every refresh ends here).
     void syncFromState();
@@ -87,6 +88,8 @@ class MainPage : public QWidget {
     void onFactoryReset();
     void onFirmwareUpgrade();
     void onScan();
+    // The history view, for the selected adapter (the button, a double-click).
+    void onHistory();
     void onSelectionChanged();
     void onHeaderClicked(int logicalIndex);
     void showContextMenu(const QPoint& at);
@@ -104,6 +107,7 @@ class MainPage : public QWidget {
     QPushButton* reset_ = nullptr;
     QPushButton* upgrade_ = nullptr;
     QPushButton* scan_ = nullptr;
+    QPushButton* history_ = nullptr;
     std::vector<QIcon> icons_;
     std::vector<MainColumnSpec> columns_;
     Dialogs dialogs_;
