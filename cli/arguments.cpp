@@ -49,6 +49,7 @@ constexpr CommandName kCommands[] = {
     {"watch", Command::Watch},    {"rename", Command::Rename},   {"password", Command::Password},
     {"set-key", Command::SetKey}, {"public", Command::Public},   {"add", Command::Add},
     {"reset", Command::Reset},    {"upgrade", Command::Upgrade}, {"report", Command::Report},
+    {"map", Command::Map},
 };
 
 bool parseNumber(const std::string& text, long low, long high, long& out) {
@@ -192,6 +193,10 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
             } else if (c == Command::Report && (name == "-o" || name == "--output")) {
                 if (!takeValue(o.outputFile))
                     return false;
+            } else if (c == Command::Map && name == "--dot") {
+                if (!flagOnly())
+                    return false;
+                o.dot = true;
             } else {
                 return refuse();
             }
@@ -212,6 +217,12 @@ bool parseCommandArguments(ArgCursor& cursor, Options& o, std::string& error) {
     case Command::List:
     case Command::Watch:
     case Command::Report:
+        return wantPositional(0, "its options");
+    case Command::Map:
+        if (o.json && o.dot) {
+            error = "map prints either --json or --dot, not both";
+            return false;
+        }
         return wantPositional(0, "its options");
     case Command::Rename:
         if (!wantPositional(2, "MAC NAME"))
@@ -362,6 +373,7 @@ const char* usageText() {
            "  reset MAC [--yes]                     factory defaults\n"
            "  upgrade --pib FILE --nvm FILE | --image FILE [--config FILE]\n"
            "  report [-o FILE]                      the diagnostics report text\n"
+           "  map [--dot]                           the rate between every pair of adapters\n"
            "  help | version\n"
            "A password left out is asked for on the terminal; FILE \"-\" is standard input.\n"
            "Passwords given as arguments are visible to every user of the machine (ps).\n"

@@ -24,7 +24,8 @@ enum class Command {
     Add,
     Reset,
     Upgrade,
-    Report
+    Report,
+    Map
 };
 
 // One device on the command line: MAC, optionally "=DEVICE-PASSWORD".
@@ -63,6 +64,8 @@ struct Options {
     std::string pib, nvm, image, config;
     // report
     std::string outputFile;
+    // map: a Graphviz graph instead of the table
+    bool dot = false;
 };
 
 // Parses `args` (without the program name). False with the reason in `error`.

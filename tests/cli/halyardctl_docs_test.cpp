@@ -45,6 +45,7 @@ const std::vector<CommandShape>& shapes() {
         {"reset", {"00:B0:52:00:00:11"}, {{"--yes", ""}}},
         {"upgrade", {}, {{"--pib", "a.pib"}, {"--nvm", "a.nvm"}}},
         {"report", {}, {{"-o", "r.txt"}, {"--output", "r.txt"}}},
+        {"map", {}, {{"--dot", ""}}},
         {"help", {}, {}},
         {"version", {}, {}},
     };
