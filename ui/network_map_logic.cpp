@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "network/auto_scan.h"
 #include "network/model.h"
+#include "platform/wait_cursor.h"
 #include "ui/main_page_logic.h"
 
 namespace {
@@ -159,4 +161,31 @@ std::string mapCellDescription(const NetworkMapView& view, int from, int to) {
         return a + " to " + b + ": " + d->rateText + " Mbit/s, " + d->quality;
     }
     return {};
+}
+
+bool refreshNetworkMapNow() {
+    if (busyFlag || timerTickRunning() || cycleStep < kCycleIdle || currentInterface < 0 ||
+        currentInterface >= kMaxInterfaces)
+        return false;
+    WaitCursorScope wait;
+    gatherNetworkMap(currentInterface);
+    return true;
+}
+
+std::string mapStatusText(const NetworkMap& map, uint32_t nowTick) {
+    if (map.generation == 0)
+        return "The map is gathered at the end of the next scan cycle.";
+    if (map.nodeCount == 0)
+        return "No powerline adapter was found.";
+    int unanswered = 0;
+    for (int k = 0; k < map.nodeCount; ++k)
+        unanswered += map.nodes[k].answered ? 0 : 1;
+    uint32_t seconds = (nowTick - map.gatheredAtTick) / 1000;
+    std::string text =
+        "Gathered " + (seconds == 0 ? std::string("just now") : std::to_string(seconds) + " s ago");
+    if (unanswered == 1)
+        text += "; 1 adapter did not report its own rates";
+    else if (unanswered > 1)
+        text += "; " + std::to_string(unanswered) + " adapters did not report their own rates";
+    return text + ".";
 }

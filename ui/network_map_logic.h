@@ -72,6 +72,14 @@ MapDirection mapDirection(int32_t rate, int32_t familyCode);
 // "HomePlug AV", "HomePlug Turbo", "HomePlug 1.0" by DeviceType.
 const char* mapFamilyName(int32_t familyCode);
 
+// Gathers the selected interface's map now, between cycles (the view's
+// "Refresh", and its first look): only while no cycle step is due, no timer
+// tick runs and no operation holds the busy flag, so its waits never take
+// answers meant for the cycle. False (nothing sent) when it is not the time.
+bool refreshNetworkMapNow();
+// The line under the drawing: when the map was gathered, or why it is empty.
+std::string mapStatusText(const NetworkMap& map, uint32_t nowTick);
+
 // The matrix table beside the drawing: one row and one column per adapter (by
 // name), the cell in row i, column j the rate from i to j ("?" unknown, "—"
 // on the diagonal).

@@ -27,6 +27,7 @@
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
 #include "ui/qt/list_sync.h"
+#include "ui/qt/network_map_view.h"
 #include "ui/qt/text_codec.h"
 #include "ui/qt/ui_seams.h"
 #include "ui/security_page_logic.h"
@@ -148,6 +149,7 @@ void MainPage::buildControls() {
     upgrade_ = new QPushButton(QStringLiteral("Firmware Upgrade"), this);
     scan_ = new QPushButton(QStringLiteral("Scan"), this);
     scan_->setDefault(true);
+    map_ = new QPushButton(QStringLiteral("Network Map"), this);
 
     auto* labels = new QHBoxLayout;
     labels->addWidget(count_);
@@ -159,6 +161,7 @@ void MainPage::buildControls() {
     buttons->addWidget(rename_);
     buttons->addWidget(reset_);
     buttons->addWidget(upgrade_);
+    buttons->addWidget(map_);
     buttons->addStretch(1);
     buttons->addWidget(scan_);
     auto* layout = new QVBoxLayout(this);
@@ -176,6 +179,24 @@ void MainPage::buildControls() {
     connect(reset_, &QPushButton::clicked, this, &MainPage::onFactoryReset);
     connect(upgrade_, &QPushButton::clicked, this, &MainPage::onFirmwareUpgrade);
     connect(scan_, &QPushButton::clicked, this, &MainPage::onScan);
+    connect(map_, &QPushButton::clicked, this, &MainPage::openNetworkMap);
+}
+
+NetworkMapWindow* MainPage::networkMapWindow() const {
+    return qobject_cast<NetworkMapWindow*>(mapWindow_.data());
+}
+
+// Not modal: the map is meant to be watched while the automatic scan runs.
+// The window owns its want of the map and goes when it is closed.
+void MainPage::openNetworkMap() {
+    if (!mapWindow_) {
+        auto* map = new NetworkMapWindow(window());
+        map->setWindowFlag(Qt::Window);
+        mapWindow_ = map;
+    }
+    mapWindow_->show();
+    mapWindow_->raise();
+    mapWindow_->activateWindow();
 }
 
 void MainPage::setUpList() {
