@@ -76,6 +76,8 @@ int MapLayout::seatOf(const std::array<uint8_t, 6>& mac) {
 
 int MapLayout::ringSize() const {
     size_t n = seats_.size();
+    if (n <= 3)
+        return 3;
     if (n <= 6)
         return 6;
     if (n <= 12)

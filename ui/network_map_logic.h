@@ -53,7 +53,8 @@ struct NetworkMapView {
 
 // Where each adapter sits. Seats are given on first sight and kept for the
 // life of the layout, so adapters never swap places; the ring has room for
-// 6, 12, 24 or 31 seats and only grows.
+// 3, 6, 12, 24 or more seats and only grows (a network that grows past one
+// of these sizes is redrawn once on the larger ring).
 class MapLayout {
   public:
     // Seat of `mac` (given one when new).

@@ -78,13 +78,13 @@ TEST(NetworkMapView, NodesLinksAndTheListsQualityWords) {
 TEST(NetworkMapView, AdaptersKeepTheirPlacesAcrossRefreshes) {
     CoreBench bench;
     MapLayout layout;
-    NetworkMapView first = buildNetworkMapView(mapOf({0x40, 0x41, 0x42, 0x43}), layout);
+    NetworkMapView first = buildNetworkMapView(mapOf({0x40, 0x41, 0x42, 0x43, 0x44}), layout);
     EXPECT_EQ(first.nodes[0].x, 0.0) << "the local adapter in the middle";
     EXPECT_EQ(first.nodes[0].y, 0.0);
     EXPECT_LT(first.nodes[1].y, 0.0) << "the first remote at the top";
     // The next refresh: one adapter gone, the others listed in another order,
     // a new one added. Nobody moves; the newcomer takes a free seat.
-    NetworkMapView second = buildNetworkMapView(mapOf({0x40, 0x43, 0x41, 0x44}), layout);
+    NetworkMapView second = buildNetworkMapView(mapOf({0x40, 0x43, 0x41, 0x45}), layout);
     EXPECT_EQ(second.nodes[1].x, first.nodes[3].x);
     EXPECT_EQ(second.nodes[1].y, first.nodes[3].y);
     EXPECT_EQ(second.nodes[2].x, first.nodes[1].x);
@@ -99,6 +99,15 @@ TEST(NetworkMapView, AdaptersKeepTheirPlacesAcrossRefreshes) {
     NetworkMapView third = buildNetworkMapView(mapOf({0x40, 0x42}), layout);
     EXPECT_EQ(third.nodes[1].x, first.nodes[2].x);
     EXPECT_EQ(third.nodes[1].y, first.nodes[2].y);
+    // Up to three remotes share a ring of three seats, evenly; a fourth moves
+    // them once onto a ring of six.
+    MapLayout small;
+    NetworkMapView three = buildNetworkMapView(mapOf({0x40, 0x41, 0x42, 0x43}), small);
+    EXPECT_NEAR(
+        std::hypot(three.nodes[1].x - three.nodes[2].x, three.nodes[1].y - three.nodes[2].y),
+        std::hypot(three.nodes[2].x - three.nodes[3].x, three.nodes[2].y - three.nodes[3].y), 1e-9);
+    NetworkMapView four = buildNetworkMapView(mapOf({0x40, 0x41, 0x42, 0x43, 0x44}), small);
+    EXPECT_EQ(four.nodes[1].x, three.nodes[1].x) << "the top seat stays the top seat";
     // 32 adapters: every one on the ring, inside the square.
     std::vector<uint8_t> many;
     for (int k = 0; k < kMapMaxNodes; ++k)

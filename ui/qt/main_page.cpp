@@ -149,7 +149,7 @@ void MainPage::buildControls() {
     upgrade_ = new QPushButton(QStringLiteral("Firmware Upgrade"), this);
     scan_ = new QPushButton(QStringLiteral("Scan"), this);
     scan_->setDefault(true);
-    map_ = new QPushButton(QStringLiteral("Network Map"), this);
+    map_ = new QPushButton(QStringLiteral("Network &Map"), this); // Alt+M
 
     auto* labels = new QHBoxLayout;
     labels->addWidget(count_);

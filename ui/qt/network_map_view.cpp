@@ -8,8 +8,10 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "network/cycle_consumers.h"
@@ -26,6 +28,34 @@ QSizeF nodeSize(const QFontMetrics& fm) {
 
 QString qs(const std::string& text) {
     return QString::fromUtf8(text.c_str(), static_cast<int>(text.size()));
+}
+
+// How far along the direction `u` (a unit vector) a box of `size` centred on
+// the line reaches.
+qreal reachAlong(QPointF u, QSizeF size) {
+    qreal x = std::fabs(u.x()) > 1e-9 ? size.width() / 2 / std::fabs(u.x()) : 1e9;
+    qreal y = std::fabs(u.y()) > 1e-9 ? size.height() / 2 / std::fabs(u.y()) : 1e9;
+    return std::min(x, y);
+}
+
+// Where the label of the rate from `from` sits on the line to `to`: a third of
+// the way along the part between the two boxes (lines that leave a box close
+// together have spread apart there), outside the box, so it never hides the
+// label, and never past the middle (the other direction's label is beyond).
+QPointF labelPoint(QPointF from, QPointF to, QSizeF nodeBox, QSizeF label) {
+    QPointF d = to - from;
+    qreal length = std::hypot(d.x(), d.y());
+    if (length < 1)
+        return from;
+    QPointF u = d / length;
+    qreal half = reachAlong(u, label);
+    qreal exit = reachAlong(u, nodeBox);
+    qreal visible = length - 2 * exit; // between the two boxes
+    qreal along = exit + std::max(half + 4, visible * 0.3);
+    along = std::min(along, length / 2 - half - 2);
+    if (along < 0)
+        along = length * 0.34;
+    return from + u * along;
 }
 
 const char* const kLevelNames[kMapQualityLevels] = {"-offline -", "Fair", "Good", "Very Good",
@@ -95,11 +125,12 @@ void NetworkMapDrawing::paintEvent(QPaintEvent*) {
         return;
     }
     // The -1..1 square of the layout, inside the margins a box needs.
+    // A circle stays a circle: the same scale both ways.
     QRectF area = QRectF(rect()).adjusted(node.width() / 2 + 6, node.height() / 2 + 6,
                                           -node.width() / 2 - 6, -node.height() / 2 - 6);
+    qreal half = std::max<qreal>(1.0, std::min(area.width(), area.height()) / 2);
     auto at = [&](const MapNodeView& n) {
-        return QPointF(area.center().x() + n.x * area.width() / 2,
-                       area.center().y() + n.y * area.height() / 2);
+        return QPointF(area.center().x() + n.x * half, area.center().y() + n.y * half);
     };
 
     // Lines: each half drawn from its adapter, in the colour of the rate from it.
@@ -125,10 +156,9 @@ void NetworkMapDrawing::paintEvent(QPaintEvent*) {
         QPointF b = at(view_.nodes[static_cast<size_t>(l.b)]);
         for (const auto& [from, to, dir] :
              {std::tuple{a, b, &l.forward}, std::tuple{b, a, &l.backward}}) {
-            QPointF where = from + (to - from) * 0.34;
             QString text = qs(dir->rateText);
             QRectF box(0, 0, sm.horizontalAdvance(text) + sm.height() * 0.6, sm.height() * 1.1);
-            box.moveCenter(where);
+            box.moveCenter(labelPoint(from, to, node, box.size()));
             p.setPen(QPen(mapLevelColour(dir->level), 1.2));
             p.setBrush(palette().color(QPalette::Base));
             p.drawRoundedRect(box, box.height() / 3, box.height() / 3);
@@ -184,6 +214,7 @@ NetworkMapWindow::NetworkMapWindow(QWidget* parent) : QDialog(parent) {
     matrix_->setSelectionMode(QAbstractItemView::SingleSelection);
     matrix_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     matrix_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    matrix_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
 
     auto* caption = new QLabel(QStringLiteral("Rates in Mbit/s, from the row to the column"), this);
     caption->setBuddy(matrix_);
@@ -196,8 +227,8 @@ NetworkMapWindow::NetworkMapWindow(QWidget* parent) : QDialog(parent) {
     auto* splitter = new QSplitter(this);
     splitter->addWidget(drawing_);
     splitter->addWidget(side);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
 
     // Legend: what a half line's colour says.
     auto* legend = new QHBoxLayout;
@@ -290,4 +321,12 @@ void NetworkMapWindow::fillMatrix() {
             }
             matrix_->setItem(r, c, item);
         }
+    // The whole table in view for a home network; a large one scrolls.
+    matrix_->resizeColumnsToContents();
+    matrix_->resizeRowsToContents();
+    int wanted = matrix_->verticalHeader()->sizeHint().width() +
+                 matrix_->horizontalHeader()->length() + 2 * matrix_->frameWidth() +
+                 matrix_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    int most = fontMetrics().horizontalAdvance(QLatin1Char('M')) * 48;
+    matrix_->setMinimumWidth(std::min(wanted, most));
 }
