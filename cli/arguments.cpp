@@ -144,6 +144,8 @@ constexpr OptionRow kOptions[] = {
      [](Options& o, const std::string& v, std::string&) { return o.image = v, true; }},
     {Command::Upgrade, "--config", nullptr, true,
      [](Options& o, const std::string& v, std::string&) { return o.config = v, true; }},
+    {Command::Map, "--dot", nullptr, false,
+     [](Options& o, const std::string&, std::string&) { return o.dot = true; }},
     {Command::Report, "--output", "-o", true,
      [](Options& o, const std::string& v, std::string&) { return o.outputFile = v, true; }},
 };
@@ -230,6 +232,14 @@ bool addOptions(const std::vector<std::string>& positional, Options& o, std::str
     return true;
 }
 
+bool mapOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (o.json && o.dot) {
+        error = "map prints either --json or --dot, not both";
+        return false;
+    }
+    return onlyOptions(positional, o, error);
+}
+
 bool upgradeOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
     if (!onlyOptions(positional, o, error))
         return false;
@@ -272,6 +282,7 @@ constexpr CommandRow kCommands[] = {
     {"upgrade", Command::Upgrade, upgradeOptions},
     {"report", Command::Report, onlyOptions},
     {"history", Command::History, onlyOptions}, // its options: parseHistoryArguments
+    {"map", Command::Map, mapOptions},
 };
 
 const CommandRow* findCommand(const std::string& name) {
@@ -418,6 +429,7 @@ const char* usageText() {
            "  history [MAC ...] [--since WHEN] [--until WHEN] [--csv] [--summary]\n"
            "                                        rates kept by the window and watch; WHEN is\n"
            "                                        ISO-8601 or back from now (90m, 24h, 7d)\n"
+           "  map [--dot]                           the rate between every pair of adapters\n"
            "  help | version\n"
            "A password left out is asked for on the terminal; FILE \"-\" is standard input.\n"
            "Passwords given as arguments are visible to every user of the machine (ps).\n"

@@ -27,7 +27,8 @@ enum class Command {
     Reset,
     Upgrade,
     Report,
-    History
+    History,
+    Map
 };
 
 // One device on the command line: MAC, optionally "=DEVICE-PASSWORD".
@@ -68,6 +69,8 @@ struct Options {
     std::string outputFile;
     // history (cli/history.h)
     HistoryOptions history;
+    // map: a Graphviz graph instead of the table
+    bool dot = false;
 };
 
 // Parses `args` (without the program name). False with the reason in `error`.

@@ -30,6 +30,7 @@
 
 #include "cli/arguments.h"
 #include "cli/halyardctl.h"
+#include "cli/map_command.h"
 #include "cli/secrets.h"
 #include "diagnostics/diagnostics_report.h"
 #include "halyard_version.h"
@@ -37,6 +38,7 @@
 #include "maintenance/hp10_upgrade.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "network/network_map.h"
 #include "network/scan.h"
 #include "packet/driver.h"
 #include "packet/packet.h"
@@ -339,6 +341,7 @@ class Run {
     int reset();
     int upgrade();
     int report();
+    int map();
 
     const Options& o_;
     std::ostream& out_;
@@ -442,6 +445,9 @@ int Run::execute() {
         break;
     case Command::Report:
         code = report();
+        break;
+    case Command::Map:
+        code = map();
         break;
     default:
         break;
@@ -800,6 +806,21 @@ int Run::report() {
     if (!writeDiagnosticsReportFile(o_.outputFile, mainWindowHandle))
         return fail(kExitUsage, "cannot write the report to " + o_.outputFile);
     return finish(kExitOk, "report written to " + o_.outputFile);
+}
+
+// ---- map ---------------------------------------------------------------------------------------
+
+// The map is gathered at the end of the one automatic cycle the scan runs,
+// because this command wants it.
+int Run::map() {
+    NetworkMapWant want;
+    if (int code = scan(true); code != kExitOk)
+        return code;
+    MapLayout layout;
+    NetworkMapView view = buildNetworkMapView(networkMaps[currentInterface], layout);
+    MapFormat format = o_.json ? MapFormat::Json : o_.dot ? MapFormat::Dot : MapFormat::Table;
+    printNetworkMap(view, format, interfaceName(), out_);
+    return kExitOk;
 }
 
 } // namespace

@@ -293,6 +293,12 @@ extern bool replyReceived;
 bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
 // ReceiveReply until the confirmation arrives, for at most kReplyTimeoutMs.
 bool AwaitReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
+// AwaitReply that also hands back the accepted frame as it arrived: its bytes
+// in `frame` (room for 1514) and its length in `frameLength`, for a reader
+// that must know where the received bytes end (the decoded reply holds a
+// fixed-size, zero-padded copy).
+bool AwaitReplyFrame(uint16_t requestType, PlcReply* reply, const uint8_t* from, uint8_t* frame,
+                     uint32_t* frameLength);
 // True when a confirmation from `source` may answer a request sent to
 // `destination`: any station for a group address or the local management
 // address (the device's own address is not known yet), else that one station.

@@ -1,6 +1,8 @@
 // ReceiveReply and AwaitReply: how every exchange waits for the confirmation
 // of the request it has just sent. Both keep their deadline while frames that
 // are not the awaited reply keep arriving.
+#include <cstring>
+
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "plcapi/plcapi.h"
@@ -25,9 +27,11 @@ bool acceptable(uint16_t requestType, const PlcReply& reply, const uint8_t* from
 }
 
 // Takes frames until the awaited reply is decoded, no frame is available, or
-// `deadline` has passed after a frame that did not match.
+// `deadline` has passed after a frame that did not match. With `kept` the
+// accepted frame is copied there (1514 bytes of room) and its length into
+// `keptLength`.
 bool receiveReplyUntil(uint16_t requestType, PlcReply* reply, const uint8_t* from,
-                       uint32_t deadline) {
+                       uint32_t deadline, uint8_t* kept = nullptr, uint32_t* keptLength = nullptr) {
     uint8_t frame[1514];
     for (;;) {
         uint32_t length = 0;
@@ -36,6 +40,11 @@ bool receiveReplyUntil(uint16_t requestType, PlcReply* reply, const uint8_t* fro
         }
         if (plcapi_DecodeFrame(length, frame, reply) == 0 &&
             acceptable(requestType, *reply, from)) {
+            if (kept != nullptr && keptLength != nullptr) {
+                const uint32_t n = length < sizeof frame ? length : sizeof frame;
+                std::memcpy(kept, frame, n);
+                *keptLength = n;
+            }
             sleepMs(1);
             replyReceived = true;
             return true;
@@ -57,13 +66,21 @@ bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from) {
 }
 
 bool AwaitReply(uint16_t requestType, PlcReply* reply, const uint8_t* from) {
+    return AwaitReplyFrame(requestType, reply, from, nullptr, nullptr);
+}
+
+bool AwaitReplyFrame(uint16_t requestType, PlcReply* reply, const uint8_t* from, uint8_t* frame,
+                     uint32_t* frameLength) {
     if (reply == nullptr) {
         return false;
+    }
+    if (frameLength != nullptr) {
+        *frameLength = 0;
     }
     uint32_t deadline = tickCount() + kReplyTimeoutMs;
     do {
         sleepMs(1);
-        if (receiveReplyUntil(requestType, reply, from, deadline)) {
+        if (receiveReplyUntil(requestType, reply, from, deadline, frame, frameLength)) {
             return true;
         }
     } while (!tickReached(deadline));

@@ -179,6 +179,8 @@ uint8_t Station::reportedClass() const {
 }
 
 uint32_t Station::rateTo(const Station& peer) const {
+    if (auto own = view.find(peer.mac); own != view.end())
+        return own->second;
     auto it = rates.find(peer.mac);
     if (it != rates.end())
         return it->second;

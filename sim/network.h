@@ -137,6 +137,10 @@ struct Station {
     // Link rates in Mbit/s: to every station unless `rates` names it
     uint32_t rate = 150;
     std::map<Mac, uint32_t> rates;
+    // The station's own view: the rate from it to each peer named here, one
+    // direction only (the peer's view of the same link may differ). Wins over
+    // `rates` and `rate`; peers it does not name are rated as before.
+    std::map<Mac, uint32_t> view;
 
     // HomePlug 1.0 and Turbo
     std::array<uint8_t, 50> storedParams{};
@@ -199,7 +203,8 @@ struct Station {
     void setDevicePassword(const std::string& password);
     void setNetworkPassword(const std::string& password);
     uint8_t reportedClass() const;
-    // Rate this station reports for its link to `peer`, in Mbit/s.
+    // Rate this station reports for its link to `peer`, in Mbit/s: its view,
+    // else a rate either side names, else the lower of the two `rate`s.
     uint32_t rateTo(const Station& peer) const;
 };
 

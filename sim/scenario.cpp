@@ -326,11 +326,33 @@ Station::Forging parseForges(const json& v, const std::string& where) {
     }
     return f;
 }
-const std::set<std::string> kAvKeys = {"dak", "nmk", "chip", "configBlock", "pibFile", "nvmFile"};
+const std::set<std::string> kAvKeys = {"dak",     "nmk",     "chip", "configBlock",
+                                       "pibFile", "nvmFile", "view"};
+// The highest rate a HomePlug AV station entry can carry: one rate byte read
+// as trunc(byte x 200 / 151).
+constexpr long kMaxAvViewRate = 255 * 200 / 151;
 const std::set<std::string> kHp10Keys = {
     "dek",       "nek",         "storedParams", "runningParams", "settings",
     "imageFile", "deviceClass", "fails",        "drops",         "vendor",
     "product",   "version",     "fixedVersion", "loaderAddress", "inLoader"};
+
+// "view": {"MAC": rate, ...}: the rate from this station to each peer named.
+void parseView(Station& s, const json& v, const std::string& where) {
+    if (!v.is_object())
+        fail(where, "expected {\"MAC\": rate, ...}");
+    for (auto it = v.begin(); it != v.end(); ++it) {
+        Mac peer;
+        try {
+            peer = parseMac(it.key());
+        } catch (const ScenarioError& e) {
+            fail(where, e.what());
+        }
+        if (peer == s.mac)
+            fail(where, "a station has no link to itself");
+        s.view[peer] = static_cast<uint32_t>(
+            number(it.value(), where + "." + formatMac(peer), 0, kMaxAvViewRate));
+    }
+}
 
 Station parseStation(const json& j, size_t index, const std::string& base) {
     std::string where = "station " + std::to_string(index + 1);
@@ -393,6 +415,8 @@ Station parseStation(const json& j, size_t index, const std::string& base) {
             s.rates[peer] = static_cast<uint32_t>(number(it.value(), where + ".rates", 0, 2000));
         }
     }
+    if (j.contains("view"))
+        parseView(s, j["view"], where + ".view");
     if (j.contains("faults"))
         s.faults = parseFaults(j["faults"], where + ".faults");
     if (j.contains("forges")) {
@@ -430,6 +454,12 @@ Network Network::fromJson(std::string_view scenario, const std::string& baseDir)
         hasLocal = hasLocal || s.local;
     if (!hasLocal)
         fail("scenario", "no station is \"local\": true (the one wired to the segment)");
+    // A view names stations of this scenario (a misspelt MAC never passes silently).
+    for (const Station& s : net.stations())
+        for (const auto& [peer, rate] : s.view)
+            if (!net.find(peer))
+                fail("station " + formatMac(s.mac) + ".view",
+                     formatMac(peer) + " is no station of the scenario");
     return net;
 }
 

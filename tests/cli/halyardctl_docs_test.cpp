@@ -46,6 +46,7 @@ const std::vector<CommandShape>& shapes() {
         {"upgrade", {}, {{"--pib", "a.pib"}, {"--nvm", "a.nvm"}}},
         {"report", {}, {{"-o", "r.txt"}, {"--output", "r.txt"}}},
         {"history", {}, {{"--since", "24h"}, {"--until", "1h"}, {"--summary", ""}, {"--csv", ""}}},
+        {"map", {}, {{"--dot", ""}}},
         {"help", {}, {}},
         {"version", {}, {}},
     };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -418,6 +419,37 @@ void captureSeeds() {
     seed("capture_reply", "error", helperMessage(0x88, 1, {3, 1, 'n', 'o'}));
 }
 
+// Network information confirmations of a remote adapter, as the map reads them.
+void mapAnswerSeeds() {
+    auto answer = [](uint8_t from, std::initializer_list<std::pair<uint8_t, uint8_t>> stations,
+                     int countByte, size_t length) {
+        Bytes f(std::max<size_t>(length, 39 + 15 * stations.size()), 0);
+        const uint8_t head[] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0xB0, 0x52, 0x00,
+                                0x00, 0x40, 0x88, 0xE1, 0x00, 0x39, 0xA0, 0x00, 0xB0, 0x52};
+        std::memcpy(f.data(), head, sizeof head);
+        f[11] = static_cast<uint8_t>(0x40 + from);
+        f[20] = 1;
+        f[38] = static_cast<uint8_t>(countByte >= 0 ? countByte : stations.size());
+        size_t at = 39;
+        for (auto [station, rate] : stations) {
+            const uint8_t mac[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, station};
+            std::memcpy(f.data() + at, mac, 6);
+            f[at + 13] = rate;
+            f[at + 14] = rate;
+            at += 15;
+        }
+        f.resize(length ? length : f.size());
+        Bytes in = {4, from};
+        append(in, f);
+        return in;
+    };
+    seed("map_answer", "four", answer(1, {{0x40, 91}, {0x42, 151}, {0x43, 46}}, -1, 0));
+    seed("map_answer", "count-past-frame", answer(2, {{0x40, 76}, {0x41, 136}}, 0xFF, 0));
+    seed("map_answer", "cut-entry", answer(3, {{0x40, 38}, {0x41, 57}, {0x42, 19}}, -1, 80));
+    seed("map_answer", "strangers-and-self",
+         answer(1, {{0x41, 10}, {0x99, 200}, {0xFF, 255}, {0x40, 255}}, -1, 0));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -435,5 +467,6 @@ int main(int argc, char** argv) {
     bitmapSeeds();
     simSeeds();
     captureSeeds();
+    mapAnswerSeeds();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "network/cycle_consumers.h"
 #include "network/hp10_frames.h"
 #include "network/model.h"
+#include "network/network_map.h"
 #include "network/scan.h"
 #include "packet/driver.h"
 #include "packet/packet.h"
@@ -25,6 +26,7 @@ void resetCore() {
     resetHp10Frames();
     resetAutoScan();
     resetCycleConsumers();
+    resetNetworkMap();
     resetScan();
     resetScanLog();
     resetSecurityState();

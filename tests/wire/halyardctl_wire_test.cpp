@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -46,8 +47,8 @@ struct Outcome {
 // The emulated network served on the far end of the pair until stop().
 class FarEnd {
   public:
-    explicit FarEnd(NetnsPair& net)
-        : network(sim::Network::fromFile(sim::scenarioPath("home.json"))) {
+    FarEnd(NetnsPair& net, const std::string& scenario)
+        : network(sim::Network::fromFile(sim::scenarioPath(scenario))) {
         std::atomic<bool> opened{false}, failed{false};
         thread_ = net.threadIn(NetnsPair::Plc, [&, ifname = net.ifName(NetnsPair::Plc)] {
             sim::PcapServer server(network);
@@ -94,9 +95,11 @@ class HalyardctlWire : public ::testing::Test {
         ASSERT_EQ(0, mkdir(work.c_str(), 0700));
         ASSERT_EQ(0, mkdir(varLib.c_str(), 0755));
         writeFileBytes(work + "/OEMPrefs.dat", bytes);
-        far = std::make_unique<FarEnd>(*net);
+        far = std::make_unique<FarEnd>(*net, scenario());
         ASSERT_TRUE(far->ok()) << far->error();
     }
+
+    virtual const char* scenario() const { return "home.json"; }
 
     // Runs halyardctl in the host namespace and waits for it to end.
     Outcome halyardctl(const std::vector<std::string>& args) {
@@ -212,3 +215,42 @@ TEST_F(HalyardctlWire, BadInputAndAHeldLockSendNothing) {
 }
 
 } // namespace
+
+// ---- map -----------------------------------------------------------------------------------
+
+class HalyardctlMapWire : public HalyardctlWire {
+  protected:
+    const char* scenario() const override { return "map.json"; }
+};
+
+TEST_F(HalyardctlMapWire, MapJsonEqualsTheScenariosMatrix) {
+    Outcome map = halyardctl({"map", "--json"});
+    ASSERT_EQ(0, map.code) << map.err;
+    json doc = json::parse(map.out);
+    far->stop();
+    // The matrix the scenario's views give, from the emulator's own stations.
+    std::map<std::pair<std::string, std::string>, int> expected, got;
+    for (const sim::Station& s : far->network.stations())
+        for (const auto& [peer, rate] : s.view)
+            expected[{sim::formatMac(s.mac), sim::formatMac(peer)}] = static_cast<int>(rate);
+    ASSERT_EQ(expected.size(), 12u);
+    for (const json& l : doc.at("links")) {
+        ASSERT_FALSE(l.at("rate_mbps").is_null()) << l.dump();
+        got[{l.at("from").get<std::string>(), l.at("to").get<std::string>()}] =
+            l.at("rate_mbps").get<int>();
+    }
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(doc.at("nodes").size(), 4u);
+    EXPECT_EQ(doc.at("nodes")[0].at("mac"), "00:B0:52:00:00:40");
+    EXPECT_TRUE(doc.at("nodes")[0].at("local").get<bool>());
+    // Well-formed requests: the emulator answers only a request with a good
+    // header, and each remote answered one from the host, addressed to it.
+    for (const char* remote : {"00:B0:52:00:00:41", "00:B0:52:00:00:42", "00:B0:52:00:00:43"}) {
+        std::string line = std::string("av 0xA038 from ") + kHostMac + " to " + remote + ": " +
+                           remote + " answered 0xA039";
+        bool seen = false;
+        for (const std::string& l : far->network.log())
+            seen = seen || l.rfind(line, 0) == 0;
+        EXPECT_TRUE(seen) << line;
+    }
+}

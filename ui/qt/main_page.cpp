@@ -28,6 +28,7 @@
 #include "ui/qt/bitmap_painter.h"
 #include "ui/qt/device_dialogs.h"
 #include "ui/qt/list_sync.h"
+#include "ui/qt/network_map_view.h"
 #include "ui/qt/text_codec.h"
 #include "ui/qt/ui_seams.h"
 #include "ui/security_page_logic.h"
@@ -151,6 +152,7 @@ void MainPage::buildControls() {
     scan_->setDefault(true);
     history_ = new QPushButton(QStringLiteral("History"), this);
     history_->setAutoDefault(false);
+    map_ = new QPushButton(QStringLiteral("Network &Map"), this); // Alt+M
 
     auto* labels = new QHBoxLayout;
     labels->addWidget(count_);
@@ -163,6 +165,7 @@ void MainPage::buildControls() {
     buttons->addWidget(reset_);
     buttons->addWidget(upgrade_);
     buttons->addWidget(history_);
+    buttons->addWidget(map_);
     buttons->addStretch(1);
     buttons->addWidget(scan_);
     auto* layout = new QVBoxLayout(this);
@@ -181,6 +184,24 @@ void MainPage::buildControls() {
     connect(upgrade_, &QPushButton::clicked, this, &MainPage::onFirmwareUpgrade);
     connect(scan_, &QPushButton::clicked, this, &MainPage::onScan);
     connect(history_, &QPushButton::clicked, this, &MainPage::onHistory);
+    connect(map_, &QPushButton::clicked, this, &MainPage::openNetworkMap);
+}
+
+NetworkMapWindow* MainPage::networkMapWindow() const {
+    return qobject_cast<NetworkMapWindow*>(mapWindow_.data());
+}
+
+// Not modal: the map is meant to be watched while the automatic scan runs.
+// The window owns its want of the map and goes when it is closed.
+void MainPage::openNetworkMap() {
+    if (!mapWindow_) {
+        auto* map = new NetworkMapWindow(window());
+        map->setWindowFlag(Qt::Window);
+        mapWindow_ = map;
+    }
+    mapWindow_->show();
+    mapWindow_->raise();
+    mapWindow_->activateWindow();
 }
 
 void MainPage::setUpList() {

@@ -6,6 +6,7 @@
 // the clicks in there and keeps the list's column layout in the device
 // database's layout record.
 #include <QIcon>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class NetworkMapWindow;
 
 // Line height of the font the described column widths were made for.
 inline constexpr double kDescribedFontHeight = 13.0;
@@ -69,6 +71,10 @@ class MainPage : public QWidget {
     QPushButton* firmwareUpgradeButton() const { return upgrade_; }
     QPushButton* scanButton() const { return scan_; }
     QPushButton* historyButton() const { return history_; }
+    QPushButton* networkMapButton() const { return map_; }
+    // Opens the "Network Map" window, or brings the open one to the front.
+    void openNetworkMap();
+    NetworkMapWindow* networkMapWindow() const;
 
     // Rebuilds the list from the page state (every refresh ends here).
     void syncFromState();
@@ -108,6 +114,8 @@ class MainPage : public QWidget {
     QPushButton* upgrade_ = nullptr;
     QPushButton* scan_ = nullptr;
     QPushButton* history_ = nullptr;
+    QPushButton* map_ = nullptr;
+    QPointer<QWidget> mapWindow_; // the NetworkMapWindow while it is open
     std::vector<QIcon> icons_;
     std::vector<MainColumnSpec> columns_;
     Dialogs dialogs_;
