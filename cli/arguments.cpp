@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "exporter/server.h"
 #include "network/model.h"
 #include "packet/frame_bytes.h"
 
@@ -118,6 +119,12 @@ bool setCount(Options& o, const std::string& text, std::string& error) {
 constexpr OptionRow kOptions[] = {
     {Command::Watch, "--interval", nullptr, true, setInterval},
     {Command::Watch, "--count", nullptr, true, setCount},
+    {Command::Exporter, "--interval", nullptr, true, setInterval},
+    {Command::Exporter, "--count", nullptr, true, setCount},
+    {Command::Exporter, "--listen", nullptr, true,
+     [](Options& o, const std::string& v, std::string& error) {
+         return exporter::parseListenAddress(v, o.listenHost, o.listenPort, error);
+     }},
     {Command::SetKey, "--network-password", nullptr, true,
      [](Options& o, const std::string& v, std::string&) { return o.networkPassword = v, true; }},
     {Command::SetKey, "--local", nullptr, false,
@@ -262,6 +269,16 @@ bool upgradeOptions(const std::vector<std::string>& positional, Options& o, std:
 }
 
 // One row per command: its name, and the check of what follows its options.
+// exporter: no positional arguments; loopback and the default port unless
+// --listen named others.
+bool exporterOptions(const std::vector<std::string>& positional, Options& o, std::string& error) {
+    if (o.listenHost.empty()) {
+        o.listenHost = exporter::kDefaultListenHost;
+        o.listenPort = exporter::kDefaultPort;
+    }
+    return onlyOptions(positional, o, error);
+}
+
 struct CommandRow {
     const char* name;
     Command command;
@@ -283,6 +300,7 @@ constexpr CommandRow kCommands[] = {
     {"report", Command::Report, onlyOptions},
     {"history", Command::History, onlyOptions}, // its options: parseHistoryArguments
     {"map", Command::Map, mapOptions},
+    {"exporter", Command::Exporter, exporterOptions},
 };
 
 const CommandRow* findCommand(const std::string& name) {
@@ -413,6 +431,8 @@ const char* usageText() {
     return "usage: halyardctl [--interface IF] [--json] COMMAND ...\n"
            "  list                                  the local adapter and the remotes on its "
            "network\n"
+           "  exporter [--listen ADDR:PORT] [--interval S] [--count N]   Prometheus metrics "
+           "of every cycle (default 127.0.0.1:8847)\n"
            "  watch [--interval S] [--count N]      one line per adapter per cycle (JSON Lines "
            "with --json)\n"
            "  rename MAC NAME                       name stored in the device database\n"

@@ -28,7 +28,8 @@ enum class Command {
     Upgrade,
     Report,
     History,
-    Map
+    Map,
+    Exporter
 };
 
 // One device on the command line: MAC, optionally "=DEVICE-PASSWORD".
@@ -46,6 +47,9 @@ struct Options {
     // watch
     std::optional<int> intervalSeconds;
     std::optional<long> count;
+    // exporter (and --interval, --count, shared with watch)
+    std::string listenHost;
+    int listenPort = 0;
     // rename, password, reset
     DeviceArg device;
     std::string text;       // the new name or the device password

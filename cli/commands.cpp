@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "cli/arguments.h"
+#include "cli/exporter.h"
 #include "cli/halyardctl.h"
 #include "cli/map_command.h"
 #include "cli/secrets.h"
@@ -44,6 +45,7 @@
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
+#include "platform/adapter_share.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
 #include "security/key_operations.h"
@@ -238,6 +240,7 @@ class SeamScope {
         setSystemClock(previousClock_);
         setPacketDriver(previousDriver_);
         releaseSingleInstance();
+        releaseAdapterClaim();
     }
     SeamScope(const SeamScope&) = delete;
     SeamScope& operator=(const SeamScope&) = delete;
@@ -334,6 +337,8 @@ class Run {
 
     int list();
     int watch();
+    int exporter();
+    exporter::CycleSample cycleSample() const;
     int rename();
     int password();
     int setKey(const std::string* typed); // null: the public network
@@ -411,6 +416,8 @@ int Run::finish(int code, const std::string& summary) {
 }
 
 int Run::execute() {
+    if (o_.command == Command::Exporter)
+        return exporter();
     if (!start())
         return fail(kExitNoAdapter, "halyard's window (or another halyardctl) is running; the "
                                     "two must not drive the adapters at once");
@@ -550,6 +557,69 @@ int Run::watch() {
         err_ << "halyardctl: stopped after " << cycles << (cycles == 1 ? " cycle" : " cycles")
              << "; device database saved\n";
     return kExitOk;
+}
+
+// ---- exporter ----------------------------------------------------------------------------------
+
+exporter::CycleSample Run::cycleSample() const {
+    exporter::CycleSample sample;
+    sample.interfaceName = interfaceName();
+    sample.finishedAt =
+        env_.exporterNow ? env_.exporterNow() : static_cast<double>(std::time(nullptr));
+    for (const MainRow& row : mainPageState.rows) {
+        uint8_t mac[6] = {};
+        parseMac(row.mac.c_str(), mac);
+        exporter::AdapterSample a;
+        a.mac = row.mac;
+        a.name = row.name;
+        a.firmware = row.firmware;
+        a.family = familyName(row.family);
+        a.vendor = vendorName(mac);
+        a.local = row.reference == 0;
+        a.rateMbps = row.rateValue;
+        if (a.local)
+            sample.localMac = row.mac;
+        sample.adapters.push_back(std::move(a));
+    }
+    return sample;
+}
+
+// The exporter does not take halyard's single-instance lock: it never stands
+// in the way of the window or a command, and steps aside for them
+// (platform/adapter_share.h). A lock of its own keeps it to one per user.
+int Run::exporter() {
+    StopSignals signals;
+    if (!startShell(env_.setup.workingFolder, "halyard-exporter"))
+        return fail(kExitNoAdapter, "another halyardctl exporter is running");
+    openMainPageFiles(env_.setup, mainWindowHandle);
+    installMainPageLinks();
+    ExporterSettings settings;
+    settings.host = o_.listenHost;
+    settings.port = o_.listenPort;
+    settings.intervalSeconds = o_.intervalSeconds.value_or(
+        preferenceIntervalTicks() > 0 ? preferenceIntervalTicks() / 20 : kDefaultIntervalSeconds);
+    settings.cycles = o_.count.value_or(0);
+    ExporterSteps steps;
+    steps.scan = [this] {
+        seams_.clock.activity = "scanning";
+        bool found = scanNowMain(mainWindowHandle);
+        seams_.clock.activity = "";
+        return found;
+    };
+    steps.tick = [this] { tick(); };
+    steps.sample = [this] { return cycleSample(); };
+    steps.sleep = [](uint32_t ms) { sleepMs(ms); };
+    steps.stopRequested = [] { return stopRequested != 0; };
+    steps.listening = env_.exporterListening;
+    steps.cycleRecorded = env_.exporterCycleRecorded;
+    steps.holdingChanged = env_.exporterHoldingChanged;
+    exporter::ExporterMetrics metrics(env_.exporterNow);
+    int code = runExporter(settings, steps, metrics, err_);
+    // As watch does when it ends: the database is written.
+    mainPageDeactivated();
+    if (stopRequested)
+        err_ << "halyardctl: exporter stopped; device database saved\n";
+    return code;
 }
 
 // ---- rename, password --------------------------------------------------------------------------

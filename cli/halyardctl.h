@@ -39,6 +39,13 @@ struct Environment {
     // Asks for a password on the terminal without echo (nullopt: the input
     // ended); empty when input is not a terminal.
     std::function<std::optional<std::string>(const std::string& prompt)> askSecret;
+    // exporter: told the port it listens on; the Unix time of its metrics
+    // (empty: the system clock); told of each recorded cycle and of each
+    // change of who drives the adapters (tests).
+    std::function<void(int port)> exporterListening;
+    std::function<double()> exporterNow;
+    std::function<void(long cycles)> exporterCycleRecorded;
+    std::function<void(bool holding)> exporterHoldingChanged;
 };
 
 // Runs one command line (without the program name). Returns the exit code.

@@ -12,6 +12,7 @@
 #include "network/model.h"
 #include "network/scan.h"
 #include "packet/packet.h"
+#include "platform/adapter_share.h"
 #include "platform/main_window.h"
 #include "platform/single_instance.h"
 #include "platform/working_folder.h"
@@ -68,6 +69,7 @@ EmulatedHalyard::~EmulatedHalyard() {
     setLocalDeviceObserver(nullptr);
     resetAllHalyardState();
     releaseSingleInstance();
+    releaseAdapterClaim();
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
     setMessageSink(nullptr);
