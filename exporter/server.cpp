@@ -126,12 +126,24 @@ bool MetricsServer::start(const std::string& host, int port, const ExporterMetri
         return c;
     }();
     std::vector<std::string> options = {
-        "listening_ports",       host + ":" + std::to_string(port),
-        "num_threads",           std::to_string(kWorkerThreads),
-        "request_timeout_ms",    std::to_string(kRequestTimeoutMs),
-        "max_request_size",      std::to_string(kMaxRequestBytes),
-        "enable_keep_alive",     "yes",
-        "keep_alive_timeout_ms", std::to_string(kRequestTimeoutMs),
+        "listening_ports",
+        host + ":" + std::to_string(port),
+        "num_threads",
+        std::to_string(kWorkerThreads),
+        "request_timeout_ms",
+        std::to_string(kRequestTimeoutMs),
+        "max_request_size",
+        std::to_string(kMaxRequestBytes),
+        "enable_keep_alive",
+        "yes",
+        "keep_alive_timeout_ms",
+        std::to_string(kRequestTimeoutMs),
+        // A burst of connections (a fleet's scrapers, a reconnect storm) waits
+        // in the kernel's queue instead of being refused.
+        "listen_backlog",
+        "4096",
+        "connection_queue",
+        "256",
     };
     try {
         exposer_ = std::make_unique<prometheus::Exposer>(options, &callbacks);
