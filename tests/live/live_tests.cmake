@@ -27,3 +27,12 @@ function(halyard_add_live_tests library)
     PROPERTIES LABELS live ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 420 RUN_SERIAL TRUE
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# The exporter's pause test starts the halyardctl program.
+function(halyard_live_tests_use_halyardctl)
+  if(TARGET livetest_halyard AND TARGET halyardctl)
+    target_compile_definitions(livetest_halyard PRIVATE HALYARDCTL_PATH="$<TARGET_FILE:halyardctl>")
+    add_dependencies(livetest_halyard halyardctl)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL halyard_live_tests_use_halyardctl)
