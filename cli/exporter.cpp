@@ -28,6 +28,8 @@ class ExporterLoop {
             exporter::CycleSample sample = steps_.sample();
             sample.durationSeconds = (end.finishedAtTick - cycleStartTick_) / 1000.0;
             metrics_.recordCycle(sample);
+            if (steps_.pairRates)
+                metrics_.recordPairRates(steps_.pairRates());
             ++completed_;
             if (steps_.cycleRecorded)
                 steps_.cycleRecorded(completed_);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "exporter/metrics.h"
 
@@ -17,6 +18,9 @@ struct ExporterSteps {
     std::function<bool()> scan;                    // the Main page's scan; false: no adapter
     std::function<void()> tick;                    // one 50 ms tick of the automatic scan
     std::function<exporter::CycleSample()> sample; // the device list as the cycle left it
+    // The rate of every pair of adapters, once the network map's Gather
+    // consumer has measured them this cycle; empty while no map runs.
+    std::function<std::vector<exporter::PairRate>()> pairRates;
     std::function<void(uint32_t ms)> sleep;        // a wait on the clock seam
     std::function<bool()> stopRequested;           // SIGINT or SIGTERM came
     // Called once the server listens, with its port (tests learn it here).
