@@ -31,6 +31,7 @@ const std::vector<CommandShape>& shapes() {
     static const std::vector<CommandShape> all = {
         {"list", {}, {}},
         {"watch", {}, {{"--interval", "5"}, {"--count", "2"}}},
+        {"exporter", {}, {{"--listen", "127.0.0.1:8847"}, {"--interval", "5"}, {"--count", "2"}}},
         {"rename", {"00:B0:52:00:00:11", "Kitchen"}, {}},
         {"password", {"00:B0:52:00:00:11"}, {{"--password-file", "pw.txt"}}},
         {"set-key",
