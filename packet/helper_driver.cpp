@@ -118,12 +118,21 @@ bool parseHelperMessage(const uint8_t* bytes, size_t length, HelperMessage& out)
     }
 }
 
+namespace {
+// Where an installed program finds the helper, relative to its own folder
+// (<prefix>/bin), so that any prefix works, as for the packaged defaults.
+constexpr const char* kInstalledHelper = "../libexec/halyard/halyard-capture";
+} // namespace
+
 std::string findCaptureHelper() {
     std::error_code failed;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failed);
-    const std::string installed = std::string(HALYARD_LIBEXECDIR) + "/halyard-capture";
-    if (failed || self.parent_path() == HALYARD_BINDIR)
-        return installed;
+    if (failed)
+        return "/usr/libexec/halyard/halyard-capture";
+    const std::filesystem::path installed =
+        (self.parent_path() / kInstalledHelper).lexically_normal();
+    if (isRegularFile(installed.string()))
+        return installed.string();
     // A build tree: the helper is built into the top of the build folder;
     // programs and tests live in it or one or two folders below.
     std::filesystem::path folder = self.parent_path();
@@ -133,7 +142,7 @@ std::string findCaptureHelper() {
             return candidate;
         folder = folder.parent_path();
     }
-    return installed;
+    return installed.string();
 }
 
 struct HelperDriver::Session {
@@ -472,7 +481,10 @@ std::string HelperDriver::permissionAdvice() {
                "    sudo usermod -aG halyard $USER\n"
                "then log out and in again.";
     if (helperLackedRight_) {
-        if (helperPath_.rfind(HALYARD_LIBEXECDIR, 0) == 0)
+        const std::string installedTail = "/libexec/halyard/halyard-capture";
+        if (helperPath_.size() > installedTail.size() &&
+            helperPath_.compare(helperPath_.size() - installedTail.size(), installedTail.size(),
+                                installedTail) == 0)
             return "The capture helper " + helperPath_ +
                    " lacks the right to capture. Its package grants it; install it again with:\n"
                    "    sudo apt-get install --reinstall halyard";

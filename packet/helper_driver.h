@@ -43,9 +43,9 @@ struct HelperMessage {
 // outside [bytes, bytes + length).
 bool parseHelperMessage(const uint8_t* bytes, size_t length, HelperMessage& out);
 
-// Where the helper is: beside an installed program, the package's
-// libexec folder; in a build tree, the build folder that holds the programs
-// (the program's own folder or one or two above it).
+// Where the helper is: for an installed program, <prefix>/libexec/halyard
+// beside its <prefix>/bin; in a build tree, the build folder that holds the
+// programs (the program's own folder or one or two above it).
 std::string findCaptureHelper();
 
 class HelperDriver : public PacketDriver {
