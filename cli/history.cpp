@@ -23,6 +23,7 @@
 #include "storage/device_database.h"
 #include "storage/link_history.h"
 #include "storage/preferences.h"
+#include "ui/history_view_logic.h"
 
 namespace halyardctl {
 
@@ -182,19 +183,6 @@ std::string fixed2(double v) {
     std::ostringstream out;
     out << std::fixed << std::setprecision(2) << v;
     return out.str();
-}
-
-// A CSV field, quoted when it holds a separator, a quote or a line break.
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 // The device database's names, read as the window reads them at start (the

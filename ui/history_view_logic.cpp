@@ -34,6 +34,8 @@ std::string number(double v) {
     return text;
 }
 
+} // namespace
+
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
@@ -45,8 +47,6 @@ std::string csvField(const std::string& text) {
     }
     return out + "\"";
 }
-
-} // namespace
 
 const char* historySpanName(HistorySpan span) {
     switch (span) {

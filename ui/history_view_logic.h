@@ -40,6 +40,10 @@ struct HistoryCurve {
 std::vector<std::vector<PlotPoint>> splitIntoRuns(const std::vector<HistoryPoint>& points,
                                                   const std::vector<int64_t>& dropOuts);
 
+// A CSV field, quoted when it holds a separator, a quote or a line break
+// (the view's export and halyardctl history --csv).
+std::string csvField(const std::string& text);
+
 // Name of the remote adapter from the device database, else its MAC.
 std::string historyLinkLabel(const HistoryLink& link);
 
