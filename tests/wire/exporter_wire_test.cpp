@@ -29,6 +29,7 @@
 #include "sim/pcap_server.h"
 #include "storage/prefs_layout.h"
 #include "support/emulated_halyard.h"
+#include "support/far_end.h"
 #include "support/http_client.h"
 #include "support/netns.h"
 #include "support/raw_socket.h"
@@ -44,42 +45,6 @@ constexpr const char* kLiving = "00:B0:52:00:00:11";
 constexpr const char* kBedroom = "00:B0:52:00:00:12";
 constexpr int kPort = 18847; // the namespace is the test's own: no other listener
 constexpr int kPrometheusPort = 19090;
-
-class ExporterFarEnd {
-  public:
-    explicit ExporterFarEnd(NetnsPair& net)
-        : network(sim::Network::fromFile(sim::scenarioPath("home.json"))) {
-        std::atomic<bool> opened{false}, failed{false};
-        thread_ = net.threadIn(NetnsPair::Plc, [&, ifname = net.ifName(NetnsPair::Plc)] {
-            sim::PcapServer server(network);
-            if (!server.open(ifname, error_)) {
-                failed = true;
-                return;
-            }
-            opened = true;
-            if (!server.serve(stop_, error_))
-                failed = true;
-        });
-        while (!opened && !failed)
-            std::this_thread::sleep_for(5ms);
-        ok_ = opened;
-    }
-    ~ExporterFarEnd() { stop(); }
-    bool ok() const { return ok_; }
-    const std::string& error() const { return error_; }
-    void stop() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    sim::Network network;
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::string error_;
-    bool ok_ = false;
-};
 
 std::string readText(const std::string& path) {
     std::ifstream in(path);
@@ -112,7 +77,7 @@ class ExporterWire : public ::testing::Test {
         ASSERT_EQ(0, mkdir(work.c_str(), 0700));
         ASSERT_EQ(0, mkdir(varLib.c_str(), 0755));
         writeFileBytes(work + "/OEMPrefs.dat", bytes);
-        far = std::make_unique<ExporterFarEnd>(*net);
+        far = std::make_unique<FarEnd>(*net, "home.json");
         ASSERT_TRUE(far->ok()) << far->error();
         // More descriptors for the thousand connections.
         rlimit limit{};
@@ -191,7 +156,7 @@ class ExporterWire : public ::testing::Test {
     std::string work = dir.file("work");
     std::string varLib = dir.file("varlib");
     std::unique_ptr<NetnsPair> net;
-    std::unique_ptr<ExporterFarEnd> far;
+    std::unique_ptr<FarEnd> far;
     NetnsProcess exporter;
 };
 

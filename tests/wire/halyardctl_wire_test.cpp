@@ -25,6 +25,7 @@
 #include "sim/pcap_server.h"
 #include "storage/prefs_layout.h"
 #include "support/emulated_halyard.h"
+#include "support/far_end.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -42,43 +43,6 @@ constexpr const char* kLivingPassword = "ZXCV-BNMA-SDFG-HJKL";
 struct Outcome {
     int code = -1;
     std::string out, err;
-};
-
-// The emulated network served on the far end of the pair until stop().
-class FarEnd {
-  public:
-    FarEnd(NetnsPair& net, const std::string& scenario)
-        : network(sim::Network::fromFile(sim::scenarioPath(scenario))) {
-        std::atomic<bool> opened{false}, failed{false};
-        thread_ = net.threadIn(NetnsPair::Plc, [&, ifname = net.ifName(NetnsPair::Plc)] {
-            sim::PcapServer server(network);
-            if (!server.open(ifname, error_)) {
-                failed = true;
-                return;
-            }
-            opened = true;
-            if (!server.serve(stop_, error_))
-                failed = true;
-        });
-        while (!opened && !failed)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ok_ = opened;
-    }
-    ~FarEnd() { stop(); }
-    bool ok() const { return ok_; }
-    const std::string& error() const { return error_; }
-    void stop() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    sim::Network network;
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::string error_;
-    bool ok_ = false;
 };
 
 class HalyardctlWire : public ::testing::Test {
