@@ -3,11 +3,13 @@
 //
 // Input: a flags byte (bit 0 a checksum wait), a delay byte, then records: a
 // control byte and one frame (bit 0 of the control writes a loader reply
-// header to the host: EtherType 0x887B and entry type 0x10).
+// header to the host: EtherType 0x887B and entry type 0x10, from the local
+// adapter, or with bit 1 also set from the secondary loader's address).
 //
-// Invariant: the wait reports exactly what the last loader reply said (status
-// 0, and for a checksum wait a checksum reply long enough to carry one), and
-// the checksum it hands back is the one in that reply.
+// Invariant: the wait reports exactly what the last loader reply from the
+// device being upgraded said (status 0, and for a checksum wait a checksum
+// reply long enough to carry one), and the checksum it hands back is the one
+// in that reply. Replies from any other station are not counted.
 #include <cstring>
 #include <vector>
 
@@ -50,13 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (f.size() < 21)
                 f.resize(21);
             std::memcpy(&f[0], kFuzzHostMac, 6);
+            std::memcpy(&f[6], (record[0] & 0x02) ? kSecondaryLoaderMac : kLocal, 6);
             f[12] = 0x88;
             f[13] = 0x7B;
             f[15] = 0x10;
         }
         bench.deliver(f);
-        bool reply = f.size() >= 21 && f[12] == 0x88 && f[13] == 0x7B && f[15] == 0x10 &&
-                     std::memcmp(&f[0], kFuzzHostMac, 6) == 0;
+        bool reply =
+            f.size() >= 21 && f[12] == 0x88 && f[13] == 0x7B && f[15] == 0x10 &&
+            std::memcmp(&f[0], kFuzzHostMac, 6) == 0 &&
+            (std::memcmp(&f[6], kLocal, 6) == 0 || std::memcmp(&f[6], kSecondaryLoaderMac, 6) == 0);
         uint8_t code = reply ? f[17] : 0;
         if (code == 0x04 || code == 0x81 || code == 0x82 || code == 0x83 || code == 0x84) {
             expected = f[20] == 0;
