@@ -12,7 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define HC_PROTOCOL_VERSION 1
+#define HC_PROTOCOL_VERSION 2
 
 /* The descriptor the helper finds its end of the socket pair on. */
 #define HC_SOCKET_FD 3
@@ -35,11 +35,15 @@
 #define HC_ETHERTYPE_HP10 0x887B
 #define HC_ETHERTYPE_AV 0x88E1
 
-/* Requests, client to helper. Each gets exactly one reply, in order. */
+/* Requests, client to helper, served in order. Each but HC_SEND gets exactly
+ * one reply. HC_SEND gets none when the frame went out: a sender does not
+ * wait a round trip between two processes per frame. A refused or failed
+ * send is answered with HC_ERROR (its request type HC_SEND), which the client
+ * meets before the reply to any later request. */
 enum hc_request_type {
     HC_ENUMERATE = 1, /* header only; reply HC_INTERFACES */
     HC_OPEN = 2,      /* body: interface name, 1..15 bytes, no NUL; reply HC_OPENED */
-    HC_SEND = 3,      /* handle; body: the frame, 60..1518 bytes; reply HC_SENT */
+    HC_SEND = 3,      /* handle; body: the frame, 60..1518 bytes; no reply when sent */
     HC_CLOSE = 4      /* handle; header only; reply HC_CLOSED */
 };
 
@@ -50,7 +54,7 @@ enum hc_reply_type {
                              name length (1..15), name, description length
                              (0..255), description */
     HC_OPENED = 0x83,     /* handle = the new handle (1..65535) */
-    HC_SENT = 0x84,       /* handle */
+                          /* 0x84 was version 1's reply to a send */
     HC_CLOSED = 0x85,     /* handle */
     HC_FRAME = 0x86,      /* event, not a reply: handle; body: one captured
                              frame, 1..1514 bytes */

@@ -94,7 +94,6 @@ bool parseHelperMessage(const uint8_t* bytes, size_t length, HelperMessage& out)
     switch (out.type) {
     case HC_HELLO:
     case HC_OPENED:
-    case HC_SENT:
     case HC_CLOSED:
     case HC_FAULT:
         return bodyLength == 0;
@@ -151,6 +150,9 @@ struct HelperDriver::Session {
     bool broken = false;
     std::map<uint16_t, std::deque<std::vector<uint8_t>>> frames;
     std::map<uint16_t, bool> faulted;
+    // Why the helper refused or failed a send, per handle, until the next
+    // send on that handle reports it.
+    std::map<uint16_t, std::string> sendErrors;
 };
 
 struct HelperDriver::Handle {
@@ -292,10 +294,21 @@ HelperDriver::Session* HelperDriver::sessionHere(std::string& error) {
     return started;
 }
 
-// Files a frame or fault event under its handle.
+// Messages that come without being asked for: captured frames, a handle's
+// fault, and the error about a send (sends are not answered otherwise).
+bool HelperDriver::isEvent(const HelperMessage& m) {
+    return m.type == HC_FRAME || m.type == HC_FAULT ||
+           (m.type == HC_ERROR && m.errorRequest == HC_SEND);
+}
+
+// Files an event under its handle.
 void HelperDriver::keep(Session& s, const HelperMessage& m) {
     if (m.type == HC_FAULT) {
         s.faulted[m.handle] = true;
+        return;
+    }
+    if (m.type == HC_ERROR) {
+        s.sendErrors[m.handle] = m.errorText;
         return;
     }
     auto& queue = s.frames[m.handle];
@@ -317,8 +330,7 @@ void HelperDriver::readPending(Session& s, int waitMs) {
         ssize_t n = recv(s.fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
         HelperMessage m;
         if (n <= 0 || static_cast<size_t>(n) > HC_MAX_MESSAGE ||
-            !parseHelperMessage(buffer, static_cast<size_t>(n), m) ||
-            (m.type != HC_FRAME && m.type != HC_FAULT)) {
+            !parseHelperMessage(buffer, static_cast<size_t>(n), m) || !isEvent(m)) {
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
                 return;
             lastError_ =
@@ -365,7 +377,7 @@ bool HelperDriver::call(Session& s, const std::vector<uint8_t>& message, HelperM
             endSession(s);
             return false;
         }
-        if (reply.type != HC_FRAME && reply.type != HC_FAULT) {
+        if (!isEvent(reply)) {
             replyBytes.resize(static_cast<size_t>(n));
             if (reply.type == HC_ERROR)
                 lastError_ = reply.errorText;
@@ -425,6 +437,7 @@ void* HelperDriver::open(const std::string& name, std::string& error, bool& perm
     }
     s->frames.erase(reply.handle);
     s->faulted.erase(reply.handle);
+    s->sendErrors.erase(reply.handle);
     return new Handle{s, reply.handle};
 }
 
@@ -438,18 +451,63 @@ void HelperDriver::close(void* handle) {
     call(*h->session, request(HC_CLOSE, h->id), reply, bytes);
     h->session->frames.erase(h->id);
     h->session->faulted.erase(h->id);
+    h->session->sendErrors.erase(h->id);
     delete h;
 }
 
 bool HelperDriver::send(void* handle, const uint8_t* bytes, size_t length) {
     auto* h = static_cast<Handle*>(handle);
-    if (h == nullptr || bytes == nullptr || length > HC_MAX_SEND)
+    if (h == nullptr || bytes == nullptr)
         return false;
     std::lock_guard<std::mutex> hold(lock_);
-    HelperMessage reply;
-    std::vector<uint8_t> replyBytes;
-    return call(*h->session, request(HC_SEND, h->id, bytes, length), reply, replyBytes) &&
-           reply.type == HC_SENT && reply.handle == h->id;
+    Session& s = *h->session;
+    // What the helper would refuse for its form is refused here, at once; the
+    // helper checks it again, with the source address, and is what holds.
+    if (const char* refused = hc_check_send_frame(bytes, length)) {
+        lastError_ = refused;
+        return false;
+    }
+    readPending(s, 0); // errors about earlier sends that have arrived
+    if (s.broken || s.faulted[h->id])
+        return false;
+    // A send the helper refused or failed since the last one: this one
+    // reports it (the core then reports a sending failure).
+    auto failed = s.sendErrors.find(h->id);
+    if (failed != s.sendErrors.end()) {
+        lastError_ = failed->second;
+        s.sendErrors.erase(failed);
+        return false;
+    }
+    return post(s, request(HC_SEND, h->id, bytes, length));
+}
+
+// Writes one request that gets no reply. While the socket is full, what the
+// helper sends is read and filed, so that neither side waits on the other.
+bool HelperDriver::post(Session& s, const std::vector<uint8_t>& message) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+    for (;;) {
+        if (::send(s.fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+            static_cast<ssize_t>(message.size()))
+            return true;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        struct pollfd p = {s.fd, POLLIN | POLLOUT, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+            errno = ETIMEDOUT;
+            break;
+        }
+        if (p.revents & POLLIN) {
+            readPending(s, 0);
+            if (s.broken)
+                return false;
+        }
+    }
+    lastError_ = std::string("cannot reach the capture helper: ") + std::strerror(errno);
+    endSession(s);
+    return false;
 }
 
 TakeResult HelperDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {

@@ -77,7 +77,9 @@ class HelperDriver : public PacketDriver {
     Session* sessionHere(std::string& error);
     bool call(Session& s, const std::vector<uint8_t>& request, HelperMessage& reply,
               std::vector<uint8_t>& replyBytes);
+    bool post(Session& s, const std::vector<uint8_t>& request);
     void readPending(Session& s, int waitMs);
+    static bool isEvent(const HelperMessage& m);
     void keep(Session& s, const HelperMessage& m);
     void endSession(Session& s);
 
