@@ -102,9 +102,10 @@ void dropEntriesWithoutMac() {
 
 // ---- Seams -----------------------------------------------------------------------
 
-unsigned ManualScanTimer::start(unsigned period, std::function<void()> fn) {
+unsigned ManualScanTimer::start(unsigned period, std::function<void()> fn, IdleTicks idleTicks) {
     periodMs = period;
     routine = std::move(fn);
+    idle = std::move(idleTicks);
     ++starts;
     running = static_cast<unsigned>(starts);
     return running;
@@ -114,6 +115,7 @@ void ManualScanTimer::stop(unsigned id) {
     if (id == running) {
         running = 0;
         routine = nullptr;
+        idle = {};
     }
 }
 
@@ -157,7 +159,7 @@ unsigned startTimer() {
     // handles the answers that arrive.
     cycleStep = intervalTicks > 0 ? 1 : kCycleIdle;
     stopTimer();
-    timerId = scanTimer().start(kTimerPeriodMs, timerTick);
+    timerId = scanTimer().start(kTimerPeriodMs, timerTick, {idleTicksAhead, passIdleTicks});
     return timerId;
 }
 
@@ -192,6 +194,24 @@ void timerTick() {
 
 bool timerTickRunning() {
     return inTick;
+}
+
+int idleTicksAhead() {
+    if (busyFlag || inTick || cycleStep < kCycleIdle)
+        return 0;
+    if (intervalTicks <= 0)
+        return kMaxIdleBatch;
+    // The tick that reaches the interval starts the next cycle: it runs.
+    int left = intervalTicks - scanTickCount - 1;
+    return left > 0 ? left : 0;
+}
+
+void passIdleTicks(int n) {
+    int ahead = idleTicksAhead();
+    if (n > ahead)
+        n = ahead;
+    if (n > 0 && intervalTicks > 0)
+        scanTickCount += n;
 }
 
 void runCycleStep() {

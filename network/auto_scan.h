@@ -22,24 +22,39 @@ constexpr int kTimerPeriodMs = 50;
 constexpr int kCycleIdle = 8;
 
 // ---- Seams ---------------------------------------------------------------------
+// Between two cycles most ticks only count towards the next one. A timer may
+// let such ticks pass in one wake-up instead of waking every period: `ahead`
+// says how many of the coming ticks would only count (0: tick every period),
+// `pass(n)` counts n of them at once, and the timer then runs the routine for
+// the last tick of the batch as usual.
+struct IdleTicks {
+    std::function<int()> ahead;
+    std::function<void(int)> pass;
+};
 class ScanTimer {
   public:
     virtual ~ScanTimer() = default;
-    // Starts a periodic timer that calls `routine` every `periodMs`; returns a
-    // non-zero identifier.
-    virtual unsigned start(unsigned periodMs, std::function<void()> routine) = 0;
+    // Starts a periodic timer that calls `routine` every `periodMs` (or, while
+    // `idle` says the coming ticks only count, once per batch of them);
+    // returns a non-zero identifier.
+    virtual unsigned start(unsigned periodMs, std::function<void()> routine,
+                           IdleTicks idle = {}) = 0;
     virtual void stop(unsigned id) = 0;
 };
 // A timer that never fires by itself; tests (and benchmarks) call timerTick.
 class ManualScanTimer : public ScanTimer {
   public:
-    unsigned start(unsigned periodMs, std::function<void()> routine) override;
+    unsigned start(unsigned periodMs, std::function<void()> routine, IdleTicks idle = {}) override;
     void stop(unsigned id) override;
     unsigned running = 0; // id of the running timer, 0 when stopped
     unsigned periodMs = 0;
     int starts = 0;
     std::function<void()> routine;
+    IdleTicks idle;
 };
+// The most ticks a timer lets pass in one wake-up (one second): answers that
+// arrive between cycles wait at most this long to be drained.
+constexpr int kMaxIdleBatch = 20;
 void setScanTimer(ScanTimer* timer); // not owned; nullptr restores the manual default
 ScanTimer& scanTimer();
 
@@ -60,6 +75,12 @@ bool startAutoScan(uint16_t intervalTicks, uint16_t misses, bool enabled);
 unsigned startTimer();
 void stopTimer();
 void timerTick();
+// The coming ticks that would only count towards the next cycle: none while
+// a cycle runs, a tick runs or an operation holds the busy flag; with no
+// automatic cycles, kMaxIdleBatch.
+int idleTicksAhead();
+// Counts `n` such ticks at once (at most idleTicksAhead()).
+void passIdleTicks(int n);
 // True while timerTick runs (its drain, its step and the step's scan).
 bool timerTickRunning();
 // Sets busyFlag to !flag; returns !previous busyFlag. Pass 0 to suspend and

@@ -344,4 +344,64 @@ TEST_F(CycleRequests, AvCycle) {
     expectStep(2, {parametersRequest(remote)});
 }
 
+// The window's timer lets the ticks between cycles pass in batches: a cycle
+// still starts on the tick it would start on when ticking one by one, no tick
+// of a cycle is passed, and a busy operation or a running tick stops batching.
+TEST_F(CycleRequests, IdleTicksPassInBatchesAndCyclesStartOnTheirTick) {
+    addLocal(sim::Station::hp10(kHpLocal));
+    net.addStation(sim::Station::hp10(kHpRemote1));
+    ASSERT_TRUE(startAutoScan(100, 3, true));
+    ManualScanTimer& timer = bench.timer;
+    ASSERT_TRUE(timer.idle.ahead && timer.idle.pass);
+    // Fires the way the window's timer does: pass all but the last tick of
+    // the batch, run the routine, then size the next batch (or always 1).
+    auto run = [&](bool batched, int& wakeUps) {
+        startTimer();
+        int elapsed = 0, batch = 1;
+        wakeUps = 0;
+        std::vector<int> cycleStarts; // elapsed ticks at which step 1 ran
+        while (elapsed < 450) {
+            if (batch > 1)
+                timer.idle.pass(batch - 1);
+            const int stepBefore = cycleStep;
+            const int countBefore = scanTickCount;
+            timer.routine();
+            bench.clock.advance(kTimerPeriodMs * batch);
+            elapsed += batch;
+            ++wakeUps;
+            if (cycleStep == 2 && (stepBefore == 1 || scanTickCount < countBefore))
+                cycleStarts.push_back(elapsed);
+            EXPECT_TRUE(batch == 1 || stepBefore == kCycleIdle) << "a cycle's tick was passed";
+            batch = batched ? std::min(timer.idle.ahead() + 1, kMaxIdleBatch) : 1;
+        }
+        return cycleStarts;
+    };
+    int oneByOneWakeUps = 0, batchedWakeUps = 0;
+    const std::vector<int> oneByOne = run(false, oneByOneWakeUps);
+    const std::vector<int> batched = run(true, batchedWakeUps);
+    ASSERT_EQ(5u, oneByOne.size());
+    EXPECT_EQ(1, oneByOne[0]);
+    EXPECT_EQ(oneByOne, batched);
+    EXPECT_EQ(450, oneByOneWakeUps);
+    EXPECT_LT(batchedWakeUps, 120) << "idle ticks were not batched";
+
+    // Busy: every tick runs (and does nothing), so none is counted twice.
+    cycleStep = kCycleIdle;
+    scanTickCount = 0;
+    busyFlag = 1;
+    EXPECT_EQ(0, timer.idle.ahead());
+    timer.idle.pass(10);
+    EXPECT_EQ(0, scanTickCount);
+    busyFlag = 0;
+    EXPECT_EQ(99, timer.idle.ahead());
+    timer.idle.pass(500); // never past the tick that starts the cycle
+    EXPECT_EQ(99, scanTickCount);
+    timerTick();
+    EXPECT_EQ(2, cycleStep);
+    // No automatic cycles: ticks only drain, a second at a time.
+    intervalTicks = 0;
+    cycleStep = kCycleIdle;
+    EXPECT_EQ(kMaxIdleBatch, timer.idle.ahead());
+}
+
 } // namespace

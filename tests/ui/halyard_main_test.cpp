@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -456,6 +457,47 @@ TEST(HalyardSeams, SleepsKeepHandlingEventsAndHoldBackTheScanTimer) {
     int after = ticks;
     QTest::qWait(30);
     EXPECT_EQ(after, ticks);
+}
+
+// Between cycles the real timer wakes once per batch of idle ticks, counts
+// every tick it let pass, and runs the routine for the tick that starts the
+// next cycle on time; while the coming ticks do work it ticks every period.
+TEST(HalyardSeams, IdleTicksPassInBatchesAndTheCycleTickStillRuns) {
+    QtScanTimer scanTimer;
+    int idleLeft = 0;     // ticks that would only count
+    int counted = 0;      // ticks counted, passed or run
+    std::vector<int> ran; // the count at each run of the routine
+    IdleTicks idle{[&] { return idleLeft; },
+                   [&](int n) {
+                       EXPECT_LE(n, idleLeft);
+                       idleLeft -= n;
+                       counted += n;
+                   }};
+    unsigned id = scanTimer.start(
+        10,
+        [&] {
+            ++counted;
+            ran.push_back(counted);
+            // The routine's tick starts work after 30 ticks of idle.
+            if (counted == 5)
+                idleLeft = 29;
+            else if (idleLeft > 0)
+                --idleLeft;
+        },
+        idle);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counted >= 40; }, 5000));
+    scanTimer.stop(id);
+    // Ticks 1..5 ran one by one; the 29 idle ticks after the fifth passed in
+    // batches of at most 20 (two wake-ups), and tick 35, the one that starts
+    // work, ran.
+    ASSERT_GE(ran.size(), 7u);
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), std::vector<int>(ran.begin(), ran.begin() + 5));
+    EXPECT_NE(ran.end(), std::find(ran.begin(), ran.end(), 35));
+    EXPECT_LE(std::count_if(ran.begin(), ran.end(), [](int c) { return c > 5 && c <= 35; }), 2);
+    // Real time still passes per tick: 40 ticks of 10 ms take 400 ms or so.
+    EXPECT_GE(elapsed.elapsed(), 350);
 }
 
 } // namespace

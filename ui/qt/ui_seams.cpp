@@ -5,9 +5,13 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
+#include <memory>
 
 #include "network/model.h"
 #include "platform/wait_cursor.h"
@@ -205,14 +209,32 @@ QtScanTimer::~QtScanTimer() {
         delete timer;
 }
 
-unsigned QtScanTimer::start(unsigned periodMs, std::function<void()> routine) {
+// Between cycles the window would wake twenty times a second only to count
+// ticks; the timer then fires once per batch of them (at most a second), and
+// a cycle still starts on its tick.
+unsigned QtScanTimer::start(unsigned periodMs, std::function<void()> routine, IdleTicks idle) {
     unsigned id = nextId_++;
     auto* timer = new QTimer(this);
     timer->setInterval(static_cast<int>(periodMs));
-    connect(timer, &QTimer::timeout, this, [routine = std::move(routine)] {
-        if (!UiClock::insideWait() && routine)
-            routine();
-    });
+    auto batch = std::make_shared<int>(1);
+    QPointer<QTimer> self(timer);
+    connect(timer, &QTimer::timeout, this,
+            [self, periodMs, batch, routine = std::move(routine), idle = std::move(idle)] {
+                if (UiClock::insideWait() || !routine)
+                    return;
+                if (*batch > 1 && idle.pass)
+                    idle.pass(*batch - 1);
+                routine();
+                // The routine may have stopped this timer, and a box's loop
+                // inside it may have deleted it already.
+                if (!self)
+                    return;
+                int ahead = idle.ahead ? idle.ahead() : 0;
+                *batch = std::clamp(ahead + 1, 1, kMaxIdleBatch);
+                int interval = static_cast<int>(periodMs) * *batch;
+                if (self->interval() != interval)
+                    self->setInterval(interval);
+            });
     timers_[id] = timer;
     timer->start();
     return id;

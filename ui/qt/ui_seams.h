@@ -90,7 +90,7 @@ class QtScanTimer : public QObject, public ScanTimer {
   public:
     explicit QtScanTimer(QObject* parent = nullptr) : QObject(parent) {}
     ~QtScanTimer() override;
-    unsigned start(unsigned periodMs, std::function<void()> routine) override;
+    unsigned start(unsigned periodMs, std::function<void()> routine, IdleTicks idle = {}) override;
     void stop(unsigned id) override;
 
   private:
