@@ -451,7 +451,7 @@ const char* usageText() {
            "                                        ISO-8601 or back from now (90m, 24h, 7d)\n"
            "  history --from MAC --to MAC [--since WHEN] [--until WHEN] [--csv] [--summary]\n"
            "                                        the rate from one adapter to another, kept\n"
-           "                                        while the network map was gathered\n"
+           "                                        while the window's Network Map is open\n"
            "  map [--dot]                           the rate between every pair of adapters\n"
            "  help | version\n"
            "A password left out is asked for on the terminal; FILE \"-\" is standard input.\n"
