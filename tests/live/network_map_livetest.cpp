@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -297,8 +298,13 @@ TEST_F(NetworkMapLive, ClickingALineOrEnterOnACellOpensThatPairsHistory) {
 
     // The keyboard's way: Kitchen's row, Garage's column, Enter. The local
     // adapter's direction is its link (Study -> Garage, 45) beside the pair.
-    view->close();
+    // Escape closes the history view, nothing else.
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTest::keyClick(view, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return HistoryView::instance() == nullptr; }, 1000));
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(mapWindow()->isVisible());
+    EXPECT_EQ(lastClosed.count(), 0) << "closing the history view ended the program";
     const int study = nodeIndex("00:B0:52:00:00:40"), garage = nodeIndex("00:B0:52:00:00:43");
     QTableWidget* matrix = mapWindow()->matrix();
     mapWindow()->activateWindow();
