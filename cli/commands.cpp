@@ -43,9 +43,9 @@
 #include "network/scan.h"
 #include "packet/driver.h"
 #include "packet/packet.h"
+#include "platform/adapter_share.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
-#include "platform/adapter_share.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
 #include "security/key_operations.h"
@@ -613,6 +613,18 @@ int Run::exporter() {
     steps.listening = env_.exporterListening;
     steps.cycleRecorded = env_.exporterCycleRecorded;
     steps.holdingChanged = env_.exporterHoldingChanged;
+    // The exporter serves every pair: it wants the map for as long as it runs.
+    // A cycle whose map was not gathered again (the adapter was busy) serves
+    // no pairs rather than the last cycle's.
+    NetworkMapWant wantMap;
+    uint32_t servedGeneration = 0;
+    steps.pairRates = [this, &servedGeneration] {
+        const int i = currentInterface;
+        if (i < 0 || i >= kMaxInterfaces || networkMaps[i].generation == servedGeneration)
+            return std::vector<exporter::PairRate>{};
+        servedGeneration = networkMaps[i].generation;
+        return pairRatesOf(networkMaps[i], interfaceName());
+    };
     exporter::ExporterMetrics metrics(env_.exporterNow);
     int code = runExporter(settings, steps, metrics, err_);
     // As watch does when it ends: the database is written.

@@ -1,11 +1,13 @@
 #include "cli/exporter.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "cli/halyardctl.h"
 #include "exporter/server.h"
 #include "network/auto_scan.h"
 #include "network/cycle_consumers.h"
+#include "network/network_map.h"
 #include "packet/packet.h"
 #include "platform/adapter_share.h"
 #include "platform/clock.h"
@@ -27,9 +29,9 @@ class ExporterLoop {
         consumer_ = addCycleConsumer(CyclePhase::Record, [this](const CycleEnd& end) {
             exporter::CycleSample sample = steps_.sample();
             sample.durationSeconds = (end.finishedAtTick - cycleStartTick_) / 1000.0;
-            metrics_.recordCycle(sample);
             if (steps_.pairRates)
-                metrics_.recordPairRates(steps_.pairRates());
+                sample.pairs = steps_.pairRates();
+            metrics_.recordCycle(sample);
             ++completed_;
             if (steps_.cycleRecorded)
                 steps_.cycleRecorded(completed_);
@@ -129,6 +131,21 @@ class ExporterLoop {
 };
 
 } // namespace
+
+std::vector<exporter::PairRate> pairRatesOf(const NetworkMap& map,
+                                            const std::string& interfaceName) {
+    std::vector<exporter::PairRate> out;
+    const int n = std::min(map.nodeCount, kMapMaxNodes);
+    for (int from = 0; from < n; ++from)
+        for (int to = 0; to < n; ++to) {
+            const int32_t mbps = map.rate[from][to];
+            if (from == to || mbps == kMapRateUnknown)
+                continue; // unknown is absent, never a 0
+            out.push_back({interfaceName, formatMac(map.nodes[from].mac),
+                           formatMac(map.nodes[to].mac), exporter::bytesPerSecond(mbps)});
+        }
+    return out;
+}
 
 int runExporter(const ExporterSettings& settings, const ExporterSteps& steps,
                 exporter::ExporterMetrics& metrics, std::ostream& err) {

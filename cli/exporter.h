@@ -12,6 +12,8 @@
 
 #include "exporter/metrics.h"
 
+struct NetworkMap;
+
 namespace halyardctl {
 
 struct ExporterSteps {
@@ -21,8 +23,8 @@ struct ExporterSteps {
     // The rate of every pair of adapters, once the network map's Gather
     // consumer has measured them this cycle; empty while no map runs.
     std::function<std::vector<exporter::PairRate>()> pairRates;
-    std::function<void(uint32_t ms)> sleep;        // a wait on the clock seam
-    std::function<bool()> stopRequested;           // SIGINT or SIGTERM came
+    std::function<void(uint32_t ms)> sleep; // a wait on the clock seam
+    std::function<bool()> stopRequested;    // SIGINT or SIGTERM came
     // Called once the server listens, with its port (tests learn it here).
     std::function<void(int port)> listening;
     // Called after each cycle is recorded, with the count so far (tests).
@@ -38,6 +40,11 @@ struct ExporterSettings {
     // Ends the run after this many completed cycles (tests); 0: until stopped.
     long cycles = 0;
 };
+
+// Every pair of a gathered network map whose rate is known, in bytes per
+// second, for the metrics; a pair the map did not learn is left out.
+std::vector<exporter::PairRate> pairRatesOf(const NetworkMap& map,
+                                            const std::string& interfaceName);
 
 // Runs until stopped. Returns an exit code (kExitUsage when the address
 // cannot be bound).

@@ -210,6 +210,13 @@ std::string nameOf(const uint8_t* mac) {
     return std::string(e.name, strnlen(e.name, sizeof e.name));
 }
 
+// A pair's rows name both ends: the rate is from one adapter to the other.
+json pairJson(const HistoryLink& link) {
+    return json{{"interface", link.interfaceName},   {"from", formatMac(link.localMac)},
+                {"to", formatMac(link.remoteMac)},   {"from_name", nameOf(link.localMac)},
+                {"to_name", nameOf(link.remoteMac)}, {"family", familyText(link.family)}};
+}
+
 json linkJson(const HistoryLink& link) {
     return json{{"interface", link.interfaceName},
                 {"local_mac", formatMac(link.localMac)},
@@ -276,6 +283,17 @@ bool parseHistoryArguments(const std::vector<std::string>& args, bool& json, His
         if (name == "--since" || name == "--until") {
             if (!takeValue(name == "--since" ? o.since : o.until))
                 return false;
+        } else if (name == "--from" || name == "--to") {
+            std::optional<std::string> text;
+            if (!takeValue(text))
+                return false;
+            std::array<uint8_t, 6> mac{};
+            if (!parseMacArgument(*text, mac.data())) {
+                error = "bad MAC address \"" + *text + "\" for " + name +
+                        " (expected six hexadecimal pairs such as 00:B0:52:00:00:10)";
+                return false;
+            }
+            (name == "--from" ? o.from : o.to) = mac;
         } else if (name == "--json") {
             if (!flag(json))
                 return false;
@@ -300,6 +318,19 @@ bool parseHistoryArguments(const std::vector<std::string>& args, bool& json, His
     }
     if (json && o.csv) {
         error = "history takes --json or --csv, not both";
+        return false;
+    }
+    if (o.from.has_value() != o.to.has_value()) {
+        error = std::string("a pair needs both --from and --to (") + (o.from ? "--to" : "--from") +
+                " is missing)";
+        return false;
+    }
+    if (o.from && !o.macs.empty()) {
+        error = "history takes MAC addresses or --from and --to, not both";
+        return false;
+    }
+    if (o.from && *o.from == *o.to) {
+        error = "--from and --to name the same adapter";
         return false;
     }
     return true;
@@ -332,7 +363,8 @@ int runHistory(const Options& options, std::ostream& out, std::ostream& err,
         std::vector<std::vector<uint8_t>> macs;
         for (const auto& m : o.macs)
             macs.emplace_back(m.begin(), m.end());
-        r = store.links(macs, links);
+        r = o.from ? store.pairLinks(o.from->data(), o.to->data(), links)
+                   : store.links(macs, links);
     } else if (r == HistoryResult::Missing) {
         r = HistoryResult::Ok; // no history yet: an empty result
     }
@@ -368,11 +400,25 @@ int runHistory(const Options& options, std::ostream& out, std::ostream& err,
             rows.push_back(std::move(row));
     }
 
+    const bool pairMode = o.from.has_value();
+    // The columns that name a row: its link's, or the two ends of a pair.
+    auto csvHeadColumns = [&] {
+        return pairMode ? std::string("interface,from_mac,to_mac,from_name,to_name,family")
+                        : std::string("interface,local_mac,remote_mac,name,family");
+    };
+    auto csvHead = [&](const HistoryLink& link) {
+        std::string head = csvField(link.interfaceName) + "," + formatMac(link.localMac) + "," +
+                           formatMac(link.remoteMac) + ",";
+        if (pairMode)
+            head += csvField(nameOf(link.localMac)) + ",";
+        return head + csvField(nameOf(link.remoteMac)) + "," + familyText(link.family);
+    };
+
     if (options.json) {
         json doc{{"since", isoUtc(since)}, {"until", isoUtc(until)}};
         json arr = json::array();
         for (const Rows& row : rows) {
-            json j = linkJson(row.link);
+            json j = pairMode ? pairJson(row.link) : linkJson(row.link);
             if (o.summary) {
                 const LinkSummary& s = row.summary;
                 j["samples"] = s.samples;
@@ -406,25 +452,18 @@ int runHistory(const Options& options, std::ostream& out, std::ostream& err,
 
     if (o.csv) {
         if (o.summary) {
-            out << "interface,local_mac,remote_mac,name,family,samples,min_mbps,median_mbps,"
-                   "max_mbps,seen_s,drop_outs\n";
+            out << csvHeadColumns() << ",samples,min_mbps,median_mbps,max_mbps,seen_s,drop_outs\n";
             for (const Rows& row : rows) {
                 const LinkSummary& s = row.summary;
-                out << csvField(row.link.interfaceName) << "," << formatMac(row.link.localMac)
-                    << "," << formatMac(row.link.remoteMac) << ","
-                    << csvField(nameOf(row.link.remoteMac)) << "," << familyText(row.link.family)
-                    << "," << s.samples << "," << fixed2(s.min) << "," << fixed2(s.median) << ","
-                    << fixed2(s.max) << "," << s.seen << "," << s.dropOuts << "\n";
+                out << csvHead(row.link) << "," << s.samples << "," << fixed2(s.min) << ","
+                    << fixed2(s.median) << "," << fixed2(s.max) << "," << s.seen << ","
+                    << s.dropOuts << "\n";
             }
             return kExitOk;
         }
-        out << "time,kind,interface,local_mac,remote_mac,name,family,min_mbps,mean_mbps,max_mbps,"
-               "samples,seen_s\n";
+        out << "time,kind," << csvHeadColumns() << ",min_mbps,mean_mbps,max_mbps,samples,seen_s\n";
         for (const Rows& row : rows) {
-            const std::string head =
-                csvField(row.link.interfaceName) + "," + formatMac(row.link.localMac) + "," +
-                formatMac(row.link.remoteMac) + "," + csvField(nameOf(row.link.remoteMac)) + "," +
-                familyText(row.link.family);
+            const std::string head = csvHead(row.link);
             // Points and drop-outs in time order; a drop-out has no values.
             size_t e = 0;
             for (size_t p = 0; p <= row.points.size(); ++p) {
@@ -448,16 +487,19 @@ int runHistory(const Options& options, std::ostream& out, std::ostream& err,
     }
     out << std::left;
     if (o.summary) {
-        out << std::setw(10) << "INTERFACE"
-            << " " << std::setw(18) << "REMOTE"
-            << " " << std::setw(20) << "NAME" << std::right << std::setw(9) << "MIN" << std::setw(9)
-            << "MEDIAN" << std::setw(9) << "MAX" << std::setw(10) << "SEEN" << std::setw(10)
-            << "DROP-OUTS"
+        out << std::setw(10) << "INTERFACE";
+        if (pairMode)
+            out << " " << std::setw(18) << "FROM";
+        out << " " << std::setw(18) << (pairMode ? "TO" : "REMOTE") << " " << std::setw(20)
+            << "NAME" << std::right << std::setw(9) << "MIN" << std::setw(9) << "MEDIAN"
+            << std::setw(9) << "MAX" << std::setw(10) << "SEEN" << std::setw(10) << "DROP-OUTS"
             << "\n";
         for (const Rows& row : rows) {
             const LinkSummary& s = row.summary;
-            out << std::left << std::setw(10) << row.link.interfaceName << " " << std::setw(18)
-                << formatMac(row.link.remoteMac) << " " << std::setw(20)
+            out << std::left << std::setw(10) << row.link.interfaceName;
+            if (pairMode)
+                out << " " << std::setw(18) << formatMac(row.link.localMac);
+            out << " " << std::setw(18) << formatMac(row.link.remoteMac) << " " << std::setw(20)
                 << nameOf(row.link.remoteMac) << std::right << std::setw(9) << fixed2(s.min)
                 << std::setw(9) << fixed2(s.median) << std::setw(9) << fixed2(s.max)
                 << std::setw(10) << seenText(s.seen) << std::setw(10) << s.dropOuts << "\n";
@@ -466,8 +508,10 @@ int runHistory(const Options& options, std::ostream& out, std::ostream& err,
         return kExitOk;
     }
     for (const Rows& row : rows) {
-        out << row.link.interfaceName << " " << formatMac(row.link.localMac) << " -> "
-            << formatMac(row.link.remoteMac);
+        out << row.link.interfaceName << " " << formatMac(row.link.localMac);
+        if (const std::string from = nameOf(row.link.localMac); pairMode && !from.empty())
+            out << " \"" << from << "\"";
+        out << " -> " << formatMac(row.link.remoteMac);
         const std::string name = nameOf(row.link.remoteMac);
         if (!name.empty())
             out << " \"" << name << "\"";

@@ -2,12 +2,17 @@
 // `halyardctl history`: the link history file read back.
 //
 //   halyardctl history [MAC ...] [--since WHEN] [--until WHEN] [--json | --csv] [--summary]
+//   halyardctl history --from MAC --to MAC [--since WHEN] [--until WHEN] [--json | --csv]
+//   [--summary]
 //
 // WHEN is an ISO-8601 time ("2026-03-01", "2026-03-01T18:00", "...T18:00:00Z",
 // "...+01:00"; without a zone it is local time) or a span back from now: a
 // whole number with s, m, h, d or w ("90m", "24h", "7d"). --since defaults to
 // 24 hours back, --until to now. A MAC picks the links whose remote or local
-// adapter it is. The command only reads the file: it runs beside the window.
+// adapter it is. --from and --to pick one pair of adapters: the rate from the
+// first to the second, as the network map measured it (or the local adapter's
+// link when the first is the local adapter). The command only reads the file:
+// it runs beside the window.
 #include <array>
 #include <cstdint>
 #include <iosfwd>
@@ -23,6 +28,8 @@ struct Options;
 struct HistoryOptions {
     std::vector<std::array<uint8_t, 6>> macs;
     std::optional<std::string> since, until;
+    // --from and --to: one pair, the rate from one adapter to the other.
+    std::optional<std::array<uint8_t, 6>> from, to;
     bool csv = false;
     bool summary = false;
 };

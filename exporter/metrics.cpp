@@ -145,6 +145,8 @@ void ExporterMetrics::recordCycle(const CycleSample& cycle) {
     cycles_.Increment();
     if (cycle.localMac.empty())
         failedCycles_.Increment();
+    if (cycle.pairs)
+        replacePairs(*cycle.pairs);
 }
 
 void ExporterMetrics::recordFailedCycle() {
@@ -154,6 +156,10 @@ void ExporterMetrics::recordFailedCycle() {
 
 void ExporterMetrics::recordPairRates(const std::vector<PairRate>& pairs) {
     std::lock_guard<std::mutex> lock(mutex_);
+    replacePairs(pairs);
+}
+
+void ExporterMetrics::replacePairs(const std::vector<PairRate>& pairs) {
     for (prometheus::Gauge* g : pairs_)
         pairRate_.Remove(g);
     pairs_.clear();

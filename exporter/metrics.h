@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ struct AdapterSample {
     double rateMbps = 0; // the PHY rate the local adapter sees (remote adapters)
 };
 
+// The rate of one pair of adapters, as the network map measures it.
+struct PairRate {
+    std::string interfaceName, fromMac, toMac;
+    double bytesPerSecond = 0;
+};
+
 // What one completed cycle found on one interface.
 struct CycleSample {
     std::string interfaceName;
@@ -35,12 +42,10 @@ struct CycleSample {
     std::vector<AdapterSample> adapters;
     double finishedAt = 0;      // Unix time, seconds
     double durationSeconds = 0; // from the cycle's first step to its end
-};
-
-// The rate of one pair of adapters, as the network map measures it.
-struct PairRate {
-    std::string interfaceName, fromMac, toMac;
-    double bytesPerSecond = 0;
+    // The network map's pairs measured this cycle, when the map runs: they
+    // replace the previous ones in the same update as the adapters, so a
+    // scrape never sees one cycle's adapters with another's pairs.
+    std::optional<std::vector<PairRate>> pairs;
 };
 
 class ExporterMetrics {
@@ -74,6 +79,7 @@ class ExporterMetrics {
         prometheus::Gauge* age = nullptr;
     };
     void refreshAges();
+    void replacePairs(const std::vector<PairRate>& pairs); // under the lock
     void clearInterface(const std::string& interfaceName);
 
     std::function<double()> now_;

@@ -1,10 +1,13 @@
 #include "storage/history_recorder.h"
 
+#include <algorithm>
+
 #include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/cycle_consumers.h"
 #include "network/model.h"
+#include "network/network_map.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 
@@ -15,6 +18,9 @@ HistoryRecorderStatus status;
 int consumerId = 0;
 void (*recordedHook)() = nullptr;
 bool newerSchema = false; // never retried: a newer halyard owns the file
+// The map gathering each interface's pairs were last recorded from: a cycle
+// records the pairs only when the map was gathered again since.
+uint32_t pairGeneration[kMaxInterfaces] = {};
 
 // A paused recorder says so once, not every cycle.
 void pause(const std::string& note) {
@@ -97,12 +103,40 @@ CycleRecord collectCycleRecord(int i, int64_t utcSeconds) {
     return record;
 }
 
+std::vector<PairSample> collectPairSamples(const NetworkMap& map) {
+    std::vector<PairSample> pairs;
+    const int n = std::min(map.nodeCount, kMapMaxNodes);
+    // Row 0 is the local adapter: its rates are the list's, recorded as its links.
+    for (int from = 1; from < n; ++from)
+        for (int to = 0; to < n; ++to) {
+            const int32_t rate = map.rate[from][to];
+            if (from == to || rate == kMapRateUnknown || rate <= 0)
+                continue;
+            PairSample pair;
+            std::copy(map.nodes[from].mac, map.nodes[from].mac + 6, pair.fromMac);
+            std::copy(map.nodes[to].mac, map.nodes[to].mac + 6, pair.toMac);
+            pair.family = map.nodes[from].family;
+            pair.rate = rate;
+            pair.quality = linkQuality(rate, pair.family);
+            pairs.push_back(pair);
+        }
+    return pairs;
+}
+
 void recordHistoryCycle(int interfaceIndex) {
     if (!status.started)
         return;
     if (ensureOpen()) {
         const int64_t now = utcNowMs() / 1000;
-        HistoryResult r = store.recordCycle(collectCycleRecord(interfaceIndex, now));
+        CycleRecord record = collectCycleRecord(interfaceIndex, now);
+        // While something wants the map, its Gather consumer has just asked
+        // every remote adapter: the pairs it learned go in beside the links.
+        if (interfaceIndex >= 0 && interfaceIndex < kMaxInterfaces && networkMapWants() > 0 &&
+            networkMaps[interfaceIndex].generation != pairGeneration[interfaceIndex]) {
+            pairGeneration[interfaceIndex] = networkMaps[interfaceIndex].generation;
+            record.pairs = collectPairSamples(networkMaps[interfaceIndex]);
+        }
+        HistoryResult r = store.recordCycle(record);
         if (r == HistoryResult::Corrupt) {
             store.close();
             const std::string movedTo = moveHistoryAside(status.path);
@@ -110,7 +144,7 @@ void recordHistoryCycle(int interfaceIndex) {
                               (movedTo.empty() ? std::string("(could not be moved)") : movedTo) +
                               ", a new one started");
             if (!movedTo.empty() && ensureOpen())
-                r = store.recordCycle(collectCycleRecord(interfaceIndex, now));
+                r = store.recordCycle(record);
         }
         if (r == HistoryResult::Ok) {
             resumed();
@@ -130,6 +164,8 @@ void startHistoryRecording(const std::string& path) {
     status.started = true;
     status.path = path.empty() ? defaultHistoryPath() : path;
     newerSchema = false;
+    for (uint32_t& g : pairGeneration)
+        g = 0;
     if (ensureOpen())
         status.recording = true;
     consumerId = addCycleConsumer(

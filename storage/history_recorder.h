@@ -1,7 +1,8 @@
 #pragma once
 // The link history's consumer of the automatic cycle: at the end of every
 // cycle it records the selected interface's remote adapters (those the device
-// list shows: active, with a measured rate) into the history file.
+// list shows: active, with a measured rate) into the history file, and, while
+// something wants the network map, the rate of every pair the map learned.
 //
 // A history that cannot be written never stops the cycle: recording pauses,
 // one line goes to the scan log, and the note below says why (the window's
@@ -10,6 +11,7 @@
 // moved aside (".bad") and a new one started.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "storage/link_history.h"
 
@@ -35,6 +37,10 @@ const HistoryRecorderStatus& historyRecorderStatus();
 
 // The record of the cycle that just ended on `interfaceIndex`, from the tables.
 CycleRecord collectCycleRecord(int interfaceIndex, int64_t utcSeconds);
+// The pairs of a gathered map whose rate is known, from every remote adapter
+// to every other adapter (the local adapter's own rates are its links).
+struct NetworkMap;
+std::vector<PairSample> collectPairSamples(const NetworkMap& map);
 // Records one cycle (the consumer calls it; tests may too).
 void recordHistoryCycle(int interfaceIndex);
 // Called after each cycle was recorded or failed (the window's view follows it).

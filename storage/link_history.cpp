@@ -66,6 +66,24 @@ const char* const kMigrations[] = {
     "  UNION ALL SELECT link, t, rate, quality, span FROM recent;"
     "CREATE INDEX event_time ON event (t);"
     "CREATE INDEX event_link ON event (link, t);",
+    // 1 -> 2: pairs of adapters. A row with `pair` = 1 is the rate from the
+    // adapter local_mac to the adapter remote_mac, as the network map measures
+    // it (neither needs to be the adapter wired to this computer). The rows
+    // of version 1 keep their ids, so their samples, summaries and events
+    // stay theirs. A UNIQUE constraint cannot be altered in place: the table
+    // is rebuilt.
+    "CREATE TABLE link_v2 ("
+    "  id INTEGER PRIMARY KEY,"
+    "  interface TEXT NOT NULL,"
+    "  local_mac INTEGER NOT NULL,"
+    "  remote_mac INTEGER NOT NULL,"
+    "  family INTEGER NOT NULL,"
+    "  pair INTEGER NOT NULL DEFAULT 0,"
+    "  UNIQUE (interface, local_mac, remote_mac, pair));"
+    "INSERT INTO link_v2 (id, interface, local_mac, remote_mac, family, pair)"
+    "  SELECT id, interface, local_mac, remote_mac, family, 0 FROM link;"
+    "DROP TABLE link;"
+    "ALTER TABLE link_v2 RENAME TO link;",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kHistorySchemaVersion);
 
@@ -192,6 +210,7 @@ void HistoryStore::close() {
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
+    version_ = 0;
     seen_.clear();
     linkCache_.clear();
 }
@@ -294,6 +313,7 @@ HistoryResult HistoryStore::open(const std::string& path, HistoryMode mode, int 
         close();
         return HistoryResult::NewerSchema;
     }
+    version_ = version;
     if (mode == HistoryMode::Read) {
         if (version == 0) { // created but never written: no history yet
             close();
@@ -308,9 +328,15 @@ HistoryResult HistoryStore::open(const std::string& path, HistoryMode mode, int 
         r = exec("PRAGMA synchronous=NORMAL");
     if (r == HistoryResult::Ok)
         r = migrate();
+    if (r == HistoryResult::Ok)
+        version_ = kHistorySchemaVersion;
     if (r != HistoryResult::Ok)
         close();
     return r;
+}
+
+bool HistoryStore::hasPairs() const {
+    return version_ >= 2;
 }
 
 HistoryResult HistoryStore::migrate() {
@@ -348,37 +374,39 @@ void HistoryStore::setMaxPages(int64_t pages) {
 
 // ---- Recording ---------------------------------------------------------------------------
 
-HistoryResult HistoryStore::linkId(const std::string& interfaceName, const uint8_t* localMac,
-                                   const CycleSample& sample, int64_t& id) {
+HistoryResult HistoryStore::linkId(const std::string& interfaceName, const uint8_t* fromMac,
+                                   const uint8_t* toMac, int family, bool pair, int64_t& id) {
     // Links are never renumbered, so their ids are kept after the first look:
     // a cycle of 256 links then reads none of them.
-    const LinkKey key{interfaceName, macToInteger(localMac), macToInteger(sample.remoteMac)};
+    const LinkKey key{interfaceName, macToInteger(fromMac), macToInteger(toMac), pair};
     if (auto known = linkCache_.find(key);
-        known != linkCache_.end() && known->second.second == sample.family) {
+        known != linkCache_.end() && known->second.second == family) {
         id = known->second.first;
         return HistoryResult::Ok;
     }
-    HistoryResult r = findOrAddLink(interfaceName, localMac, sample, id);
+    HistoryResult r = findOrAddLink(interfaceName, fromMac, toMac, family, pair, id);
     if (r == HistoryResult::Ok)
-        linkCache_[key] = {id, sample.family};
+        linkCache_[key] = {id, family};
     return r;
 }
 
-HistoryResult HistoryStore::findOrAddLink(const std::string& interfaceName, const uint8_t* localMac,
-                                          const CycleSample& sample, int64_t& id) {
+HistoryResult HistoryStore::findOrAddLink(const std::string& interfaceName, const uint8_t* fromMac,
+                                          const uint8_t* toMac, int family, bool pair,
+                                          int64_t& id) {
     sqlite3_stmt* s = prepare(kFindLink, "SELECT id, family FROM link WHERE interface = ?1 AND "
-                                         "local_mac = ?2 AND remote_mac = ?3");
+                                         "local_mac = ?2 AND remote_mac = ?3 AND pair = ?4");
     if (!s)
         return fail(sqlite3_errcode(db_));
     sqlite3_bind_text(s, 1, interfaceName.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(s, 2, macToInteger(localMac));
-    sqlite3_bind_int64(s, 3, macToInteger(sample.remoteMac));
+    sqlite3_bind_int64(s, 2, macToInteger(fromMac));
+    sqlite3_bind_int64(s, 3, macToInteger(toMac));
+    sqlite3_bind_int(s, 4, pair ? 1 : 0);
     int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
         id = sqlite3_column_int64(s, 0);
-        int family = sqlite3_column_int(s, 1);
+        int stored = sqlite3_column_int(s, 1);
         sqlite3_reset(s);
-        if (family == sample.family)
+        if (stored == family)
             return HistoryResult::Ok;
         // The adapter answered as another family (a Turbo adapter first seen
         // through a HomePlug 1.0 answer): the link keeps its samples.
@@ -386,7 +414,7 @@ HistoryResult HistoryStore::findOrAddLink(const std::string& interfaceName, cons
         if (!u)
             return fail(sqlite3_errcode(db_));
         sqlite3_bind_int64(u, 1, id);
-        sqlite3_bind_int(u, 2, sample.family);
+        sqlite3_bind_int(u, 2, family);
         rc = sqlite3_step(u);
         sqlite3_reset(u);
         return rc == SQLITE_DONE ? HistoryResult::Ok : fail(rc);
@@ -395,13 +423,14 @@ HistoryResult HistoryStore::findOrAddLink(const std::string& interfaceName, cons
     if (rc != SQLITE_DONE)
         return fail(rc);
     sqlite3_stmt* i = prepare(kInsertLink, "INSERT INTO link (interface, local_mac, remote_mac, "
-                                           "family) VALUES (?1, ?2, ?3, ?4)");
+                                           "family, pair) VALUES (?1, ?2, ?3, ?4, ?5)");
     if (!i)
         return fail(sqlite3_errcode(db_));
     sqlite3_bind_text(i, 1, interfaceName.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(i, 2, macToInteger(localMac));
-    sqlite3_bind_int64(i, 3, macToInteger(sample.remoteMac));
-    sqlite3_bind_int(i, 4, sample.family);
+    sqlite3_bind_int64(i, 2, macToInteger(fromMac));
+    sqlite3_bind_int64(i, 3, macToInteger(toMac));
+    sqlite3_bind_int(i, 4, family);
+    sqlite3_bind_int(i, 5, pair ? 1 : 0);
     rc = sqlite3_step(i);
     sqlite3_reset(i);
     if (rc != SQLITE_DONE)
@@ -443,24 +472,37 @@ HistoryResult HistoryStore::recordCycle(const CycleRecord& record) {
     const int64_t local = macToInteger(record.localMac);
     std::vector<int64_t> now;
     now.reserve(record.samples.size());
-    for (const CycleSample& sample : record.samples) {
-        int64_t id = 0;
-        if ((r = linkId(record.interfaceName, record.localMac, sample, id)) != HistoryResult::Ok)
-            return abandon(r);
+    auto insertSample = [&](int64_t id, double rate, int quality) {
         sqlite3_stmt* s = prepare(kInsertSample, "INSERT OR REPLACE INTO recent (link, t, rate, "
                                                  "quality, span) VALUES (?1, ?2, ?3, ?4, ?5)");
         if (!s)
-            return abandon(fail(sqlite3_errcode(db_)));
+            return fail(sqlite3_errcode(db_));
         sqlite3_bind_int64(s, 1, id);
         sqlite3_bind_int64(s, 2, record.time);
-        sqlite3_bind_double(s, 3, sample.rate);
-        sqlite3_bind_int(s, 4, sample.quality);
+        sqlite3_bind_double(s, 3, rate);
+        sqlite3_bind_int(s, 4, quality);
         sqlite3_bind_int(s, 5, record.spanSeconds);
         int rc = sqlite3_step(s);
         sqlite3_reset(s);
-        if (rc != SQLITE_DONE)
-            return abandon(fail(rc));
+        return rc == SQLITE_DONE ? HistoryResult::Ok : fail(rc);
+    };
+    for (const CycleSample& sample : record.samples) {
+        int64_t id = 0;
+        if ((r = linkId(record.interfaceName, record.localMac, sample.remoteMac, sample.family,
+                        false, id)) != HistoryResult::Ok ||
+            (r = insertSample(id, sample.rate, sample.quality)) != HistoryResult::Ok)
+            return abandon(r);
         now.push_back(id);
+    }
+    // Pair rates sit beside the link samples, in the same tables: the same
+    // retention applies to them. An unknown pair simply has no sample; pairs
+    // record no drop-outs (a pair the map could not measure is a gap).
+    for (const PairSample& pair : record.pairs) {
+        int64_t id = 0;
+        if ((r = linkId(record.interfaceName, pair.fromMac, pair.toMac, pair.family, true, id)) !=
+                HistoryResult::Ok ||
+            (r = insertSample(id, pair.rate, pair.quality)) != HistoryResult::Ok)
+            return abandon(r);
     }
     std::sort(now.begin(), now.end());
 
@@ -723,10 +765,14 @@ HistoryResult HistoryStore::links(const std::vector<std::vector<uint8_t>>& macs,
     if (!db_)
         return HistoryResult::Failed;
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(db_,
-                                "SELECT id, interface, local_mac, remote_mac, family FROM link "
-                                "ORDER BY interface, local_mac, remote_mac",
-                                -1, &s, nullptr);
+    // A reader leaves a file of the first version as it is: it has no pairs.
+    int rc = sqlite3_prepare_v2(
+        db_,
+        hasPairs() ? "SELECT id, interface, local_mac, remote_mac, family FROM "
+                     "link WHERE pair = 0 ORDER BY interface, local_mac, remote_mac"
+                   : "SELECT id, interface, local_mac, remote_mac, family FROM "
+                     "link ORDER BY interface, local_mac, remote_mac",
+        -1, &s, nullptr);
     if (rc != SQLITE_OK)
         return fail(rc);
     std::vector<int64_t> wanted;
@@ -746,6 +792,39 @@ HistoryResult HistoryStore::links(const std::vector<std::vector<uint8_t>>& macs,
                      std::find(wanted.begin(), wanted.end(), local) != wanted.end();
         if (match)
             out.push_back(std::move(link));
+    }
+    sqlite3_finalize(s);
+    return rc == SQLITE_DONE ? HistoryResult::Ok : fail(rc);
+}
+
+HistoryResult HistoryStore::pairLinks(const uint8_t* fromMac, const uint8_t* toMac,
+                                      std::vector<HistoryLink>& out) {
+    out.clear();
+    if (!db_)
+        return HistoryResult::Failed;
+    sqlite3_stmt* s = nullptr;
+    // The local adapter's rate to a remote is its link, recorded every cycle;
+    // every other direction is a pair row of the map.
+    int rc = sqlite3_prepare_v2(
+        db_,
+        hasPairs() ? "SELECT id, interface, local_mac, remote_mac, family, pair FROM link "
+                     "WHERE local_mac = ?1 AND remote_mac = ?2 ORDER BY interface, pair"
+                   : "SELECT id, interface, local_mac, remote_mac, family, 0 FROM link "
+                     "WHERE local_mac = ?1 AND remote_mac = ?2 ORDER BY interface",
+        -1, &s, nullptr);
+    if (rc != SQLITE_OK)
+        return fail(rc);
+    sqlite3_bind_int64(s, 1, macToInteger(fromMac));
+    sqlite3_bind_int64(s, 2, macToInteger(toMac));
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        HistoryLink link;
+        link.id = sqlite3_column_int64(s, 0);
+        link.interfaceName = textColumn(s, 1);
+        integerToMac(sqlite3_column_int64(s, 2), link.localMac);
+        integerToMac(sqlite3_column_int64(s, 3), link.remoteMac);
+        link.family = sqlite3_column_int(s, 4);
+        link.pair = sqlite3_column_int(s, 5) != 0;
+        out.push_back(std::move(link));
     }
     sqlite3_finalize(s);
     return rc == SQLITE_DONE ? HistoryResult::Ok : fail(rc);

@@ -12,8 +12,11 @@
 // of an older version is migrated step by step, one of a newer version is left
 // alone.
 //
-// Schema (version 1):
-//   link    (id, interface, local_mac, remote_mac, family)     one row per link
+// Schema (version 2):
+//   link    (id, interface, local_mac, remote_mac, family, pair)
+//           one row per link: pair 0 is the local adapter's link to a remote
+//           one; pair 1 is the rate from local_mac to remote_mac between two
+//           adapters, as the network map measures it
 //   recent  (t, link, rate, quality, span)                     raw samples of this hour
 //   sample  (link, t, rate, quality, span)                     raw samples of past hours
 //   samples                                                    view: both of them
@@ -40,7 +43,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-constexpr int kHistorySchemaVersion = 1;
+constexpr int kHistorySchemaVersion = 2;
 constexpr int64_t kHistoryRawSeconds = 7 * 24 * 3600;
 constexpr int64_t kHistoryHourlySeconds = 2 * 366 * 24 * 3600;
 inline constexpr const char* kHistoryFileName = "history.sqlite3";
@@ -63,6 +66,15 @@ struct CycleSample {
     int quality = 0;
 };
 
+// The rate from one adapter to another, measured by the network map.
+struct PairSample {
+    uint8_t fromMac[6] = {};
+    uint8_t toMac[6] = {};
+    int family = 0; // the family whose rate scale measured it (the answering adapter's)
+    double rate = 0;
+    int quality = 0;
+};
+
 struct CycleRecord {
     int64_t time = 0; // UTC seconds
     std::string interfaceName;
@@ -70,6 +82,9 @@ struct CycleRecord {
     std::string localFirmware; // empty: unknown, nothing recorded
     int spanSeconds = 0;       // the scan interval each sample stands for
     std::vector<CycleSample> samples;
+    // Pairs of adapters whose rate the map learned this cycle; an unknown
+    // pair is absent, never a 0.
+    std::vector<PairSample> pairs;
 };
 
 // ---- What is read back -----------------------------------------------------------------
@@ -79,6 +94,10 @@ struct HistoryLink {
     uint8_t localMac[6] = {};
     uint8_t remoteMac[6] = {};
     int family = 0;
+    // A pair of the network map: localMac is the adapter the rate is from,
+    // remoteMac the one it is to. (The history view also sets it on the local
+    // adapter's link when it shows that link as one direction of a pair.)
+    bool pair = false;
 };
 
 // One raw sample (count 1, min = mean = max = the rate) or one hour.
@@ -137,6 +156,8 @@ class HistoryStore {
     HistoryResult open(const std::string& path, HistoryMode mode, int busyTimeoutMs);
     void close();
     bool isOpen() const { return db_ != nullptr; }
+    // The file holds pair rows (schema 2 on); a reader of an older file reads it as it is.
+    bool hasPairs() const;
     const std::string& path() const { return path_; }
     // SQLite's text for the last failure.
     const std::string& lastError() const { return error_; }
@@ -152,9 +173,16 @@ class HistoryStore {
     // it could.
     HistoryResult pruneStep(int64_t now, int links = 8);
 
-    // Links whose remote or local MAC is one of `macs` (all links when empty).
+    // Links of the local adapter whose remote or local MAC is one of `macs`
+    // (all of them when empty); pairs of the map are not among them.
     HistoryResult links(const std::vector<std::vector<uint8_t>>& macs,
                         std::vector<HistoryLink>& out);
+    // The rate from `fromMac` to `toMac`, on every interface: the local
+    // adapter's link when `fromMac` was the local adapter, the map's pair
+    // otherwise (both when the adapter was local at one time and remote at
+    // another).
+    HistoryResult pairLinks(const uint8_t* fromMac, const uint8_t* toMac,
+                            std::vector<HistoryLink>& out);
     // Points of one link in [since, until): raw samples and the stored
     // summaries of older hours, in time order. With `hourly` the raw samples
     // are summarised per hour too (for long spans).
@@ -176,10 +204,10 @@ class HistoryStore {
     HistoryResult fail(int code);
     HistoryResult exec(const char* sql);
     HistoryResult migrate();
-    HistoryResult linkId(const std::string& interfaceName, const uint8_t* localMac,
-                         const CycleSample& sample, int64_t& id);
-    HistoryResult findOrAddLink(const std::string& interfaceName, const uint8_t* localMac,
-                                const CycleSample& sample, int64_t& id);
+    HistoryResult linkId(const std::string& interfaceName, const uint8_t* fromMac,
+                         const uint8_t* toMac, int family, bool pair, int64_t& id);
+    HistoryResult findOrAddLink(const std::string& interfaceName, const uint8_t* fromMac,
+                                const uint8_t* toMac, int family, bool pair, int64_t& id);
     HistoryResult lastFirmware(const std::string& interfaceName, const uint8_t* localMac,
                                std::string& out, bool& known);
     HistoryResult pruneLink(int64_t link, int64_t now);
@@ -193,6 +221,7 @@ class HistoryStore {
     std::string path_;
     std::string error_;
     HistoryMode mode_ = HistoryMode::Read;
+    int version_ = 0; // the file's schema: a reader may find an older one
     static constexpr int kStatements = 24;
     sqlite3_stmt* statements_[kStatements] = {};
     // Links seen by this store's previous cycle, per interface and local MAC.
@@ -202,8 +231,8 @@ class HistoryStore {
         std::vector<int64_t> links;
     };
     std::vector<Seen> seen_;
-    using LinkKey = std::tuple<std::string, int64_t, int64_t>; // interface, local, remote
-    std::map<LinkKey, std::pair<int64_t, int>> linkCache_;     // -> id, family
+    using LinkKey = std::tuple<std::string, int64_t, int64_t, bool>; // interface, from, to, pair
+    std::map<LinkKey, std::pair<int64_t, int>> linkCache_;           // -> id, family
     int64_t pruneCursor_ = 0;
 };
 

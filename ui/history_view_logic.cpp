@@ -108,15 +108,40 @@ std::vector<std::vector<PlotPoint>> splitIntoRuns(const std::vector<HistoryPoint
     return runs;
 }
 
-std::string historyLinkLabel(const HistoryLink& link) {
-    int entry = findDeviceEntry(link.remoteMac);
+namespace {
+
+std::string nameOrMac(const uint8_t* mac) {
+    int entry = findDeviceEntry(mac);
     if (entry > 0) {
         const DeviceEntry& e = deviceTable[entry - 1];
         std::string name(e.name, strnlen(e.name, sizeof e.name));
         if (!name.empty())
             return name;
     }
-    return formatMac(link.remoteMac);
+    return formatMac(mac);
+}
+
+} // namespace
+
+std::string historyLinkLabel(const HistoryLink& link) {
+    if (link.pair)
+        return nameOrMac(link.localMac) + " \u2192 " + nameOrMac(link.remoteMac);
+    return nameOrMac(link.remoteMac);
+}
+
+HistoryResult pairHistoryLinks(HistoryStore& store, const uint8_t* a, const uint8_t* b,
+                               std::vector<HistoryLink>& out) {
+    out.clear();
+    for (const auto& [from, to] : {std::pair{a, b}, std::pair{b, a}}) {
+        std::vector<HistoryLink> direction;
+        if (HistoryResult r = store.pairLinks(from, to, direction); r != HistoryResult::Ok)
+            return r;
+        for (HistoryLink& link : direction) {
+            link.pair = true; // shown as a direction of the pair, named by both ends
+            out.push_back(std::move(link));
+        }
+    }
+    return HistoryResult::Ok;
 }
 
 std::vector<int64_t> initialHistoryLinks(const std::vector<HistoryLink>& links,

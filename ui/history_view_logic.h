@@ -44,8 +44,15 @@ std::vector<std::vector<PlotPoint>> splitIntoRuns(const std::vector<HistoryPoint
 // (the view's export and halyardctl history --csv).
 std::string csvField(const std::string& text);
 
-// Name of the remote adapter from the device database, else its MAC.
+// Name of the remote adapter from the device database, else its MAC; for a
+// pair, both: "Lounge → Kitchen".
 std::string historyLinkLabel(const HistoryLink& link);
+
+// Both directions between adapters `a` and `b`, as the view shows a pair: the
+// map's pair rows and the local adapter's link when one of them is local,
+// each marked as a pair (labelled by both ends), a to b first.
+HistoryResult pairHistoryLinks(HistoryStore& store, const uint8_t* a, const uint8_t* b,
+                               std::vector<HistoryLink>& out);
 
 // The links the view opens with: the selected row's adapter when it is a
 // remote one; otherwise (the local adapter, or nothing selected) every link of

@@ -1,5 +1,6 @@
 #include "ui/network_map_logic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -190,4 +191,32 @@ std::string mapStatusText(const NetworkMap& map, uint32_t nowTick) {
     else if (unanswered > 1)
         text += "; " + std::to_string(unanswered) + " adapters did not report their own rates";
     return text + ".";
+}
+
+int mapLinkAt(const NetworkMapView& view, const std::vector<MapPoint>& centres, MapPoint p,
+              double reach, MapPoint box) {
+    if (centres.size() != view.nodes.size())
+        return -1;
+    for (const MapPoint& c : centres)
+        if (std::fabs(p.x - c.x) <= box.x && std::fabs(p.y - c.y) <= box.y)
+            return -1;
+    int best = -1;
+    double bestDistance = reach;
+    for (size_t k = 0; k < view.links.size(); ++k) {
+        const MapLinkView& l = view.links[k];
+        if (l.a < 0 || l.b < 0 || static_cast<size_t>(l.a) >= centres.size() ||
+            static_cast<size_t>(l.b) >= centres.size())
+            continue;
+        const MapPoint a = centres[static_cast<size_t>(l.a)], b = centres[static_cast<size_t>(l.b)];
+        // Distance to the segment: the nearest point of the line, kept between its ends.
+        const double dx = b.x - a.x, dy = b.y - a.y, squared = dx * dx + dy * dy;
+        double t = squared > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / squared : 0;
+        t = std::clamp(t, 0.0, 1.0);
+        const double distance = std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+        if (distance <= bestDistance) {
+            bestDistance = distance;
+            best = static_cast<int>(k);
+        }
+    }
+    return best;
 }

@@ -73,6 +73,17 @@ MapDirection mapDirection(int32_t rate, int32_t familyCode);
 // "HomePlug AV", "HomePlug Turbo", "HomePlug 1.0" by DeviceType.
 const char* mapFamilyName(int32_t familyCode);
 
+// Where the drawing put things, in its own coordinates.
+struct MapPoint {
+    double x = 0, y = 0;
+};
+// The link whose line passes nearest to `p`, within `reach`; -1 when none.
+// Lines run between the adapters' centres `centres` (one per node of
+// `view`); a point on an adapter's box (half its width and height: `box`) is
+// the adapter's, not a line's. (Clicking a line opens that pair's history.)
+int mapLinkAt(const NetworkMapView& view, const std::vector<MapPoint>& centres, MapPoint p,
+              double reach, MapPoint box);
+
 // Gathers the selected interface's map now, between cycles (the view's
 // "Refresh", and its first look): only while no cycle step is due, no timer
 // tick runs and no operation holds the busy flag, so its waits never take

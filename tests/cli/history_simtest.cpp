@@ -289,6 +289,14 @@ TEST_F(HistoryDay, BadInputIsExitTwoWithTheReasonAndNoHistoryIsEmpty) {
         {{"--since"}, "option --since needs a value"},
         {{"--summary=yes"}, "takes no value"},
         {{"--bogus"}, "unknown option"},
+        {{"--from", "00:B0:52:00:00:11"}, "--to is missing"},
+        {{"--to", "00:B0:52:00:00:11"}, "--from is missing"},
+        {{"--from", "00:B0:52:00:00:1", "--to", "00:B0:52:00:00:11"},
+         "bad MAC address \"00:B0:52:00:00:1\" for --from"},
+        {{"--from", "00:B0:52:00:00:11", "--to", "00-b0-52-00-00-11"}, "the same adapter"},
+        {{"00:B0:52:00:00:12", "--from", "00:B0:52:00:00:11", "--to", "00:B0:52:00:00:13"},
+         "not both"},
+        {{"--to"}, "option --to needs a value"},
     };
     for (const Case& c : cases) {
         Result r = history(c.args);

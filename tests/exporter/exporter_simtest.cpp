@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -101,7 +102,22 @@ TEST_F(ExporterSim, ScrapeOfTheHomeHoldsItsRatesAdaptersAndCycle) {
                                            "halyard_cycles_failed_total",
                                            "halyard_exporter_holds_adapters",
                                            "halyard_exporter_paused"};
+    // The exporter wants the network map: every pair of the three adapters.
+    for (int k = 0; k < 6; ++k)
+        expected.insert("halyard_pair_rate_bytes_per_second");
     EXPECT_EQ(expected, names);
+    // Each way between every two adapters (the scenario rates the Living
+    // room - Bedroom link at 60 Mbit/s, the others at the lower station rate).
+    const std::map<std::pair<std::string, std::string>, double> pairs = {
+        {{kLocal, kLiving}, 120},  {{kLocal, kBedroom}, 90}, {{kLiving, kLocal}, 120},
+        {{kLiving, kBedroom}, 60}, {{kBedroom, kLocal}, 90}, {{kBedroom, kLiving}, 60}};
+    for (const auto& [pair, mbps] : pairs)
+        EXPECT_DOUBLE_EQ(mbps * 1e6 / 8,
+                         value(samples, "halyard_pair_rate_bytes_per_second",
+                               {{"interface", "eth0"}, {"from", pair.first}, {"to", pair.second}}))
+            << pair.first << " -> " << pair.second;
+    for (const MetricSample& s : findSamples(samples, "halyard_pair_rate_bytes_per_second"))
+        EXPECT_EQ(3u, s.labels.size()); // interface, from, to: no more
 
     const Labels av = {{"interface", "eth0"}, {"local_mac", kLocal}, {"family", "HomePlug AV"}};
     Labels living = av, bedroom = av;
@@ -140,6 +156,69 @@ TEST_F(ExporterSim, ScrapeOfTheHomeHoldsItsRatesAdaptersAndCycle) {
     EXPECT_EQ(0.0, value(samples, "halyard_cycles_failed_total"));
     EXPECT_EQ(1.0, value(samples, "halyard_exporter_holds_adapters"));
     EXPECT_EQ(0.0, value(samples, "halyard_exporter_paused"));
+}
+
+// The four adapters of the map scenario, each with its own view: every pair's
+// gauge is the scenario's matrix; an adapter that stops answering the map's
+// request loses its row (absent, never 0) while its link from the local
+// adapter stays; the next scrape after it answers again has the row back.
+class ExporterMapSim : public ExporterSim {
+  protected:
+    void SetUp() override {
+        h.writePreferences(EmulatedHalyard::defaultPreferences());
+        net = &h.attachScenario("map.json");
+    }
+    sim::Network* net = nullptr;
+};
+
+TEST_F(ExporterMapSim, EveryPairOfTheMapIsAGaugeAndASilentAdaptersRowIsAbsent) {
+    const std::map<std::pair<std::string, std::string>, double> matrix = {
+        {{"00:B0:52:00:00:40", "00:B0:52:00:00:41"}, 150},
+        {{"00:B0:52:00:00:40", "00:B0:52:00:00:42"}, 90},
+        {{"00:B0:52:00:00:40", "00:B0:52:00:00:43"}, 45},
+        {{"00:B0:52:00:00:41", "00:B0:52:00:00:40"}, 120},
+        {{"00:B0:52:00:00:41", "00:B0:52:00:00:42"}, 200},
+        {{"00:B0:52:00:00:41", "00:B0:52:00:00:43"}, 60},
+        {{"00:B0:52:00:00:42", "00:B0:52:00:00:40"}, 100},
+        {{"00:B0:52:00:00:42", "00:B0:52:00:00:41"}, 180},
+        {{"00:B0:52:00:00:42", "00:B0:52:00:00:43"}, 30},
+        {{"00:B0:52:00:00:43", "00:B0:52:00:00:40"}, 50},
+        {{"00:B0:52:00:00:43", "00:B0:52:00:00:41"}, 75},
+        {{"00:B0:52:00:00:43", "00:B0:52:00:00:42"}, 25}};
+    const std::string kitchen = "00:B0:52:00:00:42";
+    sim::Fault ignore;
+    ignore.kind = sim::Fault::Kind::Ignore;
+    ignore.match = 0xA038;
+    std::vector<MetricSample> whole, silent, back;
+    halyardctl::Environment env;
+    env.exporterCycleRecorded = [&](long cycles) {
+        if (cycles == 1) {
+            whole = scrape();
+            net->station(kitchen).faults.push_back(ignore);
+        } else if (cycles == 2) {
+            silent = scrape();
+            net->station(kitchen).faults.clear();
+        } else if (cycles == 3) {
+            back = scrape();
+        }
+    };
+    ASSERT_EQ(0, runExporter(3, env)) << err.str();
+    auto pairsOf = [](const std::vector<MetricSample>& samples) {
+        std::map<std::pair<std::string, std::string>, double> out;
+        for (const MetricSample& s : findSamples(samples, "halyard_pair_rate_bytes_per_second")) {
+            EXPECT_EQ("eth0", s.labels.at("interface"));
+            out[{s.labels.at("from"), s.labels.at("to")}] = s.value * 8 / 1e6;
+        }
+        return out;
+    };
+    EXPECT_EQ(matrix, pairsOf(whole));
+    auto withoutKitchen = matrix;
+    std::erase_if(withoutKitchen, [&](const auto& p) { return p.first.first == kitchen; });
+    EXPECT_EQ(withoutKitchen, pairsOf(silent));
+    EXPECT_EQ(9u, withoutKitchen.size());
+    EXPECT_EQ(90e6 / 8,
+              value(silent, "halyard_link_rate_bytes_per_second", {{"remote_mac", kitchen}}));
+    EXPECT_EQ(matrix, pairsOf(back));
 }
 
 TEST_F(ExporterSim, AgeOfARemoteGrowsBetweenCyclesWithoutAFrame) {

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+#include "cli/exporter.h"
 #include "exporter/metrics.h"
 #include "exporter/server.h"
+#include "network/network_map.h"
 #include "support/http_client.h"
 #include "support/temp_dir.h"
 
@@ -99,14 +101,54 @@ TEST(ExporterMetrics, PairRatesOfTheMapAreReplacedWhole) {
     EXPECT_EQ(9e6, pairs[0].value);
 }
 
+// The cycle's pairs go in with its adapters, in the same update; a cycle that
+// brings none (the map not gathered) clears them, one without the map at all
+// leaves them alone.
+TEST(ExporterMetrics, ACycleCarriesItsPairsAndUnknownPairsAreAbsent) {
+    NetworkMap map{};
+    map.nodeCount = 3;
+    for (int k = 0; k < 3; ++k) {
+        const uint8_t mac[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, static_cast<uint8_t>(0x10 + k)};
+        std::copy(mac, mac + 6, map.nodes[k].mac);
+        for (int j = 0; j < kMapMaxNodes; ++j)
+            map.rate[k][j] = kMapRateUnknown;
+    }
+    map.rate[0][1] = 120;
+    map.rate[1][0] = 100;
+    map.rate[1][2] = 0;  // measured as nothing: a rate, shown as it is
+    map.rate[2][2] = 50; // never a pair of an adapter with itself
+    auto pairs = halyardctl::pairRatesOf(map, "eth0");
+    ASSERT_EQ(3u, pairs.size());
+    EXPECT_EQ("00:B0:52:00:00:10", pairs[0].fromMac);
+    EXPECT_EQ("00:B0:52:00:00:11", pairs[0].toMac);
+    EXPECT_EQ(15e6, pairs[0].bytesPerSecond);
+    EXPECT_EQ("eth0", pairs[0].interfaceName);
+    EXPECT_EQ(12.5e6, pairs[1].bytesPerSecond);
+    EXPECT_EQ(0.0, pairs[2].bytesPerSecond);
+
+    ExporterMetrics m;
+    CycleSample c = twoAdapterCycle(1000);
+    c.pairs = pairs;
+    m.recordCycle(c);
+    EXPECT_EQ(3u, findSamples(parsed(m), "halyard_pair_rate_bytes_per_second").size());
+    c.pairs.reset();
+    m.recordCycle(c);
+    EXPECT_EQ(3u, findSamples(parsed(m), "halyard_pair_rate_bytes_per_second").size());
+    c.pairs = std::vector<exporter::PairRate>{};
+    m.recordCycle(c);
+    EXPECT_TRUE(findSamples(parsed(m), "halyard_pair_rate_bytes_per_second").empty());
+}
+
 // promtool's lint of the whole exposition, paused and running, with every
 // kind of series present. Skipped only when promtool is not installed.
 TEST(ExporterMetrics, PromtoolFindsNothingToSay) {
     if (system("command -v promtool >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
     ExporterMetrics m([] { return 2000.0; });
-    m.recordCycle(twoAdapterCycle(1990));
-    m.recordPairRates({{"eth0", "00:B0:52:00:00:10", "00:B0:52:00:00:11", 15e6}});
+    CycleSample cycle = twoAdapterCycle(1990);
+    cycle.pairs = {{{"eth0", "00:B0:52:00:00:10", "00:B0:52:00:00:11", 15e6},
+                    {"eth0", "00:B0:52:00:00:11", "00:B0:52:00:00:10", 0}}};
+    m.recordCycle(cycle);
     m.recordFailedCycle();
     for (bool holding : {true, false}) {
         m.setHoldingAdapters(holding);

@@ -4,16 +4,21 @@
 // adapters with their asymmetric rates). It must redraw after each cycle with
 // the exact matrix, keep every adapter where it was, do no work while a box
 // is open over the window, and stop asking the adapters once it is closed.
+// Clicking a line, or Enter on a cell of the table, opens that pair's history,
+// which the recorder keeps while the map is open and which grows across cycles.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -22,8 +27,10 @@
 #include "network/network_map.h"
 #include "platform/messages.h"
 #include "sim/network.h"
+#include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "support/emulated_halyard.h"
+#include "ui/qt/history_view.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/network_map_view.h"
 #include "ui/qt/property_sheet.h"
@@ -82,7 +89,10 @@ class NetworkMapLive : public ::testing::Test {
         sheet->show();
     }
     void TearDown() override {
+        if (HistoryView* v = HistoryView::instance())
+            delete v;
         sheet.reset();
+        stopHistoryRecording();
         QtMessageBoxSink::setRealBoxesWhenHeadless(false);
         setSystemClock(nullptr);
     }
@@ -183,4 +193,142 @@ TEST_F(NetworkMapLive, OpenAcrossCyclesWithTheExactMatrixAndAStableLayout) {
     // halyard runs on: the list still shows the three remotes after a cycle.
     EXPECT_TRUE(
         waitFor([&] { return networkRecords[0].activeRemoteCount == 3; }, 2 * kIntervalMs + 1000));
+}
+
+namespace {
+
+// The history view's curve of the rate from `from` to `to` (node names), or null.
+const HistoryCurve* curveOf(const HistoryView* view, const std::string& from,
+                            const std::string& to) {
+    for (const HistoryCurve& c : view->curves())
+        if (c.label == from + " \u2192 " + to)
+            return &c;
+    return nullptr;
+}
+
+int pointsOf(const HistoryCurve* c) {
+    return c ? static_cast<int>(c->points.size()) : -1;
+}
+
+} // namespace
+
+TEST_F(NetworkMapLive, ClickingALineOrEnterOnACellOpensThatPairsHistory) {
+    startHistoryRecording(h.dir.file("state/halyard/history.sqlite3"));
+    QTest::mouseClick(sheet->mainPage()->networkMapButton(), Qt::LeftButton);
+    ASSERT_NE(mapWindow(), nullptr);
+    ASSERT_TRUE(waitFor(
+        [&] { return mapWindow()->matrix()->rowCount() == 4 && cell(1, 2) != QStringLiteral("?"); },
+        3 * kIntervalMs));
+    // A cycle recorded with the map open: the pairs are in the history.
+    const int64_t recorded = historyRecorderStatus().cyclesRecorded;
+    ASSERT_TRUE(waitFor([&] { return historyRecorderStatus().cyclesRecorded > recorded; },
+                        2 * kIntervalMs + 1500));
+    ASSERT_TRUE(historyRecorderStatus().recording) << historyRecorderStatus().note;
+
+    // The line between Lounge and Kitchen, clicked where it runs clear of
+    // the boxes, as the pointer would.
+    const int lounge = nodeIndex("00:B0:52:00:00:41"), kitchen = nodeIndex("00:B0:52:00:00:42");
+    ASSERT_GE(lounge, 0);
+    ASSERT_GE(kitchen, 0);
+    const auto& links = mapWindow()->view().links;
+    int line = -1;
+    for (size_t k = 0; k < links.size(); ++k)
+        if ((links[k].a == lounge && links[k].b == kitchen) ||
+            (links[k].a == kitchen && links[k].b == lounge))
+            line = static_cast<int>(k);
+    ASSERT_GE(line, 0);
+    NetworkMapDrawing* drawing = mapWindow()->drawing();
+    // Where the line runs clear of the boxes now (the drawing follows the
+    // window's size, so this is looked up right before each click).
+    auto pointOnLine = [&] {
+        const QPointF from = drawing->nodeCentre(lounge), to = drawing->nodeCentre(kitchen);
+        for (int step = 1; step < 40; ++step) {
+            const QPoint p = (from + (to - from) * (step / 40.0)).toPoint();
+            if (drawing->linkAt(p) == line)
+                return p;
+        }
+        return QPoint(-1, -1);
+    };
+    // Beside the line, nothing opens.
+    {
+        const QPointF from = drawing->nodeCentre(lounge), to = drawing->nodeCentre(kitchen);
+        const QPointF normal(-(to - from).y(), (to - from).x());
+        const QPoint away =
+            (QPointF(pointOnLine()) + normal / std::hypot(normal.x(), normal.y()) * 60).toPoint();
+        if (drawing->linkAt(away) < 0) {
+            QTest::mouseClick(drawing, Qt::LeftButton, {}, away);
+            QTest::qWait(50);
+            EXPECT_EQ(HistoryView::instance(), nullptr);
+        }
+    }
+    const QPoint on = pointOnLine();
+    ASSERT_GE(on.x(), 0) << "no clear point on the line";
+    QTest::mouseClick(drawing, Qt::LeftButton, {}, on);
+    ASSERT_TRUE(waitFor([&] { return HistoryView::instance() != nullptr; }, 1000));
+    HistoryView* view = HistoryView::instance();
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(mapWindow()->isVisible()) << "the map stays open beside it";
+
+    const std::string loungeName = mapWindow()->view().nodes[static_cast<size_t>(lounge)].name;
+    const std::string kitchenName = mapWindow()->view().nodes[static_cast<size_t>(kitchen)].name;
+    ASSERT_EQ(view->curves().size(), 2u) << "both directions, nothing else";
+    const HistoryCurve* there = curveOf(view, loungeName, kitchenName);
+    const HistoryCurve* back = curveOf(view, kitchenName, loungeName);
+    ASSERT_NE(there, nullptr);
+    ASSERT_NE(back, nullptr);
+    ASSERT_GE(there->points.size(), 1u);
+    for (const HistoryPoint& p : there->points)
+        EXPECT_EQ(p.mean, 200.0);
+    for (const HistoryPoint& p : back->points)
+        EXPECT_EQ(p.mean, 180.0);
+    // The two directions lead the view's list, checked.
+    QListWidget* list = view->adapterList();
+    ASSERT_GE(list->count(), 2);
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(list->item(r)->checkState(), Qt::Checked);
+        EXPECT_NE(list->item(r)->text().indexOf(QStringLiteral("\u2192")), -1);
+    }
+
+    // With both windows open, the next cycles add to the pair's curves.
+    const int before = pointsOf(curveOf(view, loungeName, kitchenName));
+    ASSERT_TRUE(waitFor([&] { return pointsOf(curveOf(view, loungeName, kitchenName)) > before; },
+                        2 * kIntervalMs + 2000))
+        << "the pair's curve did not grow";
+    EXPECT_EQ(view->curves().size(), 2u);
+
+    // The keyboard's way: Kitchen's row, Garage's column, Enter. The local
+    // adapter's direction is its link (Study -> Garage, 45) beside the pair.
+    // Escape closes the history view, nothing else.
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTest::keyClick(view, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return HistoryView::instance() == nullptr; }, 1000));
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(mapWindow()->isVisible());
+    EXPECT_EQ(lastClosed.count(), 0) << "closing the history view ended the program";
+    const int study = nodeIndex("00:B0:52:00:00:40"), garage = nodeIndex("00:B0:52:00:00:43");
+    QTableWidget* matrix = mapWindow()->matrix();
+    mapWindow()->activateWindow();
+    matrix->setFocus();
+    matrix->setCurrentCell(garage, study);
+    QTest::keyClick(matrix, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return HistoryView::instance() != nullptr; }, 1000));
+    view = HistoryView::instance();
+    const std::string studyName = mapWindow()->view().nodes[static_cast<size_t>(study)].name;
+    const std::string garageName = mapWindow()->view().nodes[static_cast<size_t>(garage)].name;
+    ASSERT_EQ(view->curves().size(), 2u);
+    const HistoryCurve* up = curveOf(view, garageName, studyName);
+    const HistoryCurve* down = curveOf(view, studyName, garageName);
+    ASSERT_NE(up, nullptr);
+    ASSERT_NE(down, nullptr);
+    EXPECT_FALSE(up->link.id == down->link.id);
+    ASSERT_FALSE(up->points.empty());
+    ASSERT_FALSE(down->points.empty());
+    EXPECT_EQ(up->points.back().mean, 50.0);
+    EXPECT_EQ(down->points.back().mean, 45.0);
+    // The current cell stays on the same two adapters across the next rebuild.
+    const uint32_t generation = mapWindow()->view().generation;
+    ASSERT_TRUE(waitFor([&] { return mapWindow()->view().generation > generation; },
+                        2 * kIntervalMs + 1500));
+    EXPECT_EQ(matrix->currentRow(), nodeIndex("00:B0:52:00:00:43"));
+    EXPECT_EQ(matrix->currentColumn(), nodeIndex("00:B0:52:00:00:40"));
 }

@@ -333,3 +333,160 @@ TEST(LinkHistoryValues, MacIntegersAndQuality) {
 }
 
 } // namespace
+
+namespace {
+
+// The schema as the first version of halyard wrote it, byte for byte: the
+// migration must take such a file as it is found on users' disks.
+constexpr const char* kFirstVersionSchema =
+    "CREATE TABLE link (id INTEGER PRIMARY KEY, interface TEXT NOT NULL,"
+    "  local_mac INTEGER NOT NULL, remote_mac INTEGER NOT NULL, family INTEGER NOT NULL,"
+    "  UNIQUE (interface, local_mac, remote_mac));"
+    "CREATE TABLE sample (link INTEGER NOT NULL, t INTEGER NOT NULL, rate REAL NOT NULL,"
+    "  quality INTEGER NOT NULL, span INTEGER NOT NULL, PRIMARY KEY (link, t)) WITHOUT ROWID;"
+    "CREATE TABLE hourly (link INTEGER NOT NULL, hour INTEGER NOT NULL,"
+    "  rate_min REAL NOT NULL, rate_mean REAL NOT NULL, rate_max REAL NOT NULL,"
+    "  samples INTEGER NOT NULL, seen INTEGER NOT NULL, PRIMARY KEY (link, hour)) WITHOUT ROWID;"
+    "CREATE TABLE event (id INTEGER PRIMARY KEY, t INTEGER NOT NULL, kind TEXT NOT NULL,"
+    "  link INTEGER, interface TEXT NOT NULL, local_mac INTEGER NOT NULL, detail TEXT);"
+    "CREATE TABLE recent (t INTEGER NOT NULL, link INTEGER NOT NULL, rate REAL NOT NULL,"
+    "  quality INTEGER NOT NULL, span INTEGER NOT NULL, PRIMARY KEY (t, link)) WITHOUT ROWID;"
+    "CREATE VIEW samples AS SELECT link, t, rate, quality, span FROM sample"
+    "  UNION ALL SELECT link, t, rate, quality, span FROM recent;"
+    "CREATE INDEX event_time ON event (t);"
+    "CREATE INDEX event_link ON event (link, t);"
+    // Two links, ids 3 and 7 (ids with holes, as after links were added in
+    // cycles that rolled back): a raw sample of each table, an hour, events.
+    "INSERT INTO link VALUES (3, 'eth0', 0x00B052000010, 0x00B052000011, 4);"
+    "INSERT INTO link VALUES (7, 'eth0', 0x00B052000010, 0x00B052000012, 4);"
+    "INSERT INTO sample VALUES (3, 1772323200, 120.0, 80, 30);"
+    "INSERT INTO recent VALUES (1772326800, 3, 110.0, 73, 30);"
+    "INSERT INTO recent VALUES (1772326800, 7, 90.0, 60, 30);"
+    "INSERT INTO hourly VALUES (7, 1771718400, 80.0, 85.0, 90.0, 120, 3600);"
+    "INSERT INTO event VALUES (1, 1772323200, 'firmware', NULL, 'eth0', 0x00B052000010, 'FW-1');"
+    "INSERT INTO event VALUES (2, 1772326830, 'dropout', 7, 'eth0', 0x00B052000010, NULL);"
+    "PRAGMA user_version=1;";
+
+void writeFirstVersionFile(const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+    char* error = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, kFirstVersionSchema, nullptr, nullptr, &error))
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+PairSample pairOf(uint8_t from, uint8_t to, double rate) {
+    PairSample p;
+    const uint8_t a[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, from};
+    const uint8_t b[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, to};
+    std::copy(a, a + 6, p.fromMac);
+    std::copy(b, b + 6, p.toMac);
+    p.family = 4;
+    p.rate = rate;
+    p.quality = linkQuality(rate, 4);
+    return p;
+}
+
+const uint8_t kMac11[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x11};
+const uint8_t kMac12[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x12};
+
+} // namespace
+
+TEST(LinkHistoryMigration, AFileOfTheFirstVersionKeepsEveryRowAndGainsPairs) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite3");
+    writeFirstVersionFile(path);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+
+    // A reader leaves it as it is, and reads it.
+    {
+        HistoryStore reader;
+        ASSERT_EQ(HistoryResult::Ok, reader.open(path, HistoryMode::Read, 100));
+        EXPECT_FALSE(reader.hasPairs());
+        std::vector<HistoryLink> links;
+        ASSERT_EQ(HistoryResult::Ok, reader.links({}, links)) << reader.lastError();
+        EXPECT_EQ(2u, links.size());
+        ASSERT_EQ(HistoryResult::Ok, reader.pairLinks(kLocal, kMac12, links));
+        ASSERT_EQ(1u, links.size());
+        EXPECT_EQ(7, links[0].id);
+        EXPECT_FALSE(links[0].pair);
+        ASSERT_EQ(HistoryResult::Ok, reader.pairLinks(kMac11, kMac12, links));
+        EXPECT_TRUE(links.empty());
+    }
+    EXPECT_EQ(1, scalar(path, "PRAGMA user_version"));
+
+    HistoryStore store;
+    ASSERT_EQ(HistoryResult::Ok, store.open(path, HistoryMode::Write, 100)) << store.lastError();
+    EXPECT_TRUE(store.hasPairs());
+    EXPECT_EQ(kHistorySchemaVersion, scalar(path, "PRAGMA user_version"));
+    // Every row is there, under the same link ids.
+    EXPECT_EQ(2, scalar(path, "SELECT count(*) FROM link WHERE pair = 0"));
+    EXPECT_EQ(0x00B052000011, scalar(path, "SELECT remote_mac FROM link WHERE id = 3"));
+    EXPECT_EQ(0x00B052000012, scalar(path, "SELECT remote_mac FROM link WHERE id = 7"));
+    EXPECT_EQ(3, scalar(path, "SELECT count(*) FROM samples"));
+    EXPECT_EQ(120, scalar(path, "SELECT rate FROM samples WHERE link = 3 AND t = 1772323200"));
+    EXPECT_EQ(90, scalar(path, "SELECT rate FROM samples WHERE link = 7"));
+    EXPECT_EQ(120, scalar(path, "SELECT samples FROM hourly WHERE link = 7"));
+    EXPECT_EQ(2, scalar(path, "SELECT count(*) FROM event"));
+    EXPECT_EQ(7, scalar(path, "SELECT link FROM event WHERE kind = 'dropout'"));
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(s));
+    EXPECT_STREQ("ok", reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+
+    // The next cycle goes on in the old links, and its pairs go in beside them.
+    CycleRecord next = cycleAt(1772326830, {sampleOf(0x11, 100), sampleOf(0x12, 95)});
+    next.pairs = {pairOf(0x11, 0x12, 200), pairOf(0x12, 0x11, 180), pairOf(0x11, 0x10, 130)};
+    ASSERT_EQ(HistoryResult::Ok, store.recordCycle(next)) << store.lastError();
+    EXPECT_EQ(2, scalar(path, "SELECT count(*) FROM link WHERE pair = 0"));
+    EXPECT_EQ(3, scalar(path, "SELECT count(*) FROM link WHERE pair = 1"));
+    EXPECT_EQ(100, scalar(path, "SELECT rate FROM samples WHERE link = 3 AND t = 1772326830"));
+    EXPECT_EQ(95, scalar(path, "SELECT rate FROM samples WHERE link = 7 AND t = 1772326830"));
+    std::vector<HistoryLink> links;
+    ASSERT_EQ(HistoryResult::Ok, store.links({}, links));
+    EXPECT_EQ(2u, links.size()) << "pairs are not links of the local adapter";
+    ASSERT_EQ(HistoryResult::Ok, store.pairLinks(kMac11, kMac12, links));
+    ASSERT_EQ(1u, links.size());
+    EXPECT_TRUE(links[0].pair);
+    std::vector<HistoryPoint> points;
+    ASSERT_EQ(HistoryResult::Ok, store.points(links[0].id, 1772326800, 1772330400, false, points));
+    ASSERT_EQ(1u, points.size());
+    EXPECT_DOUBLE_EQ(200, points[0].mean);
+    // The local adapter's direction of a pair is its link.
+    ASSERT_EQ(HistoryResult::Ok, store.pairLinks(kLocal, kMac11, links));
+    ASSERT_EQ(1u, links.size());
+    EXPECT_EQ(3, links[0].id);
+    EXPECT_FALSE(links[0].pair);
+}
+
+TEST_F(LinkHistoryTest, PairsShareTheLinksRetentionAndRecordNoDropOuts) {
+    // An hour of cycles with one pair, then the pair unknown (absent) for a cycle.
+    CycleRecord first = cycleAt(kDay0, {sampleOf(0x11, 120)});
+    first.pairs = {pairOf(0x11, 0x12, 200)};
+    ASSERT_EQ(HistoryResult::Ok, store.recordCycle(first));
+    CycleRecord second = cycleAt(kDay0 + 30, {sampleOf(0x11, 120)});
+    ASSERT_EQ(HistoryResult::Ok, store.recordCycle(second));
+    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM event WHERE kind = 'dropout'"));
+    EXPECT_EQ(1, scalar(path, "SELECT count(*) FROM samples WHERE link = "
+                              "(SELECT id FROM link WHERE pair = 1)"));
+    // A pair whose ends are the local link's ends stays apart from it.
+    CycleRecord mirrored = cycleAt(kDay0 + 60, {sampleOf(0x11, 120)});
+    mirrored.pairs = {pairOf(0x10, 0x11, 77)};
+    ASSERT_EQ(HistoryResult::Ok, store.recordCycle(mirrored));
+    EXPECT_EQ(120, scalar(path, "SELECT rate FROM samples WHERE t = " + std::to_string(kDay0 + 60) +
+                                    " AND link = (SELECT id FROM link WHERE pair = 0)"));
+    // Eight days on, the pair's hour is folded like the link's.
+    for (int k = 0; k < 40; ++k)
+        ASSERT_EQ(HistoryResult::Ok, store.pruneStep(kDay0 + 8 * 86400 + k));
+    EXPECT_EQ(0, scalar(path, "SELECT count(*) FROM samples"));
+    EXPECT_EQ(1, scalar(path, "SELECT samples FROM hourly WHERE link = (SELECT id FROM link "
+                              "WHERE pair = 1 AND local_mac = 0x00B052000011)"));
+    EXPECT_EQ(200, scalar(path, "SELECT rate_max FROM hourly WHERE link = (SELECT id FROM link "
+                                "WHERE pair = 1 AND local_mac = 0x00B052000011)"));
+}

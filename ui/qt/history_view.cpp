@@ -87,6 +87,17 @@ HistoryView* HistoryView::openFor(QWidget* owner, const std::string& selectedMac
     return theView.data();
 }
 
+HistoryView* HistoryView::openForPair(QWidget* owner, const std::string& macA,
+                                      const std::string& macB) {
+    if (theView.isNull())
+        theView = new HistoryView(owner);
+    theView->choosePair(macA, macB);
+    theView->show();
+    theView->raise();
+    theView->activateWindow();
+    return theView.data();
+}
+
 void HistoryView::build() {
     spanBox_ = new QComboBox(this);
     for (int k = 0; k < kHistorySpanCount; ++k)
@@ -181,6 +192,7 @@ void HistoryView::build() {
     connect(adapters_, &QListWidget::itemChanged, this, [this] {
         if (fillingAdapters_)
             return;
+        followPair_ = false; // the user chose: nothing is checked for them any more
         chosen_.clear();
         for (int r = 0; r < adapters_->count(); ++r)
             if (adapters_->item(r)->checkState() == Qt::Checked)
@@ -201,32 +213,64 @@ bool HistoryView::openStore() {
 }
 
 void HistoryView::reloadLinks() {
-    std::vector<HistoryLink> links;
-    if (openStore() && store_.links({}, links) == HistoryResult::Ok)
+    std::vector<HistoryLink> links, pair;
+    if (openStore() && store_.links({}, links) == HistoryResult::Ok) {
+        uint8_t a[6], b[6];
+        if (!pairA_.empty() && parseMac(pairA_.c_str(), a) && parseMac(pairB_.c_str(), b) &&
+            pairHistoryLinks(store_, a, b, pair) == HistoryResult::Ok) {
+            // The pair's directions first; a link of the local adapter that is
+            // one of them is listed once, as that direction.
+            for (HistoryLink& link : links)
+                if (std::none_of(pair.begin(), pair.end(),
+                                 [&](const HistoryLink& p) { return p.id == link.id; }))
+                    pair.push_back(std::move(link));
+            links = std::move(pair);
+        }
         links_ = std::move(links);
-    // The adapter list gains new links; existing items and their checks stay.
+    }
+    // The adapter list gains new links; existing items and their checks stay
+    // (an item takes the pair's wording when it becomes a direction of it).
     fillingAdapters_ = true;
+    // Directions of a pair no longer shown leave the list.
+    for (int r = adapters_->count() - 1; r >= 0; --r) {
+        const qlonglong id = adapters_->item(r)->data(Qt::UserRole).toLongLong();
+        if (std::none_of(links_.begin(), links_.end(),
+                         [&](const HistoryLink& l) { return l.id == id; }))
+            delete adapters_->takeItem(r);
+    }
+    int pairRow = 0; // the pair's directions stay at the top, in their order
     for (const HistoryLink& link : links_) {
-        bool listed = false;
+        const QString text = link.pair ? qs(historyLinkLabel(link))
+                                       : qs(historyLinkLabel(link)) + QStringLiteral("\n") +
+                                             qs(formatMac(link.remoteMac));
+        QListWidgetItem* listed = nullptr;
         for (int r = 0; r < adapters_->count() && !listed; ++r)
-            listed = adapters_->item(r)->data(Qt::UserRole).toLongLong() == link.id;
-        if (listed)
+            if (adapters_->item(r)->data(Qt::UserRole).toLongLong() == link.id)
+                listed = adapters_->item(r);
+        if (listed) {
+            if (listed->text() != text)
+                listed->setText(text);
+            pairRow += link.pair ? 1 : 0;
             continue;
-        auto* item = new QListWidgetItem(qs(historyLinkLabel(link)) + QStringLiteral("\n") +
-                                         qs(formatMac(link.remoteMac)));
+        }
+        auto* item = new QListWidgetItem(text);
         item->setData(Qt::UserRole, static_cast<qlonglong>(link.id));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        // A direction of the followed pair recorded for the first time.
+        if (followPair_ && link.pair &&
+            std::find(chosen_.begin(), chosen_.end(), link.id) == chosen_.end())
+            chosen_.push_back(link.id);
         const bool on = std::find(chosen_.begin(), chosen_.end(), link.id) != chosen_.end();
         item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-        adapters_->addItem(item);
+        if (link.pair)
+            adapters_->insertItem(pairRow++, item);
+        else
+            adapters_->addItem(item);
     }
     fillingAdapters_ = false;
 }
 
-void HistoryView::choose(const std::string& selectedMac, const std::string& localMac) {
-    store_.close(); // a file that appeared or was replaced since
-    reloadLinks();
-    chosen_ = initialHistoryLinks(links_, selectedMac, localMac);
+void HistoryView::checkChosen() {
     fillingAdapters_ = true;
     for (int r = 0; r < adapters_->count(); ++r) {
         QListWidgetItem* item = adapters_->item(r);
@@ -235,6 +279,32 @@ void HistoryView::choose(const std::string& selectedMac, const std::string& loca
         item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
     }
     fillingAdapters_ = false;
+}
+
+void HistoryView::choosePair(const std::string& macA, const std::string& macB) {
+    store_.close(); // a file that appeared or was replaced since
+    pairA_ = macA;
+    pairB_ = macB;
+    chosen_.clear();
+    followPair_ = true;
+    reloadLinks();
+    chosen_.clear();
+    for (const HistoryLink& link : links_)
+        if (link.pair)
+            chosen_.push_back(link.id);
+    checkChosen();
+    refresh();
+}
+
+void HistoryView::choose(const std::string& selectedMac, const std::string& localMac) {
+    store_.close(); // a file that appeared or was replaced since
+    // From the Main page: the local adapter's links, no pair.
+    followPair_ = false;
+    pairA_.clear();
+    pairB_.clear();
+    reloadLinks();
+    chosen_ = initialHistoryLinks(links_, selectedMac, localMac);
+    checkChosen();
     refresh();
 }
 
@@ -285,6 +355,8 @@ void HistoryView::refresh() {
     std::string note = problem.empty() ? historyNoteText() : problem;
     if (note.empty() && links_.empty())
         note = "No history yet: every automatic scan adds the rates it finds.";
+    if (note.empty() && followPair_ && chosen_.empty())
+        note = "No rates of this pair yet: they are kept while the network map is open.";
     note_->setText(qs(note));
 }
 

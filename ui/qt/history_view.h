@@ -12,6 +12,7 @@
 // inside a busy scope, as every nested event loop of the window does.
 #include <QDialog>
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "storage/link_history.h"
@@ -38,6 +39,11 @@ class HistoryView : public QDialog {
     // Main page: the selected remote adapter, else every link of the local one.
     static HistoryView* openFor(QWidget* owner, const std::string& selectedMac,
                                 const std::string& localMac);
+    // Opens (or brings up) the view on one pair of adapters from the network
+    // map: the rate each way between `macA` and `macB`. A direction recorded
+    // later (the map keeps measuring while it is open) is added and checked.
+    static HistoryView* openForPair(QWidget* owner, const std::string& macA,
+                                    const std::string& macB);
     static HistoryView* instance();
 
     void setSpan(HistorySpan span);
@@ -61,6 +67,8 @@ class HistoryView : public QDialog {
   private:
     void build();
     void choose(const std::string& selectedMac, const std::string& localMac);
+    void choosePair(const std::string& macA, const std::string& macB);
+    void checkChosen();
     bool openStore();
     void reloadLinks();
     void updateSeries();
@@ -73,6 +81,10 @@ class HistoryView : public QDialog {
     HistoryStore store_;
     std::vector<HistoryLink> links_;
     std::vector<int64_t> chosen_;
+    // The pair opened from the map (both MACs empty when none): its
+    // directions are listed first, named by both ends.
+    std::string pairA_, pairB_;
+    bool followPair_ = false; // directions that appear are checked
     std::vector<HistoryCurve> curves_;
     // Series per curve, one per run, kept across refreshes.
     std::vector<std::vector<QLineSeries*>> series_;

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include "network/cycle_consumers.h"
 #include "network/model.h"
 #include "platform/clock.h"
+#include "ui/qt/history_view.h"
 #include "ui/qt/ui_seams.h"
 
 namespace {
@@ -89,6 +91,74 @@ NetworkMapDrawing::NetworkMapDrawing(QWidget* parent) : QWidget(parent) {
         QStringLiteral("The same rates are in the matrix table beside the drawing."));
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
+    setMouseTracking(true); // the pointer turns into a hand over a line
+}
+
+QRectF NetworkMapDrawing::layoutArea() const {
+    QSizeF node = nodeSize(QFontMetrics(font()));
+    return QRectF(rect()).adjusted(node.width() / 2 + 6, node.height() / 2 + 6,
+                                   -node.width() / 2 - 6, -node.height() / 2 - 6);
+}
+
+QPointF NetworkMapDrawing::nodeCentre(int node) const {
+    if (node < 0 || static_cast<size_t>(node) >= view_.nodes.size())
+        return {};
+    // The -1..1 square of the layout, inside the margins a box needs.
+    // A circle stays a circle: the same scale both ways.
+    QRectF area = layoutArea();
+    qreal half = std::max<qreal>(1.0, std::min(area.width(), area.height()) / 2);
+    const MapNodeView& n = view_.nodes[static_cast<size_t>(node)];
+    return QPointF(area.center().x() + n.x * half, area.center().y() + n.y * half);
+}
+
+int NetworkMapDrawing::linkAt(QPointF point) const {
+    QFontMetrics fm(font());
+    QSizeF node = nodeSize(fm);
+    std::vector<MapPoint> centres;
+    for (size_t k = 0; k < view_.nodes.size(); ++k) {
+        QPointF c = nodeCentre(static_cast<int>(k));
+        centres.push_back({c.x(), c.y()});
+    }
+    // A finger's width around the line, whatever the line's own width.
+    const double reach = std::max<qreal>(6.0, fm.height() * 0.5);
+    return mapLinkAt(view_, centres, {point.x(), point.y()}, reach,
+                     {node.width() / 2, node.height() / 2});
+}
+
+void NetworkMapDrawing::mousePressEvent(QMouseEvent* event) {
+    pressed_ = event->button() == Qt::LeftButton ? linkAt(event->position()) : -1;
+    QWidget::mousePressEvent(event);
+}
+
+void NetworkMapDrawing::mouseReleaseEvent(QMouseEvent* event) {
+    // A click is a press and a release on the same line.
+    const int link = event->button() == Qt::LeftButton ? linkAt(event->position()) : -1;
+    const int pressed = pressed_;
+    pressed_ = -1;
+    QWidget::mouseReleaseEvent(event);
+    if (link < 0 || link != pressed || static_cast<size_t>(link) >= view_.links.size())
+        return;
+    const MapLinkView& l = view_.links[static_cast<size_t>(link)];
+    emit linkClicked(qs(view_.nodes[static_cast<size_t>(l.a)].mac),
+                     qs(view_.nodes[static_cast<size_t>(l.b)].mac));
+}
+
+void NetworkMapDrawing::mouseMoveEvent(QMouseEvent* event) {
+    const int link = linkAt(event->position());
+    if (link != hovered_) {
+        hovered_ = link;
+        if (link < 0) {
+            unsetCursor();
+            setToolTip(QString());
+        } else {
+            setCursor(Qt::PointingHandCursor);
+            const MapLinkView& l = view_.links[static_cast<size_t>(link)];
+            setToolTip(QStringLiteral("Show the history of %1 and %2")
+                           .arg(qs(view_.nodes[static_cast<size_t>(l.a)].name),
+                                qs(view_.nodes[static_cast<size_t>(l.b)].name)));
+        }
+    }
+    QWidget::mouseMoveEvent(event);
 }
 
 void NetworkMapDrawing::setView(const NetworkMapView& view) {
@@ -124,13 +194,8 @@ void NetworkMapDrawing::paintEvent(QPaintEvent*) {
         p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No adapters to show yet."));
         return;
     }
-    // The -1..1 square of the layout, inside the margins a box needs.
-    // A circle stays a circle: the same scale both ways.
-    QRectF area = QRectF(rect()).adjusted(node.width() / 2 + 6, node.height() / 2 + 6,
-                                          -node.width() / 2 - 6, -node.height() / 2 - 6);
-    qreal half = std::max<qreal>(1.0, std::min(area.width(), area.height()) / 2);
     auto at = [&](const MapNodeView& n) {
-        return QPointF(area.center().x() + n.x * half, area.center().y() + n.y * half);
+        return nodeCentre(static_cast<int>(&n - view_.nodes.data()));
     };
 
     // Lines: each half drawn from its adapter, in the colour of the rate from it.
@@ -262,6 +327,16 @@ NetworkMapWindow::NetworkMapWindow(QWidget* parent) : QDialog(parent) {
 
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(refresh_, &QPushButton::clicked, this, &NetworkMapWindow::refreshNow);
+    connect(drawing_, &NetworkMapDrawing::linkClicked, this, &NetworkMapWindow::openPairHistory);
+    // The keyboard's way to a pair: Enter (or a double-click) on a cell.
+    connect(matrix_, &QTableWidget::cellActivated, this, [this](int row, int column) {
+        if (row == column || row < 0 || column < 0 ||
+            static_cast<size_t>(row) >= view_.nodes.size() ||
+            static_cast<size_t>(column) >= view_.nodes.size())
+            return;
+        openPairHistory(qs(view_.nodes[static_cast<size_t>(row)].mac),
+                        qs(view_.nodes[static_cast<size_t>(column)].mac));
+    });
     // After every cycle (its gatherers done), redraw from the new map.
     consumerId_ = addCycleConsumer(CyclePhase::Record, [this](const CycleEnd&) { rebuild(); });
     rebuild();
@@ -275,6 +350,12 @@ NetworkMapWindow::NetworkMapWindow(QWidget* parent) : QDialog(parent) {
 
 NetworkMapWindow::~NetworkMapWindow() {
     removeCycleConsumer(consumerId_);
+}
+
+void NetworkMapWindow::openPairHistory(const QString& macA, const QString& macB) {
+    // The history view is a window of its own beside the map, not a child
+    // dialog of it: closing the map leaves it open.
+    HistoryView::openForPair(parentWidget(), macA.toStdString(), macB.toStdString());
 }
 
 void NetworkMapWindow::refreshNow() {
@@ -293,6 +374,20 @@ void NetworkMapWindow::rebuild() {
 }
 
 void NetworkMapWindow::fillMatrix() {
+    // The current cell is found again by its adapters, not its index: a
+    // keyboard user's place survives the refresh after every cycle.
+    QString currentRow, currentColumn;
+    if (matrix_->currentRow() >= 0 && matrix_->currentColumn() >= 0) {
+        currentRow =
+            matrix_->verticalHeaderItem(matrix_->currentRow())
+                ? matrix_->verticalHeaderItem(matrix_->currentRow())->data(Qt::UserRole).toString()
+                : QString();
+        currentColumn = matrix_->horizontalHeaderItem(matrix_->currentColumn())
+                            ? matrix_->horizontalHeaderItem(matrix_->currentColumn())
+                                  ->data(Qt::UserRole)
+                                  .toString()
+                            : QString();
+    }
     MapMatrix m = mapMatrix(view_);
     int n = static_cast<int>(m.headers.size());
     matrix_->clear();
@@ -303,6 +398,16 @@ void NetworkMapWindow::fillMatrix() {
         headers << qs(h);
     matrix_->setHorizontalHeaderLabels(headers);
     matrix_->setVerticalHeaderLabels(headers);
+    int keepRow = -1, keepColumn = -1;
+    for (int k = 0; k < n && static_cast<size_t>(k) < view_.nodes.size(); ++k) {
+        const QString mac = qs(view_.nodes[static_cast<size_t>(k)].mac);
+        matrix_->verticalHeaderItem(k)->setData(Qt::UserRole, mac);
+        matrix_->horizontalHeaderItem(k)->setData(Qt::UserRole, mac);
+        if (!currentRow.isEmpty() && mac == currentRow)
+            keepRow = k;
+        if (!currentColumn.isEmpty() && mac == currentColumn)
+            keepColumn = k;
+    }
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c) {
             auto* item =
@@ -315,12 +420,16 @@ void NetworkMapWindow::fillMatrix() {
                 item->setBackground(tint);
                 std::string description = mapCellDescription(view_, r, c);
                 item->setData(Qt::AccessibleTextRole, qs(description));
+                item->setData(Qt::AccessibleDescriptionRole,
+                              QStringLiteral("Enter shows the history of this pair"));
                 item->setToolTip(qs(description));
             } else {
                 item->setData(Qt::AccessibleTextRole, QStringLiteral("no link to itself"));
             }
             matrix_->setItem(r, c, item);
         }
+    if (keepRow >= 0 && keepColumn >= 0)
+        matrix_->setCurrentCell(keepRow, keepColumn);
     // The whole table in view for a home network; a large one scrolls.
     matrix_->resizeColumnsToContents();
     matrix_->resizeRowsToContents();

@@ -10,7 +10,11 @@
 // redraws after every cycle. While it is open it wants the map (the cycle
 // then asks each remote adapter for its rates); closing it releases that.
 // It never holds a row or index across a refresh: each one rebuilds the
-// drawing and the table from the map table.
+// drawing and the table from the map table (the table's current cell is
+// found again by the two adapters' MACs).
+//
+// Clicking a line, or activating a cell of the table (Enter, double-click),
+// opens that pair's history: the rate each way between the two adapters.
 #include <QDialog>
 #include <QWidget>
 
@@ -29,12 +33,26 @@ class NetworkMapDrawing : public QWidget {
     void setView(const NetworkMapView& view);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The link drawn under `point` (widget coordinates), or -1.
+    int linkAt(QPointF point) const;
+    // Where the adapter `node` of the view is drawn now.
+    QPointF nodeCentre(int node) const;
+
+  signals:
+    // A line was clicked: the adapters at its ends (MACs).
+    void linkClicked(const QString& macA, const QString& macB);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
+    QRectF layoutArea() const;
     NetworkMapView view_;
+    int pressed_ = -1; // the link under the button when it went down
+    int hovered_ = -1;
 };
 
 class NetworkMapWindow : public QDialog {
@@ -53,6 +71,9 @@ class NetworkMapWindow : public QDialog {
     QLabel* statusLabel() const { return status_; }
     QPushButton* refreshButton() const { return refresh_; }
     const NetworkMapView& view() const { return view_; }
+    // Opens the history of the pair between the two adapters (the line's
+    // click and the table's activated cell).
+    void openPairHistory(const QString& macA, const QString& macB);
 
   private:
     void fillMatrix();
