@@ -5,9 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-InterfaceEntry interfaceTable[kMaxInterfaces];
-int interfaceCount = 0;
-ReceivedFrameBuffer ReceivedFrame{0, nullptr};
 ScanState scanStates[kMaxInterfaces];
 NetworkRecord networkRecords[kMaxInterfaces];
 DeviceEntry deviceTable[kMaxDeviceEntries];
@@ -32,19 +29,31 @@ uint8_t turboLocalAnswered = 0;
 uint8_t dropAfterMisses = 3;
 uint8_t keyChangedMark = 0;
 uint8_t keepLabelOnceMark = 0;
-int lastRxInterface = 0;
 
 namespace {
+// The packet layer's frame counts go to the diagnostics' counters of each
+// interface's scan state, wrapping round as 32-bit signed numbers.
+void addWrapping(int32_t& counter, uint32_t amount) {
+    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + amount);
+}
+
+void countFrame(int index, bool sent, uint32_t bytes) {
+    if (index < 0 || index >= kMaxInterfaces)
+        return;
+    ScanState& state = scanStates[index];
+    addWrapping(sent ? state.writes : state.reads, 1);
+    addWrapping(sent ? state.bytesWritten : state.bytesRead, bytes);
+}
+
+const bool frameCounterRegistered = (setFrameCounter(countFrame), true);
+
 const char* const kClassNames[] = {"Adapter", "USB", "HomePlug Turbo Device", "HomePlug 1.0 Device",
                                    "HomePlug AV Device"};
 char classNameBuffer[80];
 } // namespace
 
 void resetDeviceModel() {
-    std::free(ReceivedFrame.data);
-    ReceivedFrame = {0, nullptr};
-    std::memset(interfaceTable, 0, sizeof interfaceTable);
-    interfaceCount = 0;
+    resetInterfaceTable();
     std::memset(scanStates, 0, sizeof scanStates);
     std::memset(networkRecords, 0, sizeof networkRecords);
     std::memset(deviceTable, 0, sizeof deviceTable);
@@ -68,7 +77,6 @@ void resetDeviceModel() {
     dropAfterMisses = 3;
     keyChangedMark = 0;
     keepLabelOnceMark = 0;
-    lastRxInterface = 0;
     std::memset(classNameBuffer, 0, sizeof classNameBuffer);
 }
 

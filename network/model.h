@@ -9,12 +9,11 @@
 #include <cstdint>
 #include <string>
 
-constexpr int kMaxInterfaces = 8;
+#include "packet/interface_table.h"
+
 constexpr int kRemoteSlots = 32;
 constexpr int kMaxDeviceEntries = 100;
 constexpr int kMacLength = 6;
-constexpr int kMaxFrame = 1514;
-constexpr int kMinFrame = 60;
 
 // DeviceClass of a local device (index into the class name table).
 enum DeviceClass : int32_t {
@@ -35,17 +34,6 @@ enum DeviceType : int32_t {
 // Nominal rates in Mbit/s, shown before a rate was measured.
 double nominalRateForType(int32_t deviceType);
 double nominalRateForClass(int32_t deviceClass);
-
-struct InterfaceEntry {
-    void* handle;          // open capture handle; null while closed
-    uint8_t mac[6];        // the interface's own MAC; zero when unreadable
-    char description[256]; // short text from the capture library's description
-};
-
-struct ReceivedFrameBuffer {
-    uint32_t length;
-    uint8_t* data; // owned, exactly `length` bytes; replaced by each new frame
-};
 
 struct ScanState {
     uint8_t missCount;
@@ -151,9 +139,8 @@ static_assert(offsetof(DeviceEntry, reserved1) == 165);
 static_assert(offsetof(DeviceEntry, lastSeen) == 190);
 
 // ---- Tables ---------------------------------------------------------------
-extern InterfaceEntry interfaceTable[kMaxInterfaces];
-extern int interfaceCount;
-extern ReceivedFrameBuffer ReceivedFrame;
+// interfaceTable, interfaceCount, ReceivedFrame and lastRxInterface belong to
+// the packet layer (packet/interface_table.h).
 extern ScanState scanStates[kMaxInterfaces];
 extern NetworkRecord networkRecords[kMaxInterfaces];
 extern DeviceEntry deviceTable[kMaxDeviceEntries];
@@ -180,7 +167,6 @@ extern uint8_t dropAfterMisses;
 extern uint8_t keyChangedMark;
 extern uint8_t keepLabelOnceMark;
 extern int busyFlag;
-extern int lastRxInterface;
 
 // Returns every table and scan-context value to its start state (all zero,
 // dropAfterMisses 3). Frees the received-frame buffer. Used at start-up and

@@ -1,17 +1,25 @@
 #include "packet/packet.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <vector>
 
-#include "network/model.h"
 #include "packet/driver.h"
 #include "packet/frame_bytes.h"
+#include "packet/interface_table.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 
+InterfaceEntry interfaceTable[kMaxInterfaces];
+int interfaceCount = 0;
+ReceivedFrameBuffer ReceivedFrame{0, nullptr};
+int lastRxInterface = 0;
+
 namespace {
+FrameCounter frameCounter = nullptr;
+
 // The enumeration list, kept from enumeration until closeAllInterfaces.
 std::vector<DriverInterface> enumerationList;
 bool listPresent = false;
@@ -25,12 +33,6 @@ const char* const kSendErrorCaption = "Send Packet Error";
 const char* const kReadErrorText =
     "Error occured while reading the frame. Please try after sometime.";
 const char* const kReadErrorCaption = "Reading Error";
-
-// The interface counters are 32-bit signed numbers that the diagnostics show;
-// a long run of traffic wraps them round instead of overflowing.
-void addWrapping(int32_t& counter, uint32_t amount) {
-    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + amount);
-}
 
 bool validIndex(int index) {
     return index >= 0 && index < kMaxInterfaces;
@@ -69,9 +71,8 @@ bool takeIntoReceivedFrame(int index) {
     freeReceivedFrame();
     ReceivedFrame.data = data;
     ReceivedFrame.length = static_cast<uint32_t>(takeBuffer.size());
-    ScanState& state = scanStates[index];
-    addWrapping(state.reads, 1);
-    addWrapping(state.bytesRead, ReceivedFrame.length);
+    if (frameCounter != nullptr)
+        frameCounter(index, false, ReceivedFrame.length);
     return true;
 }
 
@@ -90,6 +91,17 @@ ReceivedFrameBuffer* receiveThroughObserver(int index, bool& selfAddressed) {
     }
 }
 } // namespace
+
+void resetInterfaceTable() {
+    freeReceivedFrame();
+    std::memset(interfaceTable, 0, sizeof interfaceTable);
+    interfaceCount = 0;
+    lastRxInterface = 0;
+}
+
+void setFrameCounter(FrameCounter counter) {
+    frameCounter = counter;
+}
 
 std::string interfaceName(int index) {
     const DriverInterface* entry = listEntry(index);
@@ -113,7 +125,8 @@ bool enumerateInterfaces() {
         InterfaceEntry& slot = interfaceTable[interfaceCount];
         if (!packetDriver().readMac(entry.name, slot.mac))
             std::memset(slot.mac, 0, sizeof slot.mac);
-        copyText(slot.description, entry.description.c_str());
+        // Cut to the table's field, always terminated.
+        std::snprintf(slot.description, sizeof slot.description, "%s", entry.description.c_str());
         ++interfaceCount;
     }
     return true;
@@ -183,10 +196,8 @@ bool sendFrame(int index, const uint8_t* bytes, size_t length) {
         showMessage(kSendErrorText, kSendErrorCaption);
         return false;
     }
-    if (sent) {
-        addWrapping(scanStates[index].writes, 1);
-        addWrapping(scanStates[index].bytesWritten, wireLength);
-    }
+    if (sent && frameCounter != nullptr)
+        frameCounter(index, true, wireLength);
     return sent;
 }
 
