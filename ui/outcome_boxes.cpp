@@ -1,5 +1,7 @@
 #include "ui/outcome_boxes.h"
 
+#include <cstring>
+
 #include "network/auto_scan.h"
 #include "platform/main_window.h"
 
@@ -59,7 +61,165 @@ constexpr bool rowsInOrder() {
 static_assert(rowsInOrder(), "one row per KeyMessage, in order");
 static_assert(std::size(kBoxes) == static_cast<size_t>(KeyMessage::InvalidNetworkPassword) + 1);
 
+struct DiagnosticsRow {
+    DiagnosticsMessage message;
+    OutcomeBox box;
+};
+
+// One row per message, in DiagnosticsMessage order.
+constexpr DiagnosticsRow kDiagnosticsBoxes[] = {
+    {DiagnosticsMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {DiagnosticsMessage::SelectDeviceFirst,
+     {"Please select a device first by clicking on it.", "Attention", MessageIcon::Warning,
+      BoxOwner::Caller}},
+    {DiagnosticsMessage::FillFailed,
+     {"Unknown error occured", "updateDiagnosticsList", MessageIcon::None, BoxOwner::Caller}},
+    {DiagnosticsMessage::ReportNotSaved,
+     {"The report could not be saved to %s: %s.", "Error", MessageIcon::Error, BoxOwner::Caller}},
+    {DiagnosticsMessage::InstallPrinter,
+     {"Before you can perform printer-related tasks such as page setup or printing a document, "
+      "you need to install a printer.",
+      "Attention", MessageIcon::Warning, BoxOwner::Caller}},
+};
+
+constexpr bool diagnosticsRowsInOrder() {
+    for (size_t i = 0; i < std::size(kDiagnosticsBoxes); ++i) {
+        if (static_cast<size_t>(kDiagnosticsBoxes[i].message) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(diagnosticsRowsInOrder(), "one row per DiagnosticsMessage, in order");
+static_assert(std::size(kDiagnosticsBoxes) ==
+              static_cast<size_t>(DiagnosticsMessage::InstallPrinter) + 1);
+
+struct AvUpgradeRow {
+    AvUpgradeMessage message;
+    OutcomeBox box;
+};
+
+constexpr OutcomeBox upgradeError(const char* text) {
+    return {text, "Error", MessageIcon::Error, BoxOwner::MainWindow};
+}
+
+// One row per message, in AvUpgradeMessage order. FileTooLarge's text is built
+// with its values (fileTooLargeText).
+constexpr AvUpgradeRow kAvUpgradeBoxes[] = {
+    {AvUpgradeMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {AvUpgradeMessage::FirmwareUnreadable, upgradeError("Unable to open firmware file")},
+    {AvUpgradeMessage::WrongNvmHeader, upgradeError("Wrong NVM Block Header")},
+    {AvUpgradeMessage::PibUnreadable, upgradeError("Error in PIB file opening...")},
+    {AvUpgradeMessage::PibOperation, upgradeError("Error in PIB file Operation")},
+    {AvUpgradeMessage::PibChecksum, upgradeError("Error in PIB file checksum. Operation aborted")},
+    {AvUpgradeMessage::NotStarted, upgradeError("Upgrade failed. Operation aborted")},
+    {AvUpgradeMessage::TransferAborted, upgradeError("Upgrade failed. Operation aborted.")},
+    {AvUpgradeMessage::FileTooLarge, upgradeError("")},
+};
+
+constexpr bool avUpgradeRowsInOrder() {
+    for (size_t i = 0; i < std::size(kAvUpgradeBoxes); ++i) {
+        if (static_cast<size_t>(kAvUpgradeBoxes[i].message) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(avUpgradeRowsInOrder(), "one row per AvUpgradeMessage, in order");
+static_assert(std::size(kAvUpgradeBoxes) ==
+              static_cast<size_t>(AvUpgradeMessage::FileTooLarge) + 1);
+
+void* ownerOf(const OutcomeBox& box, void* caller) {
+    return box.owner == BoxOwner::Caller       ? caller
+           : box.owner == BoxOwner::MainWindow ? mainWindowHandle
+                                               : nullptr;
+}
+
+// Shows `box` with `text` (its own text, or its pattern filled with values)
+// inside a busy scope.
+void showBox(const OutcomeBox& box, const std::string& text, void* caller) {
+    BusyScope busy;
+    showMessage(text, box.caption, box.icon, MessageButtons::Ok, ownerOf(box, caller));
+}
+
 } // namespace
+
+std::string fillPattern(const char* pattern, std::initializer_list<std::string> values) {
+    std::string text;
+    const std::string* value = values.begin();
+    for (const char* p = pattern; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 's' && value != values.end()) {
+            text += *value++;
+            ++p;
+        } else {
+            text += *p;
+        }
+    }
+    return text;
+}
+
+const OutcomeBox& outcomeBox(DiagnosticsMessage message) {
+    size_t i = static_cast<size_t>(message);
+    return kDiagnosticsBoxes[i < std::size(kDiagnosticsBoxes) ? i : 0].box;
+}
+
+std::string outcomeText(DiagnosticsMessage message) {
+    return outcomeBox(message).text;
+}
+
+void showOutcome(DiagnosticsMessage message, void* caller) {
+    if (message == DiagnosticsMessage::None)
+        return;
+    const OutcomeBox& box = outcomeBox(message);
+    showBox(box, box.text, caller);
+}
+
+std::string outcomeText(const ReportSaving& saving) {
+    if (saving.saved)
+        return "";
+    return fillPattern(outcomeBox(DiagnosticsMessage::ReportNotSaved).text,
+                       {saving.path, std::strerror(saving.error)});
+}
+
+void showOutcome(const ReportSaving& saving, void* caller) {
+    if (saving.saved)
+        return;
+    showBox(outcomeBox(DiagnosticsMessage::ReportNotSaved), outcomeText(saving), caller);
+}
+
+const OutcomeBox& outcomeBox(AvUpgradeMessage message) {
+    size_t i = static_cast<size_t>(message);
+    return kAvUpgradeBoxes[i < std::size(kAvUpgradeBoxes) ? i : 0].box;
+}
+
+std::string outcomeText(const AvUpgradeOutcome& outcome) {
+    if (outcome.message == AvUpgradeMessage::FileTooLarge)
+        return fileTooLargeText(outcome.tooLargeFile, outcome.tooLargeSize, outcome.tooLargeLimit);
+    return outcomeBox(outcome.message).text;
+}
+
+void showOutcome(const AvUpgradeOutcome& outcome, void* caller) {
+    if (outcome.message != AvUpgradeMessage::None)
+        showBox(outcomeBox(outcome.message), outcomeText(outcome), caller);
+}
+
+const OutcomeBox& dataDirectoryFallbackBox() {
+    static constexpr OutcomeBox box = {
+        "Unable to create Tollbeam.data file at location: %s, Creating Tollbeam.data file at "
+        "location: %s",
+        "Information", MessageIcon::Information, BoxOwner::Caller};
+    return box;
+}
+
+std::string outcomeText(const DataDirectoryChoice& choice) {
+    if (!choice.tellFallback)
+        return "";
+    return fillPattern(dataDirectoryFallbackBox().text,
+                       {choice.machineDirectory, choice.fallbackDirectory});
+}
+
+void showOutcome(const DataDirectoryChoice& choice, void* caller) {
+    if (choice.tellFallback)
+        showBox(dataDirectoryFallbackBox(), outcomeText(choice), caller);
+}
 
 const OutcomeBox& outcomeBox(KeyMessage message) {
     size_t i = static_cast<size_t>(message);
@@ -74,9 +234,5 @@ void showOutcome(KeyMessage message, void* caller) {
     if (message == KeyMessage::None)
         return;
     const OutcomeBox& box = outcomeBox(message);
-    void* owner = box.owner == BoxOwner::Caller       ? caller
-                  : box.owner == BoxOwner::MainWindow ? mainWindowHandle
-                                                      : nullptr;
-    BusyScope busy;
-    showMessage(box.text, box.caption, box.icon, MessageButtons::Ok, owner);
+    showBox(box, box.text, caller);
 }
