@@ -7,13 +7,30 @@
 
 namespace {
 
-struct Row {
-    KeyMessage message;
+// One row of a table from an outcome's message to its box.
+template <typename Message> struct Row {
+    Message message;
     OutcomeBox box;
 };
 
+// Every message has its row, at the index of its value.
+template <typename Message, size_t N> constexpr bool rowsInOrder(const Row<Message> (&rows)[N]) {
+    for (size_t i = 0; i < N; ++i) {
+        if (static_cast<size_t>(rows[i].message) != i)
+            return false;
+    }
+    return true;
+}
+
+// The box of `message`; a value past the table gets the first (empty) row.
+template <typename Message, size_t N>
+const OutcomeBox& boxOf(const Row<Message> (&rows)[N], Message message) {
+    size_t i = static_cast<size_t>(message);
+    return rows[i < N ? i : 0].box;
+}
+
 // One row per message, in KeyMessage order.
-constexpr Row kBoxes[] = {
+constexpr Row<KeyMessage> kBoxes[] = {
     {KeyMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
     {KeyMessage::KeyChanged,
      {"Encryption key has been changed successfully.", "Information", MessageIcon::Information,
@@ -51,23 +68,11 @@ constexpr Row kBoxes[] = {
       "Invalid Entry", MessageIcon::Error, BoxOwner::MainWindow}},
 };
 
-constexpr bool rowsInOrder() {
-    for (size_t i = 0; i < std::size(kBoxes); ++i) {
-        if (static_cast<size_t>(kBoxes[i].message) != i)
-            return false;
-    }
-    return true;
-}
-static_assert(rowsInOrder(), "one row per KeyMessage, in order");
+static_assert(rowsInOrder(kBoxes), "one row per KeyMessage, in order");
 static_assert(std::size(kBoxes) == static_cast<size_t>(KeyMessage::InvalidNetworkPassword) + 1);
 
-struct DiagnosticsRow {
-    DiagnosticsMessage message;
-    OutcomeBox box;
-};
-
 // One row per message, in DiagnosticsMessage order.
-constexpr DiagnosticsRow kDiagnosticsBoxes[] = {
+constexpr Row<DiagnosticsMessage> kDiagnosticsBoxes[] = {
     {DiagnosticsMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
     {DiagnosticsMessage::SelectDeviceFirst,
      {"Please select a device first by clicking on it.", "Attention", MessageIcon::Warning,
@@ -82,21 +87,9 @@ constexpr DiagnosticsRow kDiagnosticsBoxes[] = {
       "Attention", MessageIcon::Warning, BoxOwner::Caller}},
 };
 
-constexpr bool diagnosticsRowsInOrder() {
-    for (size_t i = 0; i < std::size(kDiagnosticsBoxes); ++i) {
-        if (static_cast<size_t>(kDiagnosticsBoxes[i].message) != i)
-            return false;
-    }
-    return true;
-}
-static_assert(diagnosticsRowsInOrder(), "one row per DiagnosticsMessage, in order");
+static_assert(rowsInOrder(kDiagnosticsBoxes), "one row per DiagnosticsMessage, in order");
 static_assert(std::size(kDiagnosticsBoxes) ==
               static_cast<size_t>(DiagnosticsMessage::InstallPrinter) + 1);
-
-struct AvUpgradeRow {
-    AvUpgradeMessage message;
-    OutcomeBox box;
-};
 
 constexpr OutcomeBox upgradeError(const char* text) {
     return {text, "Error", MessageIcon::Error, BoxOwner::MainWindow};
@@ -104,7 +97,7 @@ constexpr OutcomeBox upgradeError(const char* text) {
 
 // One row per message, in AvUpgradeMessage order. FileTooLarge's text is built
 // with its values (fileTooLargeText).
-constexpr AvUpgradeRow kAvUpgradeBoxes[] = {
+constexpr Row<AvUpgradeMessage> kAvUpgradeBoxes[] = {
     {AvUpgradeMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
     {AvUpgradeMessage::FirmwareUnreadable, upgradeError("Unable to open firmware file")},
     {AvUpgradeMessage::WrongNvmHeader, upgradeError("Wrong NVM Block Header")},
@@ -116,14 +109,7 @@ constexpr AvUpgradeRow kAvUpgradeBoxes[] = {
     {AvUpgradeMessage::FileTooLarge, upgradeError("")},
 };
 
-constexpr bool avUpgradeRowsInOrder() {
-    for (size_t i = 0; i < std::size(kAvUpgradeBoxes); ++i) {
-        if (static_cast<size_t>(kAvUpgradeBoxes[i].message) != i)
-            return false;
-    }
-    return true;
-}
-static_assert(avUpgradeRowsInOrder(), "one row per AvUpgradeMessage, in order");
+static_assert(rowsInOrder(kAvUpgradeBoxes), "one row per AvUpgradeMessage, in order");
 static_assert(std::size(kAvUpgradeBoxes) ==
               static_cast<size_t>(AvUpgradeMessage::FileTooLarge) + 1);
 
@@ -138,6 +124,14 @@ void* ownerOf(const OutcomeBox& box, void* caller) {
 void showBox(const OutcomeBox& box, const std::string& text, void* caller) {
     BusyScope busy;
     showMessage(text, box.caption, box.icon, MessageButtons::Ok, ownerOf(box, caller));
+}
+
+// A message whose box text carries no values; None shows nothing.
+template <typename Message> void showFixedText(Message message, void* caller) {
+    if (message == Message::None)
+        return;
+    const OutcomeBox& box = outcomeBox(message);
+    showBox(box, box.text, caller);
 }
 
 } // namespace
@@ -157,8 +151,7 @@ std::string fillPattern(const char* pattern, std::initializer_list<std::string> 
 }
 
 const OutcomeBox& outcomeBox(DiagnosticsMessage message) {
-    size_t i = static_cast<size_t>(message);
-    return kDiagnosticsBoxes[i < std::size(kDiagnosticsBoxes) ? i : 0].box;
+    return boxOf(kDiagnosticsBoxes, message);
 }
 
 std::string outcomeText(DiagnosticsMessage message) {
@@ -166,10 +159,7 @@ std::string outcomeText(DiagnosticsMessage message) {
 }
 
 void showOutcome(DiagnosticsMessage message, void* caller) {
-    if (message == DiagnosticsMessage::None)
-        return;
-    const OutcomeBox& box = outcomeBox(message);
-    showBox(box, box.text, caller);
+    showFixedText(message, caller);
 }
 
 std::string outcomeText(const ReportSaving& saving) {
@@ -186,8 +176,7 @@ void showOutcome(const ReportSaving& saving, void* caller) {
 }
 
 const OutcomeBox& outcomeBox(AvUpgradeMessage message) {
-    size_t i = static_cast<size_t>(message);
-    return kAvUpgradeBoxes[i < std::size(kAvUpgradeBoxes) ? i : 0].box;
+    return boxOf(kAvUpgradeBoxes, message);
 }
 
 std::string outcomeText(const AvUpgradeOutcome& outcome) {
@@ -222,8 +211,7 @@ void showOutcome(const DataDirectoryChoice& choice, void* caller) {
 }
 
 const OutcomeBox& outcomeBox(KeyMessage message) {
-    size_t i = static_cast<size_t>(message);
-    return kBoxes[i < std::size(kBoxes) ? i : 0].box;
+    return boxOf(kBoxes, message);
 }
 
 std::string outcomeText(KeyMessage message) {
@@ -231,8 +219,5 @@ std::string outcomeText(KeyMessage message) {
 }
 
 void showOutcome(KeyMessage message, void* caller) {
-    if (message == KeyMessage::None)
-        return;
-    const OutcomeBox& box = outcomeBox(message);
-    showBox(box, box.text, caller);
+    showFixedText(message, caller);
 }

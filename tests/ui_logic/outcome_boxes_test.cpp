@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "network/auto_scan.h"
@@ -150,7 +151,7 @@ TEST_F(OutcomeBoxesTest, DiagnosticsUpgradeAndDataDirectoryBoxes) {
     };
     DataDirectoryChoice fallback{true, true, "/var/lib/tollbeam", "/home/u/.local/share/tollbeam"};
     ReportSaving notSaved{false, "/tmp/r.TXT", ENOENT};
-    const std::vector<OtherExpected> expected = {
+    std::vector<OtherExpected> expected = {
         {[](void* o) { showOutcome(DiagnosticsMessage::SelectDeviceFirst, o); },
          "Please select a device first by clicking on it.", "Attention", MessageIcon::Warning,
          false},
@@ -170,21 +171,19 @@ TEST_F(OutcomeBoxesTest, DiagnosticsUpgradeAndDataDirectoryBoxes) {
         {[&](void* o) { showOutcome(tooLarge, o); },
          "The firmware file is too large: 4294967296 bytes (at most 16777216)", "Error",
          MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::FirmwareUnreadable), o); },
-         "Unable to open firmware file", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::WrongNvmHeader), o); },
-         "Wrong NVM Block Header", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::PibUnreadable), o); },
-         "Error in PIB file opening...", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::PibOperation), o); },
-         "Error in PIB file Operation", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::PibChecksum), o); },
-         "Error in PIB file checksum. Operation aborted", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::NotStarted), o); },
-         "Upgrade failed. Operation aborted", "Error", MessageIcon::Error, true},
-        {[&](void* o) { showOutcome(upgrade(AvUpgradeMessage::TransferAborted), o); },
-         "Upgrade failed. Operation aborted.", "Error", MessageIcon::Error, true},
     };
+    const std::pair<AvUpgradeMessage, const char*> upgradeTexts[] = {
+        {AvUpgradeMessage::FirmwareUnreadable, "Unable to open firmware file"},
+        {AvUpgradeMessage::WrongNvmHeader, "Wrong NVM Block Header"},
+        {AvUpgradeMessage::PibUnreadable, "Error in PIB file opening..."},
+        {AvUpgradeMessage::PibOperation, "Error in PIB file Operation"},
+        {AvUpgradeMessage::PibChecksum, "Error in PIB file checksum. Operation aborted"},
+        {AvUpgradeMessage::NotStarted, "Upgrade failed. Operation aborted"},
+        {AvUpgradeMessage::TransferAborted, "Upgrade failed. Operation aborted."},
+    };
+    for (const auto& [message, text] : upgradeTexts)
+        expected.push_back({[&, message = message](void* o) { showOutcome(upgrade(message), o); },
+                            text, "Error", MessageIcon::Error, true});
     for (const OtherExpected& e : expected) {
         messages.shown.clear();
         messages.owners.clear();
