@@ -75,7 +75,7 @@ Run upgradeOnce(const std::string& nvm, const std::string& pib) {
     Run run;
     const int writesBefore = scanStates[currentInterface].writes;
     auto start = std::chrono::steady_clock::now();
-    run.ok = upgradeLocalAv(nvm.c_str(), pib.c_str());
+    run.ok = upgradeLocalAv(nvm.c_str(), pib.c_str()).upgraded;
     auto end = std::chrono::steady_clock::now();
     run.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
     run.roundTrips = scanStates[currentInterface].writes - writesBefore;

@@ -139,6 +139,18 @@ class CliMessages : public MessageSink {
         const OutcomeBox& box = outcomeBox(message);
         note(box.text, box.caption, box.icon);
     }
+    void note(const AvUpgradeOutcome& outcome) {
+        if (outcome.message == AvUpgradeMessage::None)
+            return;
+        const OutcomeBox& box = outcomeBox(outcome.message);
+        note(outcomeText(outcome), box.caption, box.icon);
+    }
+    void note(DiagnosticsMessage message) {
+        if (message == DiagnosticsMessage::None)
+            return;
+        const OutcomeBox& box = outcomeBox(message);
+        note(box.text, box.caption, box.icon);
+    }
     void note(const std::string& text, const std::string& caption, MessageIcon icon) {
         shown.push_back({text, caption, icon, MessageButtons::Ok, MessageResult::Ok});
         printBox(text);
@@ -794,8 +806,13 @@ bool readable(const std::string& path) {
 int Run::upgrade() {
     bool av = !o_.pib.empty();
     // The files are read and checked as the upgrade reads them, before anything is sent.
-    if (av && !checkAvUpgradeFiles(o_.nvm.c_str(), o_.pib.c_str(), mainWindowHandle))
-        return kExitUsage;
+    if (av) {
+        const AvUpgradeOutcome files = checkAvUpgradeFiles(o_.nvm.c_str(), o_.pib.c_str());
+        if (!files) {
+            seams_.messages.note(files);
+            return kExitUsage;
+        }
+    }
     if (!av && !readable(o_.image))
         return fail(kExitUsage, "cannot read the image file " + o_.image);
     if (!av && !checkHp10ImageFile(o_.image.c_str()))
@@ -881,11 +898,14 @@ int Run::report() {
     seams_.clock.activity = "scanning";
     if (scanNowMain(mainWindowHandle))
         runCycle();
+    const DiagnosticsReport report = diagnosticsReport();
+    if (!report.complete)
+        seams_.messages.note(DiagnosticsMessage::FillFailed);
     if (o_.outputFile.empty()) {
-        out_ << diagnosticsReportText(mainWindowHandle) << "\n";
+        out_ << report.text << "\n";
         return kExitOk;
     }
-    if (!writeDiagnosticsReportFile(o_.outputFile, mainWindowHandle))
+    if (!saveReportText(o_.outputFile, report.text).saved)
         return fail(kExitUsage, "cannot write the report to " + o_.outputFile);
     return finish(kExitOk, "report written to " + o_.outputFile);
 }

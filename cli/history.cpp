@@ -24,6 +24,7 @@
 #include "storage/link_history.h"
 #include "storage/preferences.h"
 #include "ui/history_view_logic.h"
+#include "ui/outcome_boxes.h"
 
 namespace halyardctl {
 
@@ -195,10 +196,10 @@ void loadNames(const Environment& env) {
         folder = choice.folder;
     }
     readPreferencesFile(inFolder(folder, kPrefsFileName), PrefsCreation::Never);
-    if (setup.useDataPlaces)
-        prepareDataDirectory(nullptr, {setup.machineDataDirectory, setup.fallbackDataDirectory});
-    else
-        prepareDataDirectory(nullptr);
+    showOutcome(setup.useDataPlaces
+                    ? chooseDataDirectory({setup.machineDataDirectory, setup.fallbackDataDirectory})
+                    : chooseDataDirectory(),
+                nullptr);
     loadDeviceDatabase();
 }
 

@@ -9,7 +9,6 @@
 #include "diagnostics/scan_log.h"
 #include "network/model.h"
 #include "platform/file_io.h"
-#include "platform/messages.h"
 #include "storage/device_database.h"
 
 namespace {
@@ -36,76 +35,53 @@ const std::string& cell(const DiagnosticsRow& row, int column) {
 }
 } // namespace
 
-bool deleteHistoryDevice(const std::string& selectedMacText, void* owner) {
-    if (selectedMacText.empty()) {
-        showMessage(kSelectDeviceFirstText, kAttentionCaption, MessageIcon::Warning,
-                    MessageButtons::Ok, owner);
-        return false;
-    }
+HistoryDeletion deleteHistoryEntry(const std::string& selectedMacText,
+                                   const std::function<bool()>& confirmPasswordDelete) {
+    if (selectedMacText.empty())
+        return HistoryDeletion::NothingSelected;
     uint8_t mac[6] = {};
     if (!parseMac(selectedMacText.c_str(), mac))
-        return false;
+        return HistoryDeletion::NotListed;
     const int entry = findDeviceEntry(mac);
     if (entry <= 0)
-        return false;
+        return HistoryDeletion::NotListed;
     const DeviceEntry& e = deviceTable[entry - 1];
     if (strnlen(e.password, sizeof e.password) != 0 &&
-        showMessage(kDeletePasswordQuestion, kAttentionCaption, MessageIcon::Question,
-                    MessageButtons::YesNo, owner) == MessageResult::No)
-        return false;
+        !(confirmPasswordDelete && confirmPasswordDelete()))
+        return HistoryDeletion::Kept;
     deleteDeviceEntry(entry);
     saveDeviceDatabaseAfterDelete();
-    return true;
+    return HistoryDeletion::Deleted;
 }
 
-bool saveDiagnosticsReport(const std::string& path, void* owner) {
-    if (writeDiagnosticsReportFile(path, owner))
-        return true;
-    const int error = errno;
-    showMessage("The report could not be saved to " + path + ": " +
-                    std::strerror(error ? error : EIO) + ".",
-                "Error", MessageIcon::Error, MessageButtons::Ok, owner);
-    return false;
+ReportSaving saveReportText(const std::string& path, const std::string& text) {
+    ReportSaving saving;
+    saving.path = path;
+    errno = 0;
+    // The report lists every device password: a private file, never written
+    // through a link.
+    saving.saved = writeReportText(openPrivateStream(path), text);
+    if (!saving.saved)
+        saving.error = errno ? errno : EIO;
+    return saving;
 }
 
-std::string writePrintedReport(void* owner) {
-    std::FILE* file = openPrivateStream(inLogDirectory(kPrintedReportName));
-    if (file == nullptr)
-        return "";
-    std::string text = diagnosticsReportText(owner);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written)
-        return "";
-    return text;
+bool writePrintedReportText(const std::string& text) {
+    return writeReportText(openPrivateStream(inLogDirectory(kPrintedReportName)), text);
 }
 
-bool mayPrintReport(DefaultPrinter printer, void* owner) {
-    switch (printer) {
-    case DefaultPrinter::Absent:
-        showMessage(kInstallPrinterText, kAttentionCaption, MessageIcon::Warning,
-                    MessageButtons::Ok, owner);
-        return false;
-    case DefaultPrinter::QueryFailed:
-        return false;
-    case DefaultPrinter::Present:
-        return true;
-    }
-    return false;
+std::string writePrintedReport() {
+    std::string text = diagnosticsReportText();
+    return writePrintedReportText(text) ? text : "";
 }
 
-bool printDiagnosticsReport(DefaultPrinter printer,
-                            const std::function<bool(const std::string& text)>& print,
-                            void* owner) {
-    std::string text = writePrintedReport(owner);
-    const bool written = !text.empty();
-    if (!written)
-        text = diagnosticsReportText(owner);
-    const bool printed = mayPrintReport(printer, owner) && print && print(text);
-    // Only the file written here is removed: a name that could not be opened
-    // privately (a link, another user's file) is left as it was.
-    if (written)
-        unlink(inLogDirectory(kPrintedReportName).c_str());
-    return printed;
+void removePrintedReport() {
+    unlink(inLogDirectory(kPrintedReportName).c_str());
+}
+
+DiagnosticsMessage printerMessage(DefaultPrinter printer) {
+    return printer == DefaultPrinter::Absent ? DiagnosticsMessage::InstallPrinter
+                                             : DiagnosticsMessage::None;
 }
 
 void ListSortState::click(int column) {

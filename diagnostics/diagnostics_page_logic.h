@@ -8,50 +8,52 @@
 
 #include "diagnostics/diagnostics_report.h"
 
-inline constexpr const char* kSelectDeviceFirstText =
-    "Please select a device first by clicking on it.";
-inline constexpr const char* kDeletePasswordQuestion =
-    "A Password for this device has been entered. \nAre you sure you want to delete it?";
-inline constexpr const char* kInstallPrinterText =
-    "Before you can perform printer-related tasks such as page setup or printing a document, "
-    "you need to install a printer.";
-inline constexpr const char* kAttentionCaption = "Attention";
 // The printed report is written here, in the log folder, before printing.
 inline constexpr const char* kPrintedReportName = "diagnostics.txt";
 
+// How "Delete" on the history list ended.
+enum class HistoryDeletion {
+    Deleted,         // the entry is gone and the database written
+    NothingSelected, // no row selected: DiagnosticsMessage::SelectDeviceFirst
+    NotListed,       // the text names no device entry
+    Kept,            // the user would not delete a device whose password was entered
+};
+
 // "Delete" with the "MAC Address" text of the selected history row (empty:
-// no row selected). Asks before deleting a device whose password was entered;
-// deletes its database entry (which frees its remote slot) and writes the
-// device database; deleting the last entry removes the database file, so the
-// device does not come back at the next start. Returns true when an entry
-// was deleted.
-bool deleteHistoryDevice(const std::string& selectedMacText, void* owner = nullptr);
+// no row selected). Before deleting a device whose password was entered it
+// asks `confirmPasswordDelete` (no question: kept); deletes its database
+// entry (which frees its remote slot) and writes the device database;
+// deleting the last entry removes the database file, so the device does not
+// come back at the next start.
+HistoryDeletion deleteHistoryEntry(const std::string& selectedMacText,
+                                   const std::function<bool()>& confirmPasswordDelete);
 
 // How asking for the default printer went.
 enum class DefaultPrinter { Present, Absent, QueryFailed };
 
-// "Save Report" once the user chose `path`: writes the report there as a
-// private file. A file that cannot be written is reported ("Error": the path
-// and the reason) instead of being skipped in silence, so the user does not
-// take a missing report for a saved one.
-bool saveDiagnosticsReport(const std::string& path, void* owner = nullptr);
+// How saving the report to a chosen file went: saved, or
+// DiagnosticsMessage::ReportNotSaved with the path and the reason (errno).
+struct ReportSaving {
+    bool saved = false;
+    std::string path;
+    int error = 0;
+};
+// Writes `text` to `path` as a private file (mode 0600, never through a link).
+ReportSaving saveReportText(const std::string& path, const std::string& text);
 
-// "Print Report", first half: writes the report into diagnostics.txt of the
-// log folder (mode 0600, never through a link). Returns the report text
-// that was written (empty when the file could not be written).
-std::string writePrintedReport(void* owner = nullptr);
-// "Print Report", second half: whether to hand the report to the printer.
-// Without a default printer the user is told to install one; a failed query
-// stops silently.
-bool mayPrintReport(DefaultPrinter printer, void* owner = nullptr);
-// "Print Report" as a whole: writes diagnostics.txt, hands the report text to
-// `print` when `printer` allows it, and removes diagnostics.txt again once the
-// job has been handed over (or refused), so no copy of the device passwords
-// stays in the working folder. Returns what `print` returned (false when it
-// was not called).
-bool printDiagnosticsReport(DefaultPrinter printer,
-                            const std::function<bool(const std::string& text)>& print,
-                            void* owner = nullptr);
+// "Print Report", first half: writes `text` into diagnostics.txt of the log
+// folder (mode 0600, never through a link). False when it could not be written.
+bool writePrintedReportText(const std::string& text);
+// The same with the report built now; returns the text that was written
+// (empty when the file could not be written).
+std::string writePrintedReport();
+// Removes diagnostics.txt once the job was handed over (or refused), so no
+// copy of the device passwords stays in the log folder.
+void removePrintedReport();
+// Whether a report may go to the printer; without a default printer the user
+// is to be told to install one (DiagnosticsMessage::InstallPrinter), a failed
+// query stops silently.
+DiagnosticsMessage printerMessage(DefaultPrinter printer);
 
 // Sort state of a list: the last sorted column, one direction flag and a
 // saved flag per column, updated by a header click.

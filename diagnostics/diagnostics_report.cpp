@@ -9,7 +9,6 @@
 #include "network/model.h"
 #include "packet/frame_bytes.h"
 #include "platform/file_io.h"
-#include "platform/messages.h"
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
 
@@ -242,28 +241,27 @@ std::vector<DiagnosticsColumn> historyColumns(int level) {
     return columns;
 }
 
-bool fillDiagnostics(DiagnosticsTarget& target, void* owner) {
+bool fillDiagnostics(DiagnosticsTarget& target) {
     try {
         writeInterfaces(target);
         writeHost(target);
         writeRemotes(target);
         return true;
     } catch (const std::exception&) {
-        showMessage(kFillFailedText, kFillFailedCaption, MessageIcon::None, MessageButtons::Ok,
-                    owner);
         return false;
     }
 }
 
-DiagnosticsLists fillDiagnosticsLists(void* owner) {
+DiagnosticsLists fillDiagnosticsLists() {
     DiagnosticsLists lists;
     ListTarget target(lists);
-    fillDiagnostics(target, owner);
+    lists.complete = fillDiagnostics(target);
     return lists;
 }
 
-std::string diagnosticsReportText(void* owner) {
-    std::string text;
+DiagnosticsReport diagnosticsReport() {
+    DiagnosticsReport report;
+    std::string& text = report.text;
     text += format("Diagnostics Report:\t\t\t\t\t%s\n",
                    standardDateText(hostInfoSource().now()).c_str());
     text += format("Utility %s\n", kReleaseLine);
@@ -271,23 +269,32 @@ std::string diagnosticsReportText(void* owner) {
     text += "Host Computer Information:\n";
     text += rule();
     TextTarget target(text);
-    fillDiagnostics(target, owner);
-    return text;
+    report.complete = fillDiagnostics(target);
+    return report;
 }
 
-bool writeDiagnosticsReport(std::FILE* file, void* owner) {
+std::string diagnosticsReportText() {
+    return diagnosticsReport().text;
+}
+
+bool writeReportText(std::FILE* file, const std::string& text) {
     if (file == nullptr)
         return false;
-    const std::string text = diagnosticsReportText(owner);
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const bool closed = std::fclose(file) == 0;
     return written && closed;
 }
 
-bool writeDiagnosticsReportFile(const std::string& path, void* owner) {
+bool writeDiagnosticsReport(std::FILE* file) {
+    if (file == nullptr)
+        return false;
+    return writeReportText(file, diagnosticsReportText());
+}
+
+bool writeDiagnosticsReportFile(const std::string& path) {
     // The report lists every device password: a private file, never written
     // through a link.
-    return writeDiagnosticsReport(openPrivateStream(path), owner);
+    return writeDiagnosticsReport(openPrivateStream(path));
 }
 
 std::string describeOs(const HostInfo& host) {

@@ -14,8 +14,6 @@
 
 inline constexpr const char* kReleaseLine = "Released: February 25, 2010";
 inline constexpr const char* kNotEntered = "--- not entered ---";
-inline constexpr const char* kFillFailedText = "Unknown error occured";
-inline constexpr const char* kFillFailedCaption = "updateDiagnosticsList";
 constexpr int kReportRuleLength = 142;
 
 struct DiagnosticsColumn {
@@ -42,10 +40,20 @@ class DiagnosticsTarget {
     virtual void endRemoteRow() = 0;
 };
 
-// Writes the interface, host and remote sections into `target`. A failure on
-// the way shows "Unknown error occured" (caption "updateDiagnosticsList")
-// owned by `owner`; what was written so far stays. Returns false then.
-bool fillDiagnostics(DiagnosticsTarget& target, void* owner = nullptr);
+// The messages the diagnostics operations end with; the window turns them into
+// boxes (ui/outcome_boxes.h), halyardctl into its error output.
+enum class DiagnosticsMessage {
+    None,
+    SelectDeviceFirst, // "Delete" without a selected history row
+    FillFailed,        // the lists or the report stopped part way
+    ReportNotSaved,    // "Save Report" could not write the chosen file
+    InstallPrinter,    // "Print Report" without a usable default printer
+};
+
+// Writes the interface, host and remote sections into `target`. Returns false
+// when a failure stopped it on the way (DiagnosticsMessage::FillFailed); what
+// was written so far stays.
+bool fillDiagnostics(DiagnosticsTarget& target);
 
 // ---- The page's lists ------------------------------------------------------------
 struct DiagnosticsRow {
@@ -57,22 +65,33 @@ struct DiagnosticsRow {
 struct DiagnosticsLists {
     std::vector<DiagnosticsRow> system;
     std::vector<DiagnosticsRow> history;
+    bool complete = true; // false: fillDiagnostics stopped part way
 };
 
 // Both lists as rows of cells, built from the current tables.
-DiagnosticsLists fillDiagnosticsLists(void* owner = nullptr);
+DiagnosticsLists fillDiagnosticsLists();
 
 // ---- The report --------------------------------------------------------------------
+struct DiagnosticsReport {
+    std::string text;
+    bool complete = true; // false: fillDiagnostics stopped part way
+};
+
 // The whole report: title with the current time, release line, copyright,
 // the host information and the remote device history.
-std::string diagnosticsReportText(void* owner = nullptr);
+DiagnosticsReport diagnosticsReport();
+// Its text alone.
+std::string diagnosticsReportText();
+// Writes `text` into `file` and closes it. False when `file` is null or
+// writing failed.
+bool writeReportText(std::FILE* file, const std::string& text);
 // Writes the whole report into `file` and closes it. False when `file` is
 // null or writing failed.
-bool writeDiagnosticsReport(std::FILE* file, void* owner = nullptr);
+bool writeDiagnosticsReport(std::FILE* file);
 // Creates (or empties) the text file at `path`, mode 0600 and never through a
 // link (see openPrivateFile), and writes the report into it. False when the
 // file cannot be opened or written, with errno set.
-bool writeDiagnosticsReportFile(const std::string& path, void* owner = nullptr);
+bool writeDiagnosticsReportFile(const std::string& path);
 
 // ---- Pieces, exposed for the tests -----------------------------------------------
 // "OS Platform: %s   V%d.%d, Build %d".

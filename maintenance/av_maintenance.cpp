@@ -45,8 +45,10 @@ constexpr size_t kChunkLast = 4;
 constexpr size_t kChunkLength = 5;
 constexpr size_t kChunkData = 9;
 
-void showUpgradeError(const char* text, void* owner) {
-    showMessage(text, "Error", MessageIcon::Error, MessageButtons::Ok, owner);
+AvUpgradeOutcome failedWith(AvUpgradeMessage message) {
+    AvUpgradeOutcome outcome;
+    outcome.message = message;
+    return outcome;
 }
 
 // Copies the version text of a version confirmation (at most 64 characters,
@@ -141,14 +143,17 @@ enum class UpgradeFile { Read, Unreadable, TooLarge };
 
 // Reads the file at `path` whole when it holds at most `limit` bytes; the size
 // is checked before anything is read or allocated. A file that is too large
-// gets its own message here.
+// gets its own message, filled in `outcome`.
 UpgradeFile readUpgradeFile(const char* path, size_t limit, const char* what,
-                            std::vector<uint8_t>& out, void* owner) {
+                            std::vector<uint8_t>& out, AvUpgradeOutcome& outcome) {
     if (path == nullptr)
         return UpgradeFile::Unreadable;
     const WholeFileRead read = readWholeFileLimited(path, limit, out);
     if (read.result.status == FileRead::TooLarge) {
-        showUpgradeError(fileTooLargeText(what, read.size, limit).c_str(), owner);
+        outcome = failedWith(AvUpgradeMessage::FileTooLarge);
+        outcome.tooLargeFile = what;
+        outcome.tooLargeSize = read.size;
+        outcome.tooLargeLimit = limit;
         return UpgradeFile::TooLarge;
     }
     return read.result.status == FileRead::Ok ? UpgradeFile::Read : UpgradeFile::Unreadable;
@@ -179,19 +184,18 @@ UpgradeProgressHook progressHook;
 // The station that answered the last probe of the local management address.
 uint8_t probedLocalAv[6] = {};
 
-// Drives a running image write to its end. Every message is the abort text.
+// Drives a running image write to its end. Every failure is the abort message.
 // `total` is the bytes of both images, for the progress hook.
-bool runImageWrite(void* owner, uint64_t total) {
+AvUpgradeOutcome runImageWrite(uint64_t total) {
     int resends = 0;
     uint64_t written = 0;
     for (;;) {
         if (upgradeCancelRequested.load()) {
-            return false;
+            return {};
         }
         uint16_t type = sendPendingFrame();
         if (type == 0) {
-            showUpgradeError("Upgrade failed. Operation aborted.", owner);
-            return false;
+            return failedWith(AvUpgradeMessage::TransferAborted);
         }
         PlcReply reply{};
         const TransferPosition before = transferPosition();
@@ -200,8 +204,7 @@ bool runImageWrite(void* owner, uint64_t total) {
             continue;
         }
         if (c != Confirmation::Accepted) {
-            showUpgradeError("Upgrade failed. Operation aborted.", owner);
-            return false;
+            return failedWith(AvUpgradeMessage::TransferAborted);
         }
         resends = 0;
         written += before.length;
@@ -210,7 +213,9 @@ bool runImageWrite(void* owner, uint64_t total) {
         }
         sleepMs(1);
         if (reply.state == kReplyStateComplete) {
-            return true;
+            AvUpgradeOutcome done;
+            done.upgraded = true;
+            return done;
         }
     }
 }
@@ -220,67 +225,57 @@ struct UpgradeImages {
     std::vector<uint8_t> parameters;
 };
 
-// Reads both files and checks them. Shows its own message on failure.
-bool loadUpgradeImages(const char* firmwarePath, const char* parameterPath, UpgradeImages& images,
-                       void* owner) {
-    switch (readUpgradeFile(firmwarePath, kMaxFirmwareFile, "firmware", images.firmware, owner)) {
+// Reads both files and checks them; `upgraded` when both can be written.
+AvUpgradeOutcome loadUpgradeImages(const char* firmwarePath, const char* parameterPath,
+                                   UpgradeImages& images) {
+    AvUpgradeOutcome outcome;
+    switch (readUpgradeFile(firmwarePath, kMaxFirmwareFile, "firmware", images.firmware, outcome)) {
     case UpgradeFile::TooLarge:
-        return false;
+        return outcome;
     case UpgradeFile::Unreadable:
-        showUpgradeError("Unable to open firmware file", owner);
-        return false;
+        return failedWith(AvUpgradeMessage::FirmwareUnreadable);
     case UpgradeFile::Read:
         break;
     }
-    if (!firmwareImageUsable(images.firmware)) {
-        showUpgradeError("Wrong NVM Block Header", owner);
-        return false;
-    }
-    switch (
-        readUpgradeFile(parameterPath, kMaxParameterBlock, "parameter", images.parameters, owner)) {
+    if (!firmwareImageUsable(images.firmware))
+        return failedWith(AvUpgradeMessage::WrongNvmHeader);
+    switch (readUpgradeFile(parameterPath, kMaxParameterBlock, "parameter", images.parameters,
+                            outcome)) {
     case UpgradeFile::TooLarge:
-        return false;
+        return outcome;
     case UpgradeFile::Unreadable:
-        showUpgradeError("Error in PIB file opening...", owner);
-        return false;
+        return failedWith(AvUpgradeMessage::PibUnreadable);
     case UpgradeFile::Read:
         break;
     }
     PibImage pib;
     uint32_t size = static_cast<uint32_t>(images.parameters.size());
     int r = pib.attach(images.parameters.data(), size);
-    if (r != kPibOk && r != kPibNotVersion33) {
-        showUpgradeError("Error in PIB file Operation", owner);
-        return false;
-    }
-    return true;
+    if (r != kPibOk && r != kPibNotVersion33)
+        return failedWith(AvUpgradeMessage::PibOperation);
+    outcome.upgraded = true;
+    return outcome;
 }
 
 // Steps before the transfer: read and check both files and personalise the
-// parameter block for the local device. Shows its own message on failure.
-bool prepareUpgrade(const char* firmwarePath, const char* parameterPath, const uint8_t* localMac,
-                    UpgradeImages& images, void* owner) {
-    if (!loadUpgradeImages(firmwarePath, parameterPath, images, owner)) {
-        return false;
-    }
+// parameter block for the local device; `upgraded` when the transfer may start.
+AvUpgradeOutcome prepareUpgrade(const char* firmwarePath, const char* parameterPath,
+                                const uint8_t* localMac, UpgradeImages& images) {
+    AvUpgradeOutcome loaded = loadUpgradeImages(firmwarePath, parameterPath, images);
+    if (!loaded)
+        return loaded;
     PibImage pib;
     uint32_t size = static_cast<uint32_t>(images.parameters.size());
     pib.attach(images.parameters.data(), size);
-    if (!macIsSet(localMac)) {
-        showUpgradeError("Upgrade failed. Operation aborted", owner);
-        return false;
-    }
+    if (!macIsSet(localMac))
+        return failedWith(AvUpgradeMessage::NotStarted);
     // A block that cannot carry the device's MAC would take the device's identity away.
-    if (pib.setMac(localMac) != kPibOk) {
-        showUpgradeError("Error in PIB file Operation", owner);
-        return false;
-    }
+    if (pib.setMac(localMac) != kPibOk)
+        return failedWith(AvUpgradeMessage::PibOperation);
     int r = pib.rechecksum(images.parameters.data(), size);
-    if (r != kPibOk && r != kPibNotVersion33) {
-        showUpgradeError("Error in PIB file checksum. Operation aborted", owner);
-        return false;
-    }
-    return true;
+    if (r != kPibOk && r != kPibNotVersion33)
+        return failedWith(AvUpgradeMessage::PibChecksum);
+    return loaded;
 }
 
 } // namespace
@@ -290,10 +285,9 @@ std::string fileTooLargeText(const char* what, uint64_t size, size_t limit) {
            " bytes (at most " + std::to_string(limit) + ")";
 }
 
-bool checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath, void* owner) {
+AvUpgradeOutcome checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath) {
     UpgradeImages images;
-    return loadUpgradeImages(firmwarePath, parameterPath, images,
-                             owner != nullptr ? owner : mainWindowHandle);
+    return loadUpgradeImages(firmwarePath, parameterPath, images);
 }
 
 void setUpgradeProgressHook(UpgradeProgressHook hook) {
@@ -621,10 +615,7 @@ uint8_t upgradeOptions() {
     return commitAfterWrite ? 0x13 : 0x00;
 }
 
-bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner) {
-    if (owner == nullptr) {
-        owner = mainWindowHandle;
-    }
+AvUpgradeOutcome upgradeLocalAv(const char* firmwarePath, const char* parameterPath) {
     uint8_t host[6];
     uint8_t localMac[6];
     std::memcpy(host, hostMac(), sizeof host);
@@ -632,20 +623,19 @@ bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* o
     const uint8_t options = upgradeOptions();
 
     UpgradeImages images;
-    if (!prepareUpgrade(firmwarePath, parameterPath, localMac, images, owner)) {
-        return false;
-    }
+    AvUpgradeOutcome prepared = prepareUpgrade(firmwarePath, parameterPath, localMac, images);
+    if (!prepared)
+        return prepared;
     if (!macIsSet(host) ||
         plcapi_StartImageWrite(host, localMac, static_cast<uint32_t>(images.firmware.size()),
                                images.firmware.data(),
                                static_cast<uint32_t>(images.parameters.size()),
                                images.parameters.data(), options) != 0) {
-        showUpgradeError("Upgrade failed. Operation aborted", owner);
         resetPlcapi();
-        return false;
+        return failedWith(AvUpgradeMessage::NotStarted);
     }
-    bool ok = runImageWrite(owner, images.firmware.size() + images.parameters.size());
+    AvUpgradeOutcome written = runImageWrite(images.firmware.size() + images.parameters.size());
     // The transfer's cursors point into the images released here; end it.
     resetPlcapi();
-    return ok;
+    return written;
 }

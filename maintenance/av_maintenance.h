@@ -80,19 +80,42 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]);
 bool readConfigurationBlock();
 // Write options of the image write, by `chipModel` and `commitAfterWrite`.
 uint8_t upgradeOptions();
+// The message an AV upgrade ended with. The window shows each with caption
+// "Error" and an error icon (ui/outcome_boxes.h); None after a confirmed
+// transfer or a cancel.
+enum class AvUpgradeMessage {
+    None,
+    FirmwareUnreadable, // "Unable to open firmware file"
+    WrongNvmHeader,     // "Wrong NVM Block Header"
+    PibUnreadable,      // "Error in PIB file opening..."
+    PibOperation,       // "Error in PIB file Operation"
+    PibChecksum,        // "Error in PIB file checksum. Operation aborted"
+    NotStarted,         // "Upgrade failed. Operation aborted" (no local device, refused start)
+    TransferAborted,    // "Upgrade failed. Operation aborted." (a block was not confirmed)
+    FileTooLarge,       // fileTooLargeText(tooLargeFile, tooLargeSize, tooLargeLimit)
+};
+
+struct AvUpgradeOutcome {
+    bool upgraded = false; // the device confirmed the last frame (checks: both files usable)
+    AvUpgradeMessage message = AvUpgradeMessage::None;
+    // FileTooLarge: which file ("firmware" or "parameter"), its size and the limit.
+    const char* tooLargeFile = "";
+    uint64_t tooLargeSize = 0;
+    size_t tooLargeLimit = 0;
+    explicit operator bool() const { return upgraded; }
+};
+
 // Upgrades the local device with the firmware (.NVM) and parameter (.PIB)
-// files. Reports every failure in a message box with caption "Error" (owned
-// by `owner`, the main window when null) and returns false; true once the
-// device confirmed the last frame. Setting upgradeCancelRequested stops the
-// transfer before its next block (false, no message); the caller clears it
+// files. Every failure returns its message; `upgraded` once the device
+// confirmed the last frame. Setting upgradeCancelRequested stops the transfer
+// before its next block (not upgraded, no message); the caller clears it
 // before starting.
-bool upgradeLocalAv(const char* firmwarePath, const char* parameterPath, void* owner = nullptr);
+AvUpgradeOutcome upgradeLocalAv(const char* firmwarePath, const char* parameterPath);
 
 // Reads and checks the firmware (.NVM) and parameter (.PIB) files the way the
-// upgrade does before it sends anything, with the same messages. True when
-// both could be written. Sends nothing.
-bool checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath,
-                         void* owner = nullptr);
+// upgrade does before it sends anything, with the same messages. `upgraded`
+// is true when both could be written. Sends nothing.
+AvUpgradeOutcome checkAvUpgradeFiles(const char* firmwarePath, const char* parameterPath);
 
 // Called after every confirmed block of an upgrade with the bytes written so
 // far and the bytes of both images (on the thread that runs the upgrade).

@@ -263,6 +263,20 @@ bool discoverLocalHp10() {
     return any;
 }
 
+void markKeyChanged() {
+    keyChangedMark = 1;
+}
+
+void keepKeyLabelOnce() {
+    keepLabelOnceMark = 1;
+}
+
+bool takeOldFirmware() {
+    bool found = oldFirmware != 0;
+    oldFirmware = 0;
+    return found;
+}
+
 LocalFamily lastScanFamily() {
     return lastFamily;
 }

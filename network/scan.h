@@ -33,5 +33,16 @@ bool isDefaultAvKey(const uint8_t key[16]);
 // "Device 2", ... Writes at most `size` bytes.
 void defaultDeviceName(char* out, unsigned size);
 
+// The next scan that finds a local device files its key under the text the
+// user just typed (kept in the current interface's NetworkRecord), whatever
+// label the rules would give it: sets keyChangedMark, which that scan clears.
+void markKeyChanged();
+// The next scan that finds an unrecognised AV key on an existing entry keeps
+// its label once: sets keepLabelOnceMark, which that scan clears.
+void keepKeyLabelOnce();
+// Whether the last Turbo firmware read found the older generation; clears
+// oldFirmware, so each finding is reported once.
+bool takeOldFirmware();
+
 // Returns the scan's own state to its start value.
 void resetScan();

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "platform/file_io.h"
-#include "storage/prefs_layout.h"
+#include "platform/prefs_file_name.h"
 
 namespace {
 

@@ -26,6 +26,19 @@ char addedDevicePassword[kPasswordBufferSize] = {};
 uint8_t priorHp10Key[8] = {};
 uint8_t quietNotDetected = 0;
 
+void beginAddingDevice() {
+    addingDevice = 1;
+}
+
+void endAddingDevice() {
+    addingDevice = 0;
+    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+}
+
+void endQuietNotDetected() {
+    quietNotDetected = 0;
+}
+
 namespace {
 
 constexpr const uint8_t* kBroadcast = kBroadcastMac;

@@ -34,11 +34,19 @@ extern uint8_t addedDeviceMac[6];
 // Name and password of the device just added, for the refresh that names its entry.
 extern char addedDeviceName[80];
 extern char addedDevicePassword[kPasswordBufferSize];
+// The Add Device dialog's OK, before it calls addDeviceByPassword: sets addingDevice.
+void beginAddingDevice();
+// Nothing waits for the device any more (the refresh gave it its entry, or the
+// dialog closed first): clears addingDevice and zeroes addedDeviceMac.
+void endAddingDevice();
 // The HomePlug 1.0/Turbo network key the local device had before a random key was set.
 extern uint8_t priorHp10Key[8];
 // Set after a successful local key change: a later "Scan now" that finds no
 // local device shows no message about it.
 extern uint8_t quietNotDetected;
+// A scan found the local device again: the next loss is reported again
+// (clears quietNotDetected).
+void endQuietNotDetected();
 
 // Returns every value above and the hooks below to their start state.
 void resetKeyOperations();

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/messages.h"
 #include "platform/working_folder.h"
 #include "storage/preferences.h"
 
@@ -52,38 +51,43 @@ DataDirectoryPlaces defaultDataDirectoryPlaces() {
     return {"/var/lib/tollbeam", userDataHome() + "/tollbeam", geteuid() == 0};
 }
 
-bool prepareDataDirectory(void* owner) {
-    return prepareDataDirectory(owner, defaultDataDirectoryPlaces());
+DataDirectoryChoice chooseDataDirectory() {
+    return chooseDataDirectory(defaultDataDirectoryPlaces());
 }
 
-bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places) {
+DataDirectoryChoice chooseDataDirectory(const DataDirectoryPlaces& places) {
+    DataDirectoryChoice choice;
+    choice.machineDirectory = places.machineDirectory;
+    choice.fallbackDirectory = places.fallbackDirectory;
     const std::string& machine = places.machineDirectory;
     if (!places.perMachine) {
         // The per-user folder will hold device passwords: only its owner may enter.
         if (isUsableDirectory(places.fallbackDirectory) ||
             makeFolders(places.fallbackDirectory, 0700)) {
             chosenDirectory = places.fallbackDirectory;
-            return true;
+            choice.ready = true;
+            return choice;
         }
     } else if (isUsableDirectory(machine) ||
                (!exists(machine) && mkdir(machine.c_str(), 0755) == 0 &&
                 isUsableDirectory(machine))) {
         chosenDirectory = machine;
-        return true;
+        choice.ready = true;
+        return choice;
     }
     // Root without a usable machine directory is told once, when the fallback
     // is first made; at later starts the fallback is simply used. An ordinary
-    // user reaches the message only when the per-user folder cannot be made.
+    // user is told only when the per-user folder cannot be made.
     if (isUsableDirectory(places.fallbackDirectory)) {
         chosenDirectory = places.fallbackDirectory;
-        return true;
+        choice.ready = true;
+        return choice;
     }
-    showMessage("Unable to create Tollbeam.data file at location: " + machine +
-                    ", Creating Tollbeam.data file at location: " + places.fallbackDirectory,
-                "Information", MessageIcon::Information, MessageButtons::Ok, owner);
+    choice.tellFallback = true;
     chosenDirectory = places.fallbackDirectory;
     // The fallback is per user and will hold device passwords: only its owner may enter.
-    return makeFolders(places.fallbackDirectory, 0700);
+    choice.ready = makeFolders(places.fallbackDirectory, 0700);
+    return choice;
 }
 
 const std::string& dataDirectory() {

@@ -17,16 +17,26 @@ struct DataDirectoryPlaces {
 // only when running as root.
 DataDirectoryPlaces defaultDataDirectoryPlaces();
 
+// How the choice of the data directory went.
+struct DataDirectoryChoice {
+    // False: not even the fallback could be made; saves fail until a later
+    // choice succeeds.
+    bool ready = false;
+    // The user is to be told that the machine directory could not be used and
+    // the fallback is made instead (the message names both places).
+    bool tellFallback = false;
+    std::string machineDirectory;
+    std::string fallbackDirectory;
+};
+
 // Chooses the data directory among the default places.
-bool prepareDataDirectory(void* owner);
+DataDirectoryChoice chooseDataDirectory();
 // Chooses the data directory: the machine directory when it exists and is
-// writable, or can be created (one level); otherwise shows the fallback
-// message (owned by `owner`), creates the fallback directory with its parents
-// and uses it. Without `perMachine` the fallback directory is used (and
-// created) at once, and the message is shown only when it cannot be made.
-// Returns false when the fallback could not be created either;
-// saves then fail until a later preparation succeeds.
-bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places);
+// writable, or can be created (one level); otherwise (telling the user, the
+// first time) creates the fallback directory with its parents and uses it.
+// Without `perMachine` the fallback directory is used (and created) at once,
+// and the user is told only when it cannot be made.
+DataDirectoryChoice chooseDataDirectory(const DataDirectoryPlaces& places);
 
 // The chosen data directory; empty before prepareDataDirectory.
 const std::string& dataDirectory();

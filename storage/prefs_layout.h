@@ -13,10 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/prefs_file_name.h"
+
 static_assert(std::endian::native == std::endian::little,
               "OEMPrefs.dat is read and written raw as little-endian");
-
-inline constexpr const char* kPrefsFileName = "OEMPrefs.dat";
 
 #pragma pack(push, 1)
 template <size_t CopyrightSize> struct PrefsLayout {

@@ -200,8 +200,7 @@ bool openSetDevicePassword(void* owner, const std::string& deviceText) {
 
 DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::string& deviceText,
                                   const std::string& typed) {
-    if (oldFirmware) {
-        oldFirmware = 0;
+    if (takeOldFirmware()) {
         attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to Enter "
                          "Password.\nThe present device has older FirmWare version.");
         return DialogAction::CloseAndScan;
@@ -333,8 +332,7 @@ void cancelAddDevice(int previousScanState) {
     // Closed before the device turned up (Cancel or the close box after a
     // successful OK): nothing waits for it any more, so no device found later
     // may take the typed name and password.
-    addingDevice = 0;
-    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+    endAddingDevice();
 }
 
 // The name and password checks of the Add Device dialog's OK.
@@ -396,8 +394,7 @@ void addDeviceSucceeded(const std::string& name) {
 
 DialogAction acceptAddDevice(void* owner, int previousScanState, const std::string& typedName,
                              const std::string& typedPassword) {
-    if (oldFirmware) {
-        oldFirmware = 0;
+    if (takeOldFirmware()) {
         attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to add the "
                          "device.\nThe present device has older FirmWare version.");
         // The scan that follows runs with the automatic scan as it was before.
@@ -415,9 +412,9 @@ DialogAction acceptAddDevice(void* owner, int previousScanState, const std::stri
         suspendAutoScan(previousScanState);
         return DialogAction::StayOpen;
     }
-    keepLabelOnceMark = 1;
+    keepKeyLabelOnce();
     suspendAutoScan(previousScanState);
-    addingDevice = 1;
+    beginAddingDevice();
     uint8_t keptKey[16] = {};
     bool keyKept = false;
     if (localIsAv) {
@@ -495,11 +492,17 @@ int runHp10Upgrade(const std::string& imagePath, const std::string& configPath) 
     return upgradeHp10(imagePath.c_str(), configPath.c_str());
 }
 
+bool runAvUpgrade(const char* firmwarePath, const char* parameterPath) {
+    const AvUpgradeOutcome outcome = upgradeLocalAv(firmwarePath, parameterPath);
+    showOutcome(outcome, mainWindowHandle);
+    return outcome.upgraded;
+}
+
 bool runUpgradeWorker(const std::string& nvmPath, const std::string& pibPath,
                       const UpgradeWorkerHooks& hooks) {
     if (hooks.hideFileDialog)
         hooks.hideFileDialog();
-    bool upgraded = upgradeLocalAv(nvmPath.c_str(), pibPath.c_str());
+    bool upgraded = runAvUpgrade(nvmPath.c_str(), pibPath.c_str());
     if (upgraded) {
         // The device restarts with its new firmware; the rescan waits for it.
         // A cancel during this wait only shortens it: the images are written.

@@ -205,6 +205,9 @@ struct UpgradeWorkerHooks {
     std::function<void()> afterUpgrade;  // the Main page's after-upgrade command
 };
 
+// upgradeLocalAv with its message shown as the window shows it (owned by the
+// main window). True once the device confirmed the last frame.
+bool runAvUpgrade(const char* firmwarePath, const char* parameterPath);
 // The worker's steps: run upgradeLocalAv with the NVM and PIB files; on
 // success wait 15 s (stopping early when a cancel is requested), close the
 // progress dialog and show "Device firmware has been upgraded successfully.";

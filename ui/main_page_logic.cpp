@@ -26,6 +26,7 @@
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
 #include "ui/device_dialogs_logic.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 
 MainPageState mainPageState;
@@ -272,8 +273,7 @@ void addEntryForSlot(const RemoteDevice& slot) {
     if (!added)
         return;
     copyText(deviceTable[index - 1].password, addedDevicePassword);
-    addingDevice = 0;
-    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+    endAddingDevice();
     closeAddDeviceDialog();
 }
 
@@ -287,8 +287,7 @@ void nameAddedDevice(const RemoteDevice& slot, const uint8_t* localMac) {
         return;
     copyText(deviceTable[index - 1].name, addedDeviceName);
     copyText(deviceTable[index - 1].password, addedDevicePassword);
-    addingDevice = 0;
-    std::memset(addedDeviceMac, 0, sizeof addedDeviceMac);
+    endAddingDevice();
     closeAddDeviceDialog();
 }
 
@@ -350,8 +349,8 @@ void showNotDetected(void* owner) {
                 owner);
     if (capturePermissionProblem().empty())
         return;
-    showMessage(capturePermissionProblem() + "\n\n" + capturePermissionAdvice(), kNotDetectedCaption,
-                MessageIcon::Information, MessageButtons::Ok, owner);
+    showMessage(capturePermissionProblem() + "\n\n" + capturePermissionAdvice(),
+                kNotDetectedCaption, MessageIcon::Information, MessageButtons::Ok, owner);
 }
 
 // Clears the remote table and both lists, writes the database and runs the
@@ -663,6 +662,16 @@ bool createMainPage(const MainPageSetup& setup, void* owner) {
     return scanNowMain(owner);
 }
 
+bool prepareDataDirectory(void* owner) {
+    return prepareDataDirectory(owner, defaultDataDirectoryPlaces());
+}
+
+bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places) {
+    const DataDirectoryChoice choice = chooseDataDirectory(places);
+    showOutcome(choice, owner);
+    return choice.ready;
+}
+
 void openMainPageFiles(const MainPageSetup& setup, void* owner) {
     if (setup.useDataPlaces)
         prepareDataDirectory(owner, {setup.machineDataDirectory, setup.fallbackDataDirectory});
@@ -723,7 +732,7 @@ bool scanNowMain(void* owner) {
     if (found) {
         // A scan that finds the adapter again ends the quiet spell the key
         // operations asked for; the next loss is reported again.
-        quietNotDetected = 0;
+        endQuietNotDetected();
         recomputeCurrentInterface();
         refreshMainPage(firstRefreshStage());
     } else if (!quietNotDetected) {

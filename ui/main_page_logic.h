@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "network/model.h"
+#include "storage/data_directory.h"
 
 // ---- Texts --------------------------------------------------------------------------
 inline constexpr const char* kNotDetectedText =
@@ -175,6 +176,11 @@ void installMainPageLinks();
 // folder, chooses the quality table, reads the device database and runs the first scan. Returns
 // whether a local device was found; when none was, the "not detected" box has been shown.
 bool createMainPage(const MainPageSetup& setup, void* owner);
+// Chooses the data directory (chooseDataDirectory) and shows the fallback box,
+// owned by `owner`, when the choice tells one. False when not even the
+// fallback could be made.
+bool prepareDataDirectory(void* owner);
+bool prepareDataDirectory(void* owner, const DataDirectoryPlaces& places);
 // The steps of the creation that only read files (data directory, working folder, vendor list,
 // device database); nothing is sent. halyardctl runs them before its own checks.
 void openMainPageFiles(const MainPageSetup& setup, void* owner);

@@ -4,10 +4,15 @@
 // knows its text, caption, icon and which window owns the box. halyardctl
 // prints the same texts through outcomeText() and decides on the outcome
 // itself, never on a text.
+#include <initializer_list>
 #include <string>
 
+#include "diagnostics/diagnostics_page_logic.h"
+#include "diagnostics/diagnostics_report.h"
+#include "maintenance/av_maintenance.h"
 #include "platform/messages.h"
 #include "security/key_operations.h"
+#include "storage/data_directory.h"
 
 // Who a box belongs to: the window that asked for the operation, the main
 // window, or none.
@@ -30,3 +35,32 @@ std::string outcomeText(KeyMessage message);
 // scope, so the automatic scan does no work while it is open. `caller` owns
 // the boxes that belong to the window that asked.
 void showOutcome(KeyMessage message, void* caller);
+
+// ---- Diagnostics ---------------------------------------------------------------------
+// The box of `message`; DiagnosticsMessage::ReportNotSaved's text is a pattern
+// whose "%s" take the path and the reason (see outcomeText(ReportSaving)).
+const OutcomeBox& outcomeBox(DiagnosticsMessage message);
+std::string outcomeText(DiagnosticsMessage message);
+void showOutcome(DiagnosticsMessage message, void* caller);
+// "The report could not be saved to <path>: <reason>."; empty when it was saved.
+std::string outcomeText(const ReportSaving& saving);
+void showOutcome(const ReportSaving& saving, void* caller);
+
+// ---- AV upgrade ----------------------------------------------------------------------
+// Every AV upgrade message: caption "Error", error icon, owned by the main window.
+const OutcomeBox& outcomeBox(AvUpgradeMessage message);
+// The text of an upgrade's outcome (the too-large text with its values); empty
+// for AvUpgradeMessage::None.
+std::string outcomeText(const AvUpgradeOutcome& outcome);
+void showOutcome(const AvUpgradeOutcome& outcome, void* caller);
+
+// ---- Storage -------------------------------------------------------------------------
+// The fallback box of a data directory choice ("Unable to create Tollbeam.data
+// file at location: <machine>, Creating ... <fallback>"); its text is empty
+// when the choice tells nothing.
+const OutcomeBox& dataDirectoryFallbackBox();
+std::string outcomeText(const DataDirectoryChoice& choice);
+void showOutcome(const DataDirectoryChoice& choice, void* caller);
+
+// `pattern` with each "%s" replaced by the next of `values`, in order.
+std::string fillPattern(const char* pattern, std::initializer_list<std::string> values);

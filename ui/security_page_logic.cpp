@@ -9,6 +9,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
+#include "network/scan.h"
 #include "packet/frame_bytes.h"
 #include "platform/clock.h"
 #include "platform/main_window.h"
@@ -223,7 +224,7 @@ std::string keyLabelText() {
 // Files the typed password (and for HomePlug AV its NMK) under the current
 // interface, and tells the next scan to label the key with it.
 void storeNetworkPassword(const std::string& text) {
-    keyChangedMark = 1;
+    markKeyChanged();
     sleepMs(kMarkSettleMs);
     NetworkRecord& record = networkRecords[currentInterface];
     if (localIsAv) {

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diagnostics/diagnostics_page_logic.h"
+#include "ui/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
 #include "diagnostics/scan_log.h"
 #include "network/model.h"

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diagnostics/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
 #include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
@@ -21,6 +20,7 @@
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
 #include "support/temp_dir.h"
+#include "ui/diagnostics_page_logic.h"
 
 namespace {
 const std::string kRule(142, '-');
@@ -286,10 +286,18 @@ TEST_F(DiagnosticsReportTest, AFailureWhileFillingIsReportedAndKeepsWhatWasWritt
         void rowReference(int) override {}
         void endRemoteRow() override {}
     } target;
+    // The operation says it stopped; it shows nothing itself.
     EXPECT_FALSE(fillDiagnostics(target));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(3u, target.lines.size());
+
+    // The page shows the box for it.
+    target.lines.clear();
+    EXPECT_FALSE(fillDiagnosticsShowingFailure(target));
     ASSERT_EQ(1u, messages.shown.size());
     EXPECT_EQ("Unknown error occured", messages.shown[0].text);
     EXPECT_EQ("updateDiagnosticsList", messages.shown[0].caption);
+    EXPECT_EQ(MessageIcon::None, messages.shown[0].icon);
     EXPECT_EQ(3u, target.lines.size());
 }
 

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBench bench;
     std::string folder = fuzzFile("data");
     std::filesystem::create_directories(folder);
-    FUZZ_CHECK(prepareDataDirectory(nullptr, {folder, folder}));
+    FUZZ_CHECK(chooseDataDirectory({folder, folder}).ready);
     std::string path = deviceDatabasePath();
     FUZZ_CHECK(!path.empty());
     std::filesystem::remove(path + ".bad");

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string folder = fuzzFile("data");
     std::filesystem::create_directories(folder);
-    FUZZ_CHECK(prepareDataDirectory(nullptr, {folder, folder}));
+    FUZZ_CHECK(chooseDataDirectory({folder, folder}).ready);
     std::string database = deviceDatabasePath();
     FUZZ_CHECK(database.size() > folder.size() + 1 &&
                database.compare(0, folder.size(), folder) == 0);

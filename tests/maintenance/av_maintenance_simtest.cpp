@@ -20,6 +20,7 @@
 #include "support/core_bench.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
+#include "ui/device_dialogs_logic.h"
 
 namespace {
 
@@ -397,7 +398,7 @@ class AvUpgradeSim : public AvMaintenanceSim {
 TEST_F(AvUpgradeSim, FirstChipWithCommitWritesModulesAndCommitsMask03) {
     prepare("KARSA01", 1);
     EXPECT_EQ(0x23, upgradeOptions());
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(files.firmware, local().nvm);
@@ -410,7 +411,7 @@ TEST_F(AvUpgradeSim, FirstChipWithCommitWritesModulesAndCommitsMask03) {
 TEST_F(AvUpgradeSim, FirstChipWithoutCommitEndsWithTheStartRequest) {
     prepare("KARSA01", 0);
     EXPECT_EQ(0x22, upgradeOptions());
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(files.firmware, local().nvm);
@@ -422,7 +423,7 @@ TEST_F(AvUpgradeSim, FirstChipWithoutCommitEndsWithTheStartRequest) {
 TEST_F(AvUpgradeSim, OtherChipWithCommitCommitsMask13) {
     prepare("KARSA02", 1);
     EXPECT_EQ(0x13, upgradeOptions());
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_EQ(files.firmware, local().nvm);
     EXPECT_EQ(personalised(), local().pib);
@@ -433,7 +434,7 @@ TEST_F(AvUpgradeSim, OtherChipWithCommitCommitsMask13) {
 TEST_F(AvUpgradeSim, OtherChipWithoutCommitWritesMemoryAndStarts) {
     prepare("KARSA02", 0);
     EXPECT_EQ(0x00, upgradeOptions());
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_TRUE(messages.shown.empty());
     ASSERT_TRUE(local().started.has_value());
@@ -446,10 +447,39 @@ TEST_F(AvUpgradeSim, OtherChipWithoutCommitWritesMemoryAndStarts) {
     EXPECT_EQ(1u, local().starts);
 }
 
+// The upgrade itself shows nothing: it names its message (and the too-large
+// file's values), and the window's box is built from that.
+TEST_F(AvUpgradeSim, TheUpgradeReturnsItsMessageWithoutShowingIt) {
+    prepare("KARSA02", 1);
+    size_t sent = wire.sent.size();
+    AvUpgradeOutcome missing = upgradeLocalAv(dir.file("absent.nvm").c_str(), files.pib.c_str());
+    EXPECT_FALSE(missing.upgraded);
+    EXPECT_EQ(AvUpgradeMessage::FirmwareUnreadable, missing.message);
+    AvUpgradeOutcome noPib = checkAvUpgradeFiles(files.nvm.c_str(), dir.file("none").c_str());
+    EXPECT_EQ(AvUpgradeMessage::PibUnreadable, noPib.message);
+    EXPECT_TRUE(checkAvUpgradeFiles(files.nvm.c_str(), files.pib.c_str()).upgraded);
+
+    const std::string huge = dir.file("huge.bin");
+    writeFileBytes(huge, {});
+    ASSERT_EQ(0, truncate(huge.c_str(), off_t{1} << 20));
+    AvUpgradeOutcome tooLarge = upgradeLocalAv(files.nvm.c_str(), huge.c_str());
+    EXPECT_EQ(AvUpgradeMessage::FileTooLarge, tooLarge.message);
+    EXPECT_STREQ("parameter", tooLarge.tooLargeFile);
+    EXPECT_EQ(uint64_t{1} << 20, tooLarge.tooLargeSize);
+    EXPECT_EQ(kMaxParameterBlock, tooLarge.tooLargeLimit);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(sent, wire.sent.size());
+
+    AvUpgradeOutcome done = upgradeLocalAv(files.nvm.c_str(), files.pib.c_str());
+    EXPECT_TRUE(done.upgraded);
+    EXPECT_EQ(AvUpgradeMessage::None, done.message);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST_F(AvUpgradeSim, MissingFirmwareFile) {
     prepare("KARSA02", 1);
     size_t sent = wire.sent.size();
-    EXPECT_FALSE(upgradeLocalAv(dir.file("absent.nvm").c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(dir.file("absent.nvm").c_str(), files.pib.c_str()));
     EXPECT_EQ((std::vector<std::string>{"Unable to open firmware file"}), texts());
     EXPECT_EQ("Error", messages.shown[0].caption);
     EXPECT_EQ(MessageIcon::Error, messages.shown[0].icon);
@@ -465,8 +495,8 @@ TEST_F(AvUpgradeSim, HugeFirmwareOrParameterFileIsRefusedFromItsSize) {
     const std::string huge = dir.file("huge.bin");
     writeFileBytes(huge, {});
     ASSERT_EQ(0, truncate(huge.c_str(), off_t{4} << 30));
-    EXPECT_FALSE(upgradeLocalAv(huge.c_str(), files.pib.c_str()));
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), huge.c_str()));
+    EXPECT_FALSE(runAvUpgrade(huge.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), huge.c_str()));
     EXPECT_EQ((std::vector<std::string>{
                   "The firmware file is too large: 4294967296 bytes (at most 16777216)",
                   "The parameter file is too large: 4294967296 bytes (at most 16384)"}),
@@ -482,19 +512,19 @@ TEST_F(AvUpgradeSim, BadNvmHeaders) {
     std::vector<uint8_t> bad = files.firmware;
     bad[40] ^= 1;
     writeFileBytes(files.nvm, bad);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     // A last block whose image runs past the end of the file.
     std::vector<uint8_t> cut(files.firmware.begin(), files.firmware.end() - 100);
     writeFileBytes(files.nvm, cut);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     // A file too short to hold one header.
     writeFileBytes(files.nvm, std::vector<uint8_t>(20, 0));
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     // A chain that points back at itself.
     std::vector<uint8_t> loop = files.firmware;
     putNvmHeader(loop, 0, 0x00100000, 1500, 0, 0, 0x10);
     writeFileBytes(files.nvm, loop);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_EQ(std::vector<std::string>(4, "Wrong NVM Block Header"), texts());
     EXPECT_EQ(sent, wire.sent.size());
     expectDeviceUntouched();
@@ -507,14 +537,14 @@ TEST_F(AvUpgradeSim, SingleBlockFirmwareIsAccepted) {
     only.image = patternBytes(3000, 4);
     std::vector<uint8_t> single = makeNvmImage({only});
     writeFileBytes(files.nvm, single);
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_EQ(single, local().nvm);
 }
 
 TEST_F(AvUpgradeSim, MissingParameterFileAfterTheFirmwareWasChecked) {
     prepare("KARSA02", 1);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), dir.file("absent.pib").c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), dir.file("absent.pib").c_str()));
     EXPECT_EQ((std::vector<std::string>{"Error in PIB file opening..."}), texts());
     expectDeviceUntouched();
 }
@@ -525,10 +555,10 @@ TEST_F(AvUpgradeSim, BadParameterBlock) {
     bad[244] = 9; // section check fails
     setPibChecksum(bad);
     writeFileBytes(files.pib, bad);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     std::vector<uint8_t> shortBlock(files.parameters.begin(), files.parameters.begin() + 4000);
     writeFileBytes(files.pib, shortBlock);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_EQ(std::vector<std::string>(2, "Error in PIB file Operation"), texts());
     expectDeviceUntouched();
 }
@@ -541,7 +571,7 @@ TEST_F(AvUpgradeSim, ParameterBlockThatCannotBeRechecksummedStopsTheUpgrade) {
     other[1] = 0;
     putLe16At(other, 4, 9000);
     writeFileBytes(files.pib, other);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_EQ((std::vector<std::string>{"Error in PIB file checksum. Operation aborted"}), texts());
     expectDeviceUntouched();
 }
@@ -549,7 +579,7 @@ TEST_F(AvUpgradeSim, ParameterBlockThatCannotBeRechecksummedStopsTheUpgrade) {
 TEST_F(AvUpgradeSim, UnknownLocalMacRefusesToPersonalise) {
     prepare("KARSA02", 1);
     std::memset(scanStates[1].localMac, 0, 6);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_EQ((std::vector<std::string>{"Upgrade failed. Operation aborted"}), texts());
     expectDeviceUntouched();
 }
@@ -561,7 +591,7 @@ TEST_F(AvUpgradeSim, SilentDeviceAbortsTheUpgrade) {
     drop.match = 0xA020;
     drop.skip = 2;
     local().faults.push_back(drop);
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_EQ((std::vector<std::string>{"Upgrade failed. Operation aborted."}), texts());
     EXPECT_EQ(0u, local().commits);
     EXPECT_EQ(oldNvm, local().nvm);
@@ -575,7 +605,7 @@ TEST_F(AvUpgradeSim, FailureStatusIsResentWithinTheBudget) {
     status.skip = 3;
     status.count = 2;
     local().faults.push_back(status);
-    ASSERT_TRUE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()))
+    ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()))
         << ::testing::PrintToString(texts());
     EXPECT_EQ(files.firmware, local().nvm);
     EXPECT_EQ(personalised(), local().pib);
@@ -585,7 +615,7 @@ TEST_F(AvUpgradeSim, CancelStopsAtTheNextBlock) {
     prepare("KARSA02", 1);
     clock.atTime(clock.now() + 4, [] { upgradeCancelRequested.store(true); });
     size_t before = wire.sent.size();
-    EXPECT_FALSE(upgradeLocalAv(files.nvm.c_str(), files.pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
     EXPECT_TRUE(messages.shown.empty());
     size_t blocks = wire.sent.size() - before;
     EXPECT_GE(blocks, 1u);

@@ -19,6 +19,7 @@
 #include "support/core_bench.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
+#include "ui/device_dialogs_logic.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST_F(HostActionFlood, UpgradeGivesUpWithTheAbortMessage) {
     copyText(chipModel, "KARSA02");
     commitAfterWrite = 1;
 
-    EXPECT_FALSE(upgradeLocalAv(nvm.c_str(), pib.c_str()));
+    EXPECT_FALSE(runAvUpgrade(nvm.c_str(), pib.c_str()));
     EXPECT_LT(indications, kStreamLimit);
     ASSERT_EQ(1u, bench.messages.shown.size());
     EXPECT_EQ("Upgrade failed. Operation aborted.", bench.messages.shown[0].text);

@@ -86,7 +86,7 @@ class KeyOperationsSim : public ::testing::Test {
         mainWindowHandle = &mainWindow;
         setWaitCursorHook([this](bool waiting) { cursor.push_back(waiting); });
         copyText(preferences.appName, "Tollbeam");
-        ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
+        ASSERT_TRUE(chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready);
         net.attach(wire, bench.addPort("eth0", kHost));
     }
     void TearDown() override {

@@ -10,6 +10,8 @@
 #include "storage/data_directory.h"
 #include "storage/device_database.h"
 #include "support/temp_dir.h"
+#include "ui/main_page_logic.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -100,6 +102,35 @@ TEST_F(DataDirectoryTest, OrdinaryUserGoesStraightToThePerUserFolder) {
     EXPECT_EQ("Unable to create Tollbeam.data file at location: " + machine +
                   ", Creating Tollbeam.data file at location: " + dir.file("file/tollbeam"),
               messages.shown[0].text);
+}
+
+// The choice itself shows nothing: it says whether the fallback is to be
+// announced, with both places, and the window's box is built from that.
+TEST_F(DataDirectoryTest, ChoiceNamesTheFallbackMessageWithoutShowingIt) {
+    std::string machine = dir.file("no/such/parent/tollbeam");
+    std::string fallback = dir.file("home/tollbeam");
+    DataDirectoryChoice choice = chooseDataDirectory({machine, fallback});
+    EXPECT_TRUE(choice.ready);
+    EXPECT_TRUE(choice.tellFallback);
+    EXPECT_EQ(machine, choice.machineDirectory);
+    EXPECT_EQ(fallback, choice.fallbackDirectory);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ("Unable to create Tollbeam.data file at location: " + machine +
+                  ", Creating Tollbeam.data file at location: " + fallback,
+              outcomeText(choice));
+
+    // Made once, then used in silence.
+    choice = chooseDataDirectory({machine, fallback});
+    EXPECT_TRUE(choice.ready);
+    EXPECT_FALSE(choice.tellFallback);
+    EXPECT_EQ("", outcomeText(choice));
+
+    // A fallback that cannot be made is announced and not ready.
+    writeFileText(dir.file("file"), "x");
+    choice = chooseDataDirectory({machine, dir.file("file/tollbeam")});
+    EXPECT_FALSE(choice.ready);
+    EXPECT_TRUE(choice.tellFallback);
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(DataDirectoryTest, DefaultPlacesFollowTheEnvironment) {

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     setPacketDriver(&wire);
     setMessageSink(&messages);
     copyText(preferences.appName, "Plexora");
-    if (!prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")})) {
+    if (!chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready) {
         std::fprintf(stderr, "cannot prepare the data directory\n");
         return 2;
     }

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "diagnostics/diagnostics_page_logic.h"
+#include "ui/diagnostics_page_logic.h"
 
 #include "network/model.h"
 #include "packet/driver.h"
@@ -77,7 +77,7 @@ class DeviceDatabaseTest : public ::testing::Test {
         port.mac[5] = 0x01;
         wire.addPort(port);
         copyText(preferences.appName, "Plexora");
-        ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
+        ASSERT_TRUE(chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready);
         dbPath = dir.file("tollbeam/Plexora.data");
         ASSERT_EQ(dbPath, deviceDatabasePath());
     }
@@ -653,12 +653,12 @@ TEST_F(DeviceDatabaseTest, WriteFailureIsReportedAndKeepsTheOldFile) {
 }
 
 TEST_F(DeviceDatabaseTest, SaveIntoAMissingDirectoryFailsSilently) {
-    ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("tollbeam"), dir.file("fallback")}));
+    ASSERT_TRUE(chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready);
     resetDataDirectory();
     fillTables(1);
     EXPECT_FALSE(saveDeviceDatabase()); // no data directory chosen
 
-    ASSERT_TRUE(prepareDataDirectory(nullptr, {dir.file("gone"), dir.file("fallback")}));
+    ASSERT_TRUE(chooseDataDirectory({dir.file("gone"), dir.file("fallback")}).ready);
     rmdir(dir.file("gone").c_str());
     EXPECT_FALSE(saveDeviceDatabase());
     EXPECT_TRUE(messages.shown.empty());

@@ -94,7 +94,7 @@ class DialogsUi : public ::testing::Test {
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;
-        ASSERT_TRUE(prepareDataDirectory(nullptr, {bench.dir.file("data"), bench.dir.file("fb")}));
+        ASSERT_TRUE(chooseDataDirectory({bench.dir.file("data"), bench.dir.file("fb")}).ready);
         setWorkingFolder(bench.dir.path());
         setScanNowHook([this](void*) { ++scans; });
         MainPageLinks links;

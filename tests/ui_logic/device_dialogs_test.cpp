@@ -39,7 +39,7 @@ class DeviceDialogs : public ::testing::Test {
         resetDeviceDialogs();
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
-        ASSERT_TRUE(prepareDataDirectory(nullptr, {bench.dir.file("data"), bench.dir.file("fb")}));
+        ASSERT_TRUE(chooseDataDirectory({bench.dir.file("data"), bench.dir.file("fb")}).ready);
         appendDeviceEntry(kMacA, "Kitchen");
         appendDeviceEntry(kMacB, "Office");
         messages.shown.clear();

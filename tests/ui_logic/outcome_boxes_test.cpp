@@ -4,7 +4,10 @@
 // itself), and the busy flag held while one is open.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "network/auto_scan.h"
@@ -123,6 +126,98 @@ TEST_F(OutcomeBoxesTest, ScanNowRunsTheInstalledHookWithItsOwner) {
     EXPECT_EQ(1, calls);
     EXPECT_EQ(&mainWindow, seen);
     setScanNowHook({});
+}
+
+// The diagnostics, AV upgrade and data directory outcomes: each box as the
+// page or the upgrade showed it when the core opened it itself.
+struct OtherExpected {
+    std::function<void(void*)> show;
+    std::string text;
+    const char* caption;
+    MessageIcon icon;
+    bool ownedByMainWindow;
+};
+
+TEST_F(OutcomeBoxesTest, DiagnosticsUpgradeAndDataDirectoryBoxes) {
+    AvUpgradeOutcome tooLarge;
+    tooLarge.message = AvUpgradeMessage::FileTooLarge;
+    tooLarge.tooLargeFile = "firmware";
+    tooLarge.tooLargeSize = 4294967296u;
+    tooLarge.tooLargeLimit = 16777216u;
+    auto upgrade = [](AvUpgradeMessage m) {
+        AvUpgradeOutcome o;
+        o.message = m;
+        return o;
+    };
+    DataDirectoryChoice fallback{true, true, "/var/lib/tollbeam", "/home/u/.local/share/tollbeam"};
+    ReportSaving notSaved{false, "/tmp/r.TXT", ENOENT};
+    std::vector<OtherExpected> expected = {
+        {[](void* o) { showOutcome(DiagnosticsMessage::SelectDeviceFirst, o); },
+         "Please select a device first by clicking on it.", "Attention", MessageIcon::Warning,
+         false},
+        {[](void* o) { showOutcome(DiagnosticsMessage::FillFailed, o); }, "Unknown error occured",
+         "updateDiagnosticsList", MessageIcon::None, false},
+        {[](void* o) { showOutcome(DiagnosticsMessage::InstallPrinter, o); },
+         "Before you can perform printer-related tasks such as page setup or printing a document, "
+         "you need to install a printer.",
+         "Attention", MessageIcon::Warning, false},
+        {[&](void* o) { showOutcome(notSaved, o); },
+         "The report could not be saved to /tmp/r.TXT: No such file or directory.", "Error",
+         MessageIcon::Error, false},
+        {[&](void* o) { showOutcome(fallback, o); },
+         "Unable to create Tollbeam.data file at location: /var/lib/tollbeam, Creating "
+         "Tollbeam.data file at location: /home/u/.local/share/tollbeam",
+         "Information", MessageIcon::Information, false},
+        {[&](void* o) { showOutcome(tooLarge, o); },
+         "The firmware file is too large: 4294967296 bytes (at most 16777216)", "Error",
+         MessageIcon::Error, true},
+    };
+    const std::pair<AvUpgradeMessage, const char*> upgradeTexts[] = {
+        {AvUpgradeMessage::FirmwareUnreadable, "Unable to open firmware file"},
+        {AvUpgradeMessage::WrongNvmHeader, "Wrong NVM Block Header"},
+        {AvUpgradeMessage::PibUnreadable, "Error in PIB file opening..."},
+        {AvUpgradeMessage::PibOperation, "Error in PIB file Operation"},
+        {AvUpgradeMessage::PibChecksum, "Error in PIB file checksum. Operation aborted"},
+        {AvUpgradeMessage::NotStarted, "Upgrade failed. Operation aborted"},
+        {AvUpgradeMessage::TransferAborted, "Upgrade failed. Operation aborted."},
+    };
+    for (const auto& [message, text] : upgradeTexts)
+        expected.push_back({[&, message = message](void* o) { showOutcome(upgrade(message), o); },
+                            text, "Error", MessageIcon::Error, true});
+    for (const OtherExpected& e : expected) {
+        messages.shown.clear();
+        messages.owners.clear();
+        messages.busyAtShow.clear();
+        e.show(&page);
+        ASSERT_EQ(1u, messages.shown.size()) << e.text;
+        EXPECT_EQ(e.text, messages.shown[0].text);
+        EXPECT_EQ(e.caption, messages.shown[0].caption) << e.text;
+        EXPECT_EQ(e.icon, messages.shown[0].icon) << e.text;
+        EXPECT_EQ(MessageButtons::Ok, messages.shown[0].buttons);
+        EXPECT_EQ(e.ownedByMainWindow ? static_cast<void*>(&mainWindow) : &page, messages.owners[0])
+            << e.text;
+        EXPECT_EQ(1, messages.busyAtShow[0]) << e.text;
+    }
+    EXPECT_EQ("The firmware file is too large: 4294967296 bytes (at most 16777216)",
+              outcomeText(tooLarge));
+    EXPECT_EQ("Unknown error occured", outcomeText(DiagnosticsMessage::FillFailed));
+}
+
+TEST_F(OutcomeBoxesTest, OutcomesThatTellNothingShowNothing) {
+    showOutcome(DiagnosticsMessage::None, &page);
+    showOutcome(AvUpgradeOutcome{}, &page);
+    showOutcome(ReportSaving{true, "/tmp/r.TXT", 0}, &page);
+    showOutcome(DataDirectoryChoice{true, false, "/a", "/b"}, &page);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ("", outcomeText(ReportSaving{true, "/tmp/r.TXT", 0}));
+    EXPECT_EQ("", outcomeText(AvUpgradeOutcome{}));
+}
+
+// Values are put in as they are: a "%s" inside a path is not filled again.
+TEST(FillPattern, PutsEachValueInOnceInOrder) {
+    EXPECT_EQ("a /x%s/ b 2.", fillPattern("a %s b %s.", {"/x%s/", "2"}));
+    EXPECT_EQ("only %s", fillPattern("only %s", {}));
+    EXPECT_EQ("no values", fillPattern("no values", {"unused"}));
 }
 
 } // namespace

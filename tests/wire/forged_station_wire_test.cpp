@@ -96,7 +96,7 @@ TEST(ForgedStationWire, ForgedTurboAnswersAndLocalMarkersChangeNothingShownOrSto
             resetCore();
             setLogDirectory(dir.path());
             DataDirectoryPlaces places{dir.path(), dir.path()};
-            ASSERT_TRUE(prepareDataDirectory(nullptr, places));
+            ASSERT_TRUE(chooseDataDirectory(places).ready);
             setScanTimer(&timer);
             bool found = false;
             for (int attempt = 0; attempt < 10 && !found; ++attempt) {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "diagnostics/diagnostics_page_logic.h"
+#include "ui/diagnostics_page_logic.h"
 
 class QPushButton;
 class QTreeWidget;
