@@ -143,6 +143,21 @@ bool preparePrivateFile(const std::string& path, std::string& error) {
     return ok;
 }
 
+std::string textColumn(sqlite3_stmt* s, int column);
+
+// One row of the link table as both link queries select it: id, interface,
+// local MAC, remote MAC, family (and the pair flag where the query has it).
+HistoryLink linkFromRow(sqlite3_stmt* s, bool withPairColumn) {
+    HistoryLink link;
+    link.id = sqlite3_column_int64(s, 0);
+    link.interfaceName = textColumn(s, 1);
+    integerToMac(sqlite3_column_int64(s, 2), link.localMac);
+    integerToMac(sqlite3_column_int64(s, 3), link.remoteMac);
+    link.family = sqlite3_column_int(s, 4);
+    link.pair = withPairColumn && sqlite3_column_int(s, 5) != 0;
+    return link;
+}
+
 std::string textColumn(sqlite3_stmt* s, int column) {
     const unsigned char* text = sqlite3_column_text(s, column);
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
@@ -780,13 +795,8 @@ HistoryResult HistoryStore::links(const std::vector<std::vector<uint8_t>>& macs,
         if (mac.size() == 6)
             wanted.push_back(macToInteger(mac.data()));
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        HistoryLink link;
-        link.id = sqlite3_column_int64(s, 0);
-        link.interfaceName = textColumn(s, 1);
+        HistoryLink link = linkFromRow(s, false);
         int64_t local = sqlite3_column_int64(s, 2), remote = sqlite3_column_int64(s, 3);
-        integerToMac(local, link.localMac);
-        integerToMac(remote, link.remoteMac);
-        link.family = sqlite3_column_int(s, 4);
         bool match = wanted.empty() ||
                      std::find(wanted.begin(), wanted.end(), remote) != wanted.end() ||
                      std::find(wanted.begin(), wanted.end(), local) != wanted.end();
@@ -816,16 +826,8 @@ HistoryResult HistoryStore::pairLinks(const uint8_t* fromMac, const uint8_t* toM
         return fail(rc);
     sqlite3_bind_int64(s, 1, macToInteger(fromMac));
     sqlite3_bind_int64(s, 2, macToInteger(toMac));
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        HistoryLink link;
-        link.id = sqlite3_column_int64(s, 0);
-        link.interfaceName = textColumn(s, 1);
-        integerToMac(sqlite3_column_int64(s, 2), link.localMac);
-        integerToMac(sqlite3_column_int64(s, 3), link.remoteMac);
-        link.family = sqlite3_column_int(s, 4);
-        link.pair = sqlite3_column_int(s, 5) != 0;
-        out.push_back(std::move(link));
-    }
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        out.push_back(linkFromRow(s, true));
     sqlite3_finalize(s);
     return rc == SQLITE_DONE ? HistoryResult::Ok : fail(rc);
 }
