@@ -14,28 +14,16 @@
 #include "cli/map_command.h"
 #include "sim/network.h"
 #include "support/emulated_halyard.h"
+#include "support/halyardctl_in_process.h"
+#include "support/home_scenario.h"
 
 namespace {
 
 using nlohmann::json;
 
-constexpr const char* kStudy = "00:B0:52:00:00:40";
-constexpr const char* kLounge = "00:B0:52:00:00:41";
-constexpr const char* kKitchen = "00:B0:52:00:00:42";
-constexpr const char* kGarage = "00:B0:52:00:00:43";
-
-// sim/scenarios/map.json, Mbit/s from the first adapter to the second.
-const std::map<std::pair<std::string, std::string>, int> kMatrix = {
-    {{kStudy, kLounge}, 150},  {{kStudy, kKitchen}, 90},   {{kStudy, kGarage}, 45},
-    {{kLounge, kStudy}, 120},  {{kLounge, kKitchen}, 200}, {{kLounge, kGarage}, 60},
-    {{kKitchen, kStudy}, 100}, {{kKitchen, kLounge}, 180}, {{kKitchen, kGarage}, 30},
-    {{kGarage, kStudy}, 50},   {{kGarage, kLounge}, 75},   {{kGarage, kKitchen}, 25},
-};
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using namespace map_json;
+using Result = CtlRun;
+const auto& kMatrix = matrix();
 
 class HalyardctlMap : public ::testing::Test {
   protected:
@@ -43,18 +31,7 @@ class HalyardctlMap : public ::testing::Test {
         h.writePreferences(EmulatedHalyard::defaultPreferences());
         net = &h.attachScenario("map.json");
     }
-    Result run(const std::vector<std::string>& args) {
-        halyardctl::Environment env;
-        env.driver = &h.wire;
-        env.clock = &h.clock;
-        env.setup = h.setup();
-        std::ostringstream out, err;
-        Result r;
-        r.code = halyardctl::run(args, out, err, env);
-        r.out = out.str();
-        r.err = err.str();
-        return r;
-    }
+    Result run(const std::vector<std::string>& args) { return runHalyardctl(h, args); }
     // The links of a map document as (from, to) -> rate_mbps (-1 for null).
     static std::map<std::pair<std::string, std::string>, int> links(const json& doc) {
         std::map<std::pair<std::string, std::string>, int> out;

@@ -20,6 +20,8 @@
 #include "platform/single_instance.h"
 #include "sim/network.h"
 #include "support/emulated_halyard.h"
+#include "support/halyardctl_in_process.h"
+#include "support/home_scenario.h"
 #include "support/image_builders.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/main_page_logic.h"
@@ -33,17 +35,8 @@ constexpr const char* kWholeEnvironmentSudo = "sudo -"
 
 using nlohmann::json;
 
-constexpr const char* kLocal = "00:B0:52:00:00:10";
-constexpr const char* kLiving = "00:B0:52:00:00:11";
-constexpr const char* kBedroom = "00:B0:52:00:00:12";
-constexpr const char* kGarage = "00:B0:52:00:00:20";
-constexpr const char* kLivingPassword = "ZXCV-BNMA-SDFG-HJKL";
-constexpr const char* kGaragePassword = "MNBV-CXZL-KJHG-FDSA";
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using namespace home_json;
+using Result = CtlRun;
 
 class HalyardctlSim : public ::testing::Test {
   protected:
@@ -54,17 +47,9 @@ class HalyardctlSim : public ::testing::Test {
     virtual const char* scenario() const { return "home.json"; }
 
     Result run(const std::vector<std::string>& args, halyardctl::Environment env = {}) {
-        env.driver = &h.wire;
-        env.clock = &h.clock;
-        env.setup = h.setup();
         if (env.historyPath.empty()) // watch records: never into the user's own history
             env.historyPath = h.dir.file("state/history.sqlite3");
-        std::ostringstream out, err;
-        Result r;
-        r.code = halyardctl::run(args, out, err, env);
-        r.out = out.str();
-        r.err = err.str();
-        return r;
+        return runHalyardctl(h, args, env);
     }
 
     // A second run of the program: the state of the first one is gone, its files stay.

@@ -15,6 +15,8 @@
 #include "sim/network.h"
 #include "storage/history_recorder.h"
 #include "support/emulated_halyard.h"
+#include "support/halyardctl_in_process.h"
+#include "support/home_scenario.h"
 #include "ui/main_page_logic.h"
 #include "ui/shell.h"
 
@@ -22,8 +24,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kLiving = "00:B0:52:00:00:11";
-constexpr const char* kBedroom = "00:B0:52:00:00:12";
+using home_json::kBedroom;
+using home_json::kLiving;
 constexpr int64_t kDay0 = 1772323200; // 2026-03-01T00:00:00Z
 constexpr int kInterval = 60;         // seconds
 constexpr int kCyclesPerDay = 86400 / kInterval;
@@ -41,10 +43,7 @@ int64_t scalar(const std::string& path, const std::string& sql) {
     return v;
 }
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = CtlRun;
 
 class HistoryDay : public ::testing::Test {
   protected:
@@ -84,17 +83,9 @@ class HistoryDay : public ::testing::Test {
 
     Result history(std::vector<std::string> args) {
         halyardctl::Environment env;
-        env.driver = &h.wire;
-        env.clock = &h.clock;
-        env.setup = h.setup();
         env.historyPath = path;
-        std::ostringstream out, err;
-        Result r;
         args.insert(args.begin(), "history");
-        r.code = halyardctl::run(args, out, err, env);
-        r.out = out.str();
-        r.err = err.str();
-        return r;
+        return runHalyardctl(h, args, env);
     }
 
     // The day: Living room at 120, 100, then 80 Mbit/s for eight hours each;

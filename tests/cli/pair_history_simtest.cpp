@@ -20,6 +20,8 @@
 #include "storage/device_database.h"
 #include "storage/history_recorder.h"
 #include "support/emulated_halyard.h"
+#include "support/halyardctl_in_process.h"
+#include "support/home_scenario.h"
 #include "ui/main_page_logic.h"
 #include "ui/shell.h"
 
@@ -27,20 +29,11 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kStudy = "00:B0:52:00:00:40"; // local
-constexpr const char* kLounge = "00:B0:52:00:00:41";
-constexpr const char* kKitchen = "00:B0:52:00:00:42";
-constexpr const char* kGarage = "00:B0:52:00:00:43";
+using namespace map_json;
 constexpr int64_t kDay0 = 1772323200; // 2026-03-01T00:00:00Z
 constexpr int kInterval = 30;         // seconds
 
-// sim/scenarios/map.json, Mbit/s from the first adapter to the second.
-const std::map<std::pair<std::string, std::string>, int> kMatrix = {
-    {{kStudy, kLounge}, 150},  {{kStudy, kKitchen}, 90},   {{kStudy, kGarage}, 45},
-    {{kLounge, kStudy}, 120},  {{kLounge, kKitchen}, 200}, {{kLounge, kGarage}, 60},
-    {{kKitchen, kStudy}, 100}, {{kKitchen, kLounge}, 180}, {{kKitchen, kGarage}, 30},
-    {{kGarage, kStudy}, 50},   {{kGarage, kLounge}, 75},   {{kGarage, kKitchen}, 25},
-};
+const auto& kMatrix = matrix();
 
 std::string macText(int64_t value) {
     uint8_t mac[6];
@@ -48,10 +41,7 @@ std::string macText(int64_t value) {
     return formatMac(mac);
 }
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = CtlRun;
 
 class PairHistory : public ::testing::Test {
   protected:
@@ -85,17 +75,9 @@ class PairHistory : public ::testing::Test {
     }
     Result history(std::vector<std::string> args) {
         halyardctl::Environment env;
-        env.driver = &h.wire;
-        env.clock = &h.clock;
-        env.setup = h.setup();
         env.historyPath = path;
-        std::ostringstream out, err;
-        Result r;
         args.insert(args.begin(), "history");
-        r.code = halyardctl::run(args, out, err, env);
-        r.out = out.str();
-        r.err = err.str();
-        return r;
+        return runHalyardctl(h, args, env);
     }
 
     // Every recorded rate, (from, to, time) -> Mbit/s, links and pairs alike:

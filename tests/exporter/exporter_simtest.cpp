@@ -17,13 +17,14 @@
 #include "cli/halyardctl.h"
 #include "platform/adapter_share.h"
 #include "support/emulated_halyard.h"
+#include "support/home_scenario.h"
 #include "support/http_client.h"
 
 namespace {
 
-constexpr const char* kLocal = "00:B0:52:00:00:10";
-constexpr const char* kLiving = "00:B0:52:00:00:11";
-constexpr const char* kBedroom = "00:B0:52:00:00:12";
+using home_json::kBedroom;
+using home_json::kLiving;
+using home_json::kLocal;
 constexpr double kNow = 1765000000.0; // the Unix time the metrics are stamped with
 
 using Labels = std::map<std::string, std::string>;

@@ -24,12 +24,14 @@
 #include <functional>
 #include <memory>
 
+#include "live/live_window.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "security/key_operations.h"
 #include "sim/network.h"
 #include "storage/preferences.h"
 #include "support/emulated_halyard.h"
+#include "support/home_scenario.h"
 #include "ui/main_page_logic.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/property_sheet.h"
@@ -44,23 +46,11 @@ constexpr int kIntervalSeconds = 2;
 constexpr int kIntervalMs = kIntervalSeconds * 1000;
 // The scenario home.json: a local AV adapter, two remotes on its network and
 // "Garage" on a network of its own.
-const QString kRemote1 = QStringLiteral("00:B0:52:00:00:11");
-const QString kRemote2 = QStringLiteral("00:B0:52:00:00:12");
-const QString kGarage = QStringLiteral("00:B0:52:00:00:20");
-constexpr const char* kRemote1Password = "ZXCV-BNMA-SDFG-HJKL";
-constexpr const char* kGaragePassword = "MNBV-CXZL-KJHG-FDSA";
-
-// Waits in the event loop (boxes opened meanwhile run their own loops inside).
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+const QString kRemote1 = QString::fromLatin1(home_json::kLiving);
+const QString kRemote2 = QString::fromLatin1(home_json::kBedroom);
+const QString kGarage = QString::fromLatin1(home_json::kGarage);
+constexpr const char* kRemote1Password = home_json::kLivingPassword;
+constexpr const char* kGaragePassword = home_json::kGaragePassword;
 
 // Answers modal boxes and dialogs later, in the order expected. A box that no
 // step expects is answered with its first button after half a second (the
@@ -142,53 +132,22 @@ void click(QWidget* dialog, const char* button) {
     b->click();
 }
 
-class HalyardLive : public ::testing::Test {
+class HalyardLive : public LiveWindow {
   protected:
-    // The window's own seams, as the program installs them (declared first:
-    // the emulated halyard stops the timer through them when it ends).
-    QtScanTimer scanTimer;
-    QtMessageBoxSink boxes;
-    UiClock uiClock;
-    EmulatedHalyard h{false}; // the real clock; the wire follows it
-    sim::Network* net = nullptr;
-    std::unique_ptr<PropertySheet> sheet;
     User user;
 
-    void TearDown() override {
-        sheet.reset();
-        QtMessageBoxSink::setRealBoxesWhenHeadless(false);
-        setSystemClock(nullptr);
-    }
-
     void open(bool autoScan = true) {
-        PrefsFile prefs = EmulatedHalyard::defaultPreferences();
-        prefs.scanInterval = kIntervalSeconds;
-        prefs.autoScan = autoScan ? 1 : 0;
-        h.writePreferences(prefs);
-        net = &h.attachScenario("home.json");
-        QtMessageBoxSink::setRealBoxesWhenHeadless(true);
-        setMessageSink(&boxes);
-        setScanTimer(&scanTimer);
-        setSystemClock(&uiClock);
-        ASSERT_TRUE(startShell(h.workingFolder()));
-        MainPage::setSetup(h.setup());
-        sheet = std::make_unique<PropertySheet>();
-        sheet->show();
+        Opening opening;
+        opening.intervalSeconds = kIntervalSeconds;
+        opening.autoScan = autoScan;
+        openWindow(opening);
         ASSERT_TRUE(waitFor([&] { return mainRow(kRemote1) >= 0 && mainRow(kRemote2) >= 0; },
                             3 * kIntervalMs))
             << "the remote adapters were never listed";
     }
 
-    QTreeWidget* mainList() const { return sheet->mainPage()->deviceList(); }
     SecurityPage* securityPage() const {
         return qobject_cast<SecurityPage*>(sheet->page(QStringLiteral("Security")));
-    }
-    int mainRow(const QString& mac) const {
-        int column = mainColumnIndex(MainColumn::Mac);
-        for (int i = 0; i < mainList()->topLevelItemCount(); ++i)
-            if (mainList()->topLevelItem(i)->text(column) == mac)
-                return i;
-        return -1;
     }
     QString mainName(const QString& mac) const {
         int row = mainRow(mac);

@@ -22,11 +22,13 @@
 #include <functional>
 #include <memory>
 
+#include "live/live_window.h"
 #include "network/auto_scan.h"
 #include "sim/network.h"
 #include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "support/emulated_halyard.h"
+#include "support/home_scenario.h"
 #include "ui/main_page_logic.h"
 #include "ui/qt/history_view.h"
 #include "ui/qt/main_page.h"
@@ -38,61 +40,22 @@ namespace {
 
 constexpr int kIntervalSeconds = 2;
 constexpr int kIntervalMs = kIntervalSeconds * 1000;
-const QString kRemote1 = QStringLiteral("00:B0:52:00:00:11");
-const QString kRemote2 = QStringLiteral("00:B0:52:00:00:12");
+const QString kRemote1 = QString::fromLatin1(home_json::kLiving);
+const QString kRemote2 = QString::fromLatin1(home_json::kBedroom);
 
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
-class HistoryLive : public ::testing::Test {
+class HistoryLive : public LiveWindow {
   protected:
-    QtScanTimer scanTimer;
-    QtMessageBoxSink boxes;
-    UiClock uiClock;
-    EmulatedHalyard h{false};
-    sim::Network* net = nullptr;
-    std::unique_ptr<PropertySheet> sheet;
-
-    void TearDown() override {
-        if (HistoryView* v = HistoryView::instance())
-            delete v;
-        sheet.reset();
-        stopHistoryRecording();
-        setSystemClock(nullptr);
-    }
-
     void open() {
-        PrefsFile prefs = EmulatedHalyard::defaultPreferences();
-        prefs.scanInterval = kIntervalSeconds;
-        h.writePreferences(prefs);
-        net = &h.attachScenario("home.json");
-        setMessageSink(&boxes);
-        setScanTimer(&scanTimer);
-        setSystemClock(&uiClock);
-        ASSERT_TRUE(startShell(h.workingFolder()));
-        startHistoryRecording(h.dir.file("state/halyard/history.sqlite3"));
-        MainPage::setSetup(h.setup());
-        sheet = std::make_unique<PropertySheet>();
-        sheet->show();
+        Opening opening;
+        opening.intervalSeconds = kIntervalSeconds;
+        opening.realBoxes = false;
+        opening.historyFile = h.dir.file("state/halyard/history.sqlite3");
+        openWindow(opening);
         ASSERT_TRUE(
             waitFor([&] { return row(kRemote1) >= 0 && row(kRemote2) >= 0; }, 3 * kIntervalMs));
     }
-    QTreeWidget* list() const { return sheet->mainPage()->deviceList(); }
-    int row(const QString& mac) const {
-        const int column = mainColumnIndex(MainColumn::Mac);
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            if (list()->topLevelItem(i)->text(column) == mac)
-                return i;
-        return -1;
-    }
+    QTreeWidget* list() const { return mainList(); }
+    int row(const QString& mac) const { return mainRow(mac); }
     // Selects the adapter's row as a click would.
     void select(const QString& mac) {
         const int r = row(mac);
@@ -175,10 +138,10 @@ TEST_F(HistoryLive, Screenshot) {
     select(kRemote1);
     // Both remotes, a minute and a half: Living room slows down, Bedroom
     // drops out for a few cycles and returns.
-    HistoryView* view = HistoryView::openFor(sheet.get(), "", "00:B0:52:00:00:10");
+    HistoryView* view = HistoryView::openFor(sheet.get(), "", home_json::kLocal);
     view->setSpan(HistorySpan::Hour);
     const int start = cyclesRecorded();
-    const sim::AvKey key = net->station("00:B0:52:00:00:12").nmk;
+    const sim::AvKey key = net->station(home_json::kBedroom).nmk;
     sim::AvKey elsewhere = key;
     elsewhere[0] ^= 0xFF;
     const uint32_t rates[] = {120, 118, 121, 110, 96, 88, 90, 97, 104, 112, 115, 117};
@@ -186,9 +149,9 @@ TEST_F(HistoryLive, Screenshot) {
         const int n = cyclesRecorded() - start;
         {
             auto still = h.wire.holdPeer();
-            net->station("00:B0:52:00:00:11").rate = rates[(n / 4) % 12];
-            net->station("00:B0:52:00:00:12").rate = n % 5 == 0 ? 84 : 90;
-            net->station("00:B0:52:00:00:12").setNmk(n >= 18 && n < 24 ? elsewhere : key);
+            net->station(home_json::kLiving).rate = rates[(n / 4) % 12];
+            net->station(home_json::kBedroom).rate = n % 5 == 0 ? 84 : 90;
+            net->station(home_json::kBedroom).setNmk(n >= 18 && n < 24 ? elsewhere : key);
         }
         const int now = cyclesRecorded();
         ASSERT_TRUE(waitFor([&] { return cyclesRecorded() > now; }, 3 * kIntervalMs));

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "live/live_window.h"
 #include "network/auto_scan.h"
 #include "network/model.h"
 #include "network/network_map.h"
@@ -30,6 +31,7 @@
 #include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "support/emulated_halyard.h"
+#include "support/home_scenario.h"
 #include "ui/qt/history_view.h"
 #include "ui/qt/main_page.h"
 #include "ui/qt/network_map_view.h"
@@ -42,59 +44,24 @@ namespace {
 constexpr int kIntervalSeconds = 2;
 constexpr int kIntervalMs = kIntervalSeconds * 1000;
 
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 // Requests the emulator answered from the host to one of the three remotes.
 size_t remoteMapAnswers(const sim::Network& net) {
     size_t n = 0;
     for (const std::string& line : net.log())
         if (line.rfind("av 0xA038 from ", 0) == 0 &&
             line.find(" to 00:B0:52:00:00:4") != std::string::npos &&
-            line.find(" to 00:B0:52:00:00:40") == std::string::npos)
+            line.find(std::string(" to ") + map_json::kStudy) == std::string::npos)
             ++n;
     return n;
 }
 
-class NetworkMapLive : public ::testing::Test {
+class NetworkMapLive : public LiveWindow {
   protected:
-    QtScanTimer scanTimer;
-    QtMessageBoxSink boxes;
-    UiClock uiClock;
-    EmulatedHalyard h{false};
-    sim::Network* net = nullptr;
-    std::unique_ptr<PropertySheet> sheet;
-
     void SetUp() override {
-        PrefsFile prefs = EmulatedHalyard::defaultPreferences();
-        prefs.scanInterval = kIntervalSeconds;
-        prefs.autoScan = 1;
-        h.writePreferences(prefs);
-        net = &h.attachScenario("map.json");
-        QtMessageBoxSink::setRealBoxesWhenHeadless(true);
-        setMessageSink(&boxes);
-        setScanTimer(&scanTimer);
-        setSystemClock(&uiClock);
-        ASSERT_TRUE(startShell(h.workingFolder()));
-        MainPage::setSetup(h.setup());
-        sheet = std::make_unique<PropertySheet>();
-        sheet->show();
-    }
-    void TearDown() override {
-        if (HistoryView* v = HistoryView::instance())
-            delete v;
-        sheet.reset();
-        stopHistoryRecording();
-        QtMessageBoxSink::setRealBoxesWhenHeadless(false);
-        setSystemClock(nullptr);
+        Opening opening;
+        opening.scenario = "map.json";
+        opening.intervalSeconds = kIntervalSeconds;
+        openWindow(opening);
     }
     NetworkMapWindow* mapWindow() const { return sheet->mainPage()->networkMapWindow(); }
     QString cell(int row, int column) const {
@@ -110,8 +77,8 @@ class NetworkMapLive : public ::testing::Test {
     }
     // The matrix of the scenario, as the window's table shows it.
     void expectMatrix() const {
-        const char* macs[] = {"00:B0:52:00:00:40", "00:B0:52:00:00:41", "00:B0:52:00:00:42",
-                              "00:B0:52:00:00:43"};
+        const char* macs[] = {map_json::kStudy, map_json::kLounge, map_json::kKitchen,
+                              map_json::kGarage};
         const int rates[4][4] = {
             {0, 150, 90, 45}, {120, 0, 200, 60}, {100, 180, 0, 30}, {50, 75, 25, 0}};
         for (int a = 0; a < 4; ++a)
@@ -167,7 +134,7 @@ TEST_F(NetworkMapLive, OpenAcrossCyclesWithTheExactMatrixAndAStableLayout) {
     EXPECT_NE(mapWindow()->statusLabel()->text().indexOf(QStringLiteral("Gathered")), -1)
         << mapWindow()->statusLabel()->text().toStdString();
     // The accessibility bus reads a cell as a sentence.
-    int study = nodeIndex("00:B0:52:00:00:40"), lounge = nodeIndex("00:B0:52:00:00:41");
+    int study = nodeIndex(map_json::kStudy), lounge = nodeIndex(map_json::kLounge);
     QString spoken =
         mapWindow()->matrix()->item(study, lounge)->data(Qt::AccessibleTextRole).toString();
     EXPECT_TRUE(spoken.endsWith(QStringLiteral(": 150 Mbit/s, Excellent"))) << spoken.toStdString();
@@ -227,7 +194,7 @@ TEST_F(NetworkMapLive, ClickingALineOrEnterOnACellOpensThatPairsHistory) {
 
     // The line between Lounge and Kitchen, clicked where it runs clear of
     // the boxes, as the pointer would.
-    const int lounge = nodeIndex("00:B0:52:00:00:41"), kitchen = nodeIndex("00:B0:52:00:00:42");
+    const int lounge = nodeIndex(map_json::kLounge), kitchen = nodeIndex(map_json::kKitchen);
     ASSERT_GE(lounge, 0);
     ASSERT_GE(kitchen, 0);
     const auto& links = mapWindow()->view().links;
@@ -305,7 +272,7 @@ TEST_F(NetworkMapLive, ClickingALineOrEnterOnACellOpensThatPairsHistory) {
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_TRUE(mapWindow()->isVisible());
     EXPECT_EQ(lastClosed.count(), 0) << "closing the history view ended the program";
-    const int study = nodeIndex("00:B0:52:00:00:40"), garage = nodeIndex("00:B0:52:00:00:43");
+    const int study = nodeIndex(map_json::kStudy), garage = nodeIndex(map_json::kGarage);
     QTableWidget* matrix = mapWindow()->matrix();
     mapWindow()->activateWindow();
     matrix->setFocus();
@@ -329,6 +296,6 @@ TEST_F(NetworkMapLive, ClickingALineOrEnterOnACellOpensThatPairsHistory) {
     const uint32_t generation = mapWindow()->view().generation;
     ASSERT_TRUE(waitFor([&] { return mapWindow()->view().generation > generation; },
                         2 * kIntervalMs + 1500));
-    EXPECT_EQ(matrix->currentRow(), nodeIndex("00:B0:52:00:00:43"));
-    EXPECT_EQ(matrix->currentColumn(), nodeIndex("00:B0:52:00:00:40"));
+    EXPECT_EQ(matrix->currentRow(), nodeIndex(map_json::kGarage));
+    EXPECT_EQ(matrix->currentColumn(), nodeIndex(map_json::kStudy));
 }

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "demo/demo_folder.h"
+#include "support/home_scenario.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -277,10 +278,10 @@ std::vector<std::string> halyardFilesIn(const std::string& home) {
 }
 
 constexpr const char* kTitle = "demonstration on emulated adapters";
-constexpr const char* kRemote = "00:B0:52:00:00:11";
-constexpr const char* kRemotePassword = "ZXCV-BNMA-SDFG-HJKL";
-constexpr const char* kOther = "00:B0:52:00:00:20";
-constexpr const char* kOtherPassword = "MNBV-CXZL-KJHG-FDSA";
+constexpr const char* kRemote = home_json::kLiving;
+constexpr const char* kRemotePassword = home_json::kLivingPassword;
+constexpr const char* kOther = home_json::kGarage;
+constexpr const char* kOtherPassword = home_json::kGaragePassword;
 constexpr const char* kPrivate = "DemoPrivate1";
 
 TEST(DemoProcess, MainSecurityAndAddDeviceThroughTheWindow) {
@@ -399,8 +400,8 @@ TEST(DemoProcess, MainSecurityAndAddDeviceThroughTheWindow) {
     ASSERT_EQ(4u, stations.size()) << readText(keep + "/" + kEmulatorStateFile);
     EXPECT_EQ(nmkHex(kPrivate), stations[kRemote].nmk);
     const std::string publicKey = nmkHex("HomePlugAV");
-    EXPECT_EQ(publicKey, stations["00:B0:52:00:00:10"].nmk); // the local was not checked
-    EXPECT_EQ(publicKey, stations["00:B0:52:00:00:12"].nmk);
+    EXPECT_EQ(publicKey, stations[home_json::kLocal].nmk); // the local was not checked
+    EXPECT_EQ(publicKey, stations[home_json::kBedroom].nmk);
     EXPECT_EQ(publicKey, stations[kOther].nmk); // joined the local network
     // The database of the demo holds the adapters it listed, with the names and passwords typed.
     std::string database = readText(keep + "/data/Halyard Demo.data");

@@ -30,6 +30,7 @@
 #include "storage/prefs_layout.h"
 #include "support/emulated_halyard.h"
 #include "support/far_end.h"
+#include "support/home_scenario.h"
 #include "support/http_client.h"
 #include "support/netns.h"
 #include "support/raw_socket.h"
@@ -41,8 +42,8 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 
 constexpr const char* kHostMac = "02:48:59:00:00:62";
-constexpr const char* kLiving = "00:B0:52:00:00:11";
-constexpr const char* kBedroom = "00:B0:52:00:00:12";
+using home_json::kBedroom;
+using home_json::kLiving;
 constexpr int kPort = 18847; // the namespace is the test's own: no other listener
 constexpr int kPrometheusPort = 19090;
 

@@ -26,6 +26,7 @@
 #include "storage/prefs_layout.h"
 #include "support/emulated_halyard.h"
 #include "support/far_end.h"
+#include "support/home_scenario.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -34,11 +35,7 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kHostMac = "02:48:59:00:00:61";
-constexpr const char* kLocal = "00:B0:52:00:00:10";
-constexpr const char* kLiving = "00:B0:52:00:00:11";
-constexpr const char* kBedroom = "00:B0:52:00:00:12";
-constexpr const char* kGarage = "00:B0:52:00:00:20";
-constexpr const char* kLivingPassword = "ZXCV-BNMA-SDFG-HJKL";
+using namespace home_json;
 
 struct Outcome {
     int code = -1;
