@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/adapter_share.h"
+#include "live/live_window.h"
 #include "sim/network.h"
 #include "sim/pcap_server.h"
 #include "storage/preferences.h"
@@ -30,17 +31,6 @@
 namespace {
 
 constexpr int kPort = 18848;
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
 
 class ExporterPauseLive : public ::testing::Test {
   protected:
@@ -94,7 +84,7 @@ TEST_F(ExporterPauseLive, WindowStartsListsTheAdaptersAndTheExporterResumesAfter
         opened = true;
         server.serve(stopFar, error);
     });
-    ASSERT_TRUE(waitUntil([&] { return opened.load(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return opened.load(); }, 5000));
 
     PrefsFile prefs = EmulatedHalyard::defaultPreferences();
     prefs.scanInterval = 2;
@@ -113,7 +103,7 @@ TEST_F(ExporterPauseLive, WindowStartsListsTheAdaptersAndTheExporterResumesAfter
              std::to_string(kPort) + " --interval 2 2>\"$2/exporter.err\"",
          "sh", varLib, h.workingFolder(), runtime, HALYARDCTL_PATH},
         h.workingFolder() + "/spawn.log");
-    ASSERT_TRUE(waitUntil([&] { return metric("halyard_cycles_total") >= 1; }, 60000))
+    ASSERT_TRUE(waitFor([&] { return metric("halyard_cycles_total") >= 1; }, 60000))
         << "the exporter never completed a cycle";
     EXPECT_EQ(1.0, metric("halyard_exporter_holds_adapters"));
 
@@ -136,7 +126,7 @@ TEST_F(ExporterPauseLive, WindowStartsListsTheAdaptersAndTheExporterResumesAfter
     sheet = std::make_unique<PropertySheet>();
     sheet->show();
     QTreeWidget* list = sheet->mainPage()->deviceList();
-    ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 3; }, 10000))
+    ASSERT_TRUE(waitFor([&] { return list->topLevelItemCount() == 3; }, 10000))
         << "the window never listed the three adapters";
     QTest::qWait(4000); // two of the window's intervals: the exporter stays paused
     EXPECT_EQ(cyclesAtPause, metric("halyard_cycles_total"));
@@ -146,7 +136,7 @@ TEST_F(ExporterPauseLive, WindowStartsListsTheAdaptersAndTheExporterResumesAfter
     sheet->close();
     sheet.reset();
     releaseAdapterClaim();
-    ASSERT_TRUE(waitUntil([&] { return metric("halyard_cycles_total") > cyclesAtPause; }, 30000))
+    ASSERT_TRUE(waitFor([&] { return metric("halyard_cycles_total") > cyclesAtPause; }, 30000))
         << "the exporter did not resume";
     EXPECT_EQ(0.0, metric("halyard_exporter_paused"));
     EXPECT_EQ(1.0, metric("halyard_exporter_holds_adapters"));
