@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "exporter/metrics.h"
 #include "exporter/server.h"
 #include "support/http_client.h"
@@ -43,8 +44,8 @@ exporter::CycleSample home(double rateShift) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int scrapers = argc > 1 ? std::atoi(argv[1]) : 100;
-    const int perScraper = argc > 2 ? std::atoi(argv[2]) : 50;
+    const int scrapers = bench::countArgument(argc, argv, 1, 100);
+    const int perScraper = bench::countArgument(argc, argv, 2, 50);
     exporter::ExporterMetrics metrics;
     metrics.recordCycle(home(0));
     std::vector<exporter::PairRate> pairs;
@@ -97,15 +98,12 @@ int main(int argc, char** argv) {
     done = true;
     cycles.join();
 
-    std::sort(latencies.begin(), latencies.end());
-    auto at = [&](double q) {
-        return latencies[std::min(latencies.size() - 1, static_cast<size_t>(q * latencies.size()))];
-    };
+    const bench::Spread latency = bench::spreadOf(latencies);
     std::printf("exposition: %zu bytes (16 adapters, 240 pair rates)\n", bytes);
     std::printf("%d concurrent scrapers x %d scrapes, a cycle recorded every 50 ms\n", scrapers,
                 perScraper);
-    std::printf("scrape latency: median %.2f ms, p99 %.2f ms, max %.2f ms\n", at(0.5), at(0.99),
-                latencies.back());
+    std::printf("scrape latency: median %.2f ms, p99 %.2f ms, max %.2f ms\n", latency.median,
+                latency.p99, latency.max);
     std::printf("throughput: %.0f scrapes/s; failed scrapes: %d\n", latencies.size() / seconds,
                 failures.load());
     return failures == 0 ? 0 : 1;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "cli/halyardctl.h"
 #include "history_fill.h"
 #include "network/model.h"
@@ -37,20 +38,8 @@
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
-
-double msSince(Steady::time_point start) {
-    return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-}
-
-struct Figures {
-    double median, p90, max;
-};
-
-Figures figuresOf(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[v.size() * 9 / 10], v.back()};
-}
+using bench::msSince;
+using bench::Steady;
 
 int64_t fileSize(const std::string& path) {
     struct stat st {};
@@ -85,7 +74,7 @@ int64_t tableBytes(const std::string& path, const char* table) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int cycles = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
+    const int cycles = bench::countArgument(argc, argv, 1, 2000, 10);
     TempDir dir;
 
     // 1. Recording.
@@ -114,7 +103,7 @@ int main(int argc, char** argv) {
             }
             ms.push_back(msSince(start));
         }
-        Figures f = figuresOf(ms);
+        const bench::Spread f = bench::spreadOf(ms);
         std::printf("record one cycle of 256 links (%d cycles): median %.3f ms, p90 %.3f ms, max "
                     "%.3f ms (goal: median <= 2 ms)\n",
                     cycles, f.median, f.p90, f.max);
@@ -158,7 +147,7 @@ int main(int argc, char** argv) {
             }
             ms.push_back(msSince(start));
         }
-        Figures f = figuresOf(ms);
+        const bench::Spread f = bench::spreadOf(ms);
         std::printf("record one cycle with the map open, %d adapters (%d links + %d pairs, %d "
                     "cycles): median %.3f ms, p90 %.3f ms, max %.3f ms\n",
                     adapters, adapters - 1, (adapters - 1) * (adapters - 1), runs, f.median, f.p90,
@@ -195,7 +184,7 @@ int main(int argc, char** argv) {
             const std::string text = out.str();
             lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
         }
-        Figures f = figuresOf(ms);
+        const bench::Spread f = bench::spreadOf(ms);
         std::printf("history <MAC> --since 24h (%zu lines): median %.1f ms, p90 %.1f ms, max %.1f "
                     "ms (goal <= 50 ms)\n",
                     lines, f.median, f.p90, f.max);

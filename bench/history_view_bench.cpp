@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "history_fill.h"
 #include "platform/clock.h"
 #include "storage/history_recorder.h"
@@ -21,7 +22,7 @@
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
+    const int runs = bench::countArgument(argc, argv, 1, 15, 3);
     TempDir dir;
     const std::string path = dir.file("big.sqlite3");
     fill(path, 8, 32, 7, 365, utcNowMs() / 1000);
@@ -36,17 +37,15 @@ int main(int argc, char** argv) {
         HistoryView::openFor(nullptr, "00:B0:52:02:03:07", "00:B0:52:01:00:03");
         view->repaint();
         app.processEvents();
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        ms.push_back(bench::msSince(start));
         points = view->plottedPoints();
         rows = view->table()->rowCount();
         delete view;
     }
-    std::sort(ms.begin(), ms.end());
+    const bench::Spread spread = bench::spreadOf(ms);
     std::printf("open the week view of one link (%d points, %d table rows): median %.1f ms, max "
                 "%.1f ms over %d runs (goal <= 200 ms)\n",
-                points, rows, ms[ms.size() / 2], ms.back(), runs);
+                points, rows, spread.median, spread.max, runs);
     stopHistoryRecording();
     return 0;
 }

@@ -25,51 +25,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-struct Figures {
-    int status = -1;
-    double seconds = 0;
-    long peakKib = 0;
-};
-
-Figures runOnce(const TempDir& dir, const std::vector<std::string>& args) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.path().c_str()) != 0)
-            _exit(127);
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
-            setenv(name, dir.path().c_str(), 1);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDOUT_FILENO);
-        dup2(quiet, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(HALYARDCTL_PATH)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(HALYARDCTL_PATH, argv.data());
-        _exit(127);
-    }
-    Figures f;
-    int status = 0;
-    rusage usage{};
-    if (child > 0 && wait4(child, &status, 0, &usage) == child) {
-        f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        f.peakKib = usage.ru_maxrss;
-    }
-    return f;
-}
 
 void report(const char* name, const TempDir& dir, const std::vector<std::string>& args, int runs) {
     double best = 1e9;
     long peak = 0;
     int status = -1;
     for (int i = 0; i < runs; ++i) {
-        const Figures f = runOnce(dir, args);
+        const bench::ProgramRun f = bench::runProgram(HALYARDCTL_PATH, args, dir.path());
         best = std::min(best, f.seconds);
         peak = std::max(peak, f.peakKib);
         status = f.status;
@@ -80,7 +46,7 @@ void report(const char* name, const TempDir& dir, const std::vector<std::string>
 } // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int runs = bench::countArgument(argc, argv, 1, 5);
     TempDir dir;
     const std::string huge = dir.file("huge.bin");
     const int fd = open(huge.c_str(), O_WRONLY | O_CREAT, 0600);

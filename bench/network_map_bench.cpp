@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "diagnostics/scan_log.h"
 #include "network/auto_scan.h"
 #include "network/cycle_consumers.h"
@@ -105,14 +106,11 @@ bool runCycles(int cycles, bool want, Figures& f) {
     return ok;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+double median(const std::vector<double>& v) {
+    return bench::spreadOf(v).median;
 }
 double most(const std::vector<double>& v) {
-    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+    return bench::spreadOf(v).max;
 }
 
 void print(const char* what, const Figures& f, bool against) {
@@ -178,18 +176,13 @@ int runScenario(NetnsPair& net, TempDir& dir, const std::string& text, bool sile
 } // namespace
 
 int main(int argc, char** argv) {
-    int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    if (!haveNetnsPrivileges()) {
-        std::printf("bench_network_map: skipped: %s\n", netnsSkipMessage());
-        return 0;
-    }
-    NetnsPair::Options options;
-    options.hostMac = "02:48:59:00:00:51";
-    NetnsPair net(options);
-    if (!net.ok()) {
-        std::fprintf(stderr, "bench_network_map: %s\n", net.error().c_str());
-        return 1;
-    }
+    const int cycles = bench::countArgument(argc, argv, 1, 5);
+    int exitCode = 0;
+    const std::unique_ptr<NetnsPair> veth =
+        bench::openVeth("bench_network_map", "02:48:59:00:00:51", exitCode);
+    if (!veth)
+        return exitCode;
+    NetnsPair& net = *veth;
     TempDir dir;
     std::printf("network map over veth against plcsim: 1 local + %d remote HomePlug AV adapters, "
                 "%d cycles per case\n",
