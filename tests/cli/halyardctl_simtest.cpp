@@ -15,6 +15,7 @@
 
 #include "cli/halyardctl.h"
 #include "network/auto_scan.h"
+#include "network/cycle_consumers.h"
 #include "network/model.h"
 #include "network/scan.h"
 #include "platform/single_instance.h"
@@ -500,6 +501,58 @@ TEST_F(HalyardctlSim, WatchPrintsJsonLinesPerAdapterPerCycle) {
     EXPECT_EQ((std::map<int, int>{{1, 3}, {2, 3}, {3, 3}}), perCycle);
     // Two whole intervals of the automatic scan passed between the first and the third cycle.
     EXPECT_GE(h.clock.now() - start, 10000u);
+}
+
+// The home's virtual clock, with every sleep halyardctl asks for written down.
+class SleepLog : public Clock {
+  public:
+    explicit SleepLog(VirtualClock& home) : home_(home) {}
+    uint32_t tickCount() override { return home_.tickCount(); }
+    int64_t utcMs() override { return home_.utcMs(); }
+    void sleepMs(uint32_t ms) override {
+        sleeps.push_back(ms);
+        home_.sleepMs(ms);
+    }
+    std::vector<uint32_t> sleeps;
+
+  private:
+    VirtualClock& home_;
+};
+
+// watch runs for days: between cycles the timer's ticks pass in sleeps of up to
+// a second, each still counted, so the cycles come exactly one interval apart,
+// as they do when every tick wakes the program.
+TEST_F(HalyardctlSim, WatchLetsIdleTicksPassInBatchesAndKeepsTheInterval) {
+    SleepLog clock(h.clock);
+    std::vector<uint64_t> cycleEnds;
+    const int consumer = addCycleConsumer(
+        CyclePhase::Record, [&](const CycleEnd&) { cycleEnds.push_back(h.clock.now()); });
+    halyardctl::Environment env;
+    env.clock = &clock;
+    Result r = run({"watch", "--interval", "5", "--count", "4"}, env);
+    removeCycleConsumer(consumer);
+    ASSERT_EQ(0, r.code) << r.err;
+    ASSERT_EQ(4u, cycleEnds.size());
+    // The first cycle follows the start-up scan; from the second on the cycles
+    // are alike and come one interval apart: never sooner (no tick passed that
+    // should have run) and later only by the ticks' own drains, which batching
+    // makes fewer (each tick alone: 5126 ms).
+    const uint64_t apart = cycleEnds[2] - cycleEnds[1];
+    EXPECT_EQ(apart, cycleEnds[3] - cycleEnds[2]);
+    EXPECT_GE(apart, 5000u);
+    EXPECT_LT(apart, 5100u);
+    size_t batched = 0, ticks = 0;
+    for (uint32_t ms : clock.sleeps) {
+        EXPECT_LE(ms, 1000u); // answers wait at most a second to be taken
+        if (ms > 50 && ms % 50 == 0)
+            ++batched;
+        else if (ms == 50)
+            ++ticks;
+    }
+    // About four seconds of each interval are idle: a handful of batched
+    // sleeps instead of eighty single ticks per interval.
+    EXPECT_GE(batched, 3u * 4);
+    EXPECT_LT(ticks + batched, 4u * 100 / 2) << "ticks " << ticks << ", batches " << batched;
 }
 
 TEST_F(HalyardctlSim, WatchEndsOnSigtermAndSavesTheDatabase) {

@@ -2,7 +2,8 @@
 // halyardctl run inside the test process against an emulated home: the
 // program's own entry point with the emulator's wire as its packet driver and
 // the home's virtual clock, working folder and data directory. What it printed
-// and its exit code come back together.
+// and its exit code come back together. A test may give a clock of its own
+// that stands in front of the home's (it must keep the home's time).
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,7 +19,8 @@ struct CtlRun {
 inline CtlRun runHalyardctl(EmulatedHalyard& home, const std::vector<std::string>& args,
                             halyardctl::Environment env = {}) {
     env.driver = &home.wire;
-    env.clock = &home.clock;
+    if (env.clock == nullptr)
+        env.clock = &home.clock;
     env.setup = home.setup();
     std::ostringstream out, err;
     CtlRun r;
