@@ -42,11 +42,12 @@
  * machine the spin costs others nothing. Idle, it sleeps in poll. */
 #define SPIN_NS 200000
 /* A transfer sends a block, takes its confirmation and pauses 2 ms before the
- * next block. When SENDs come this close together, the helper keeps spinning
- * after one for up to twice the last gap, so that the next is served without a
- * wake-up; a lone SEND (a scan's request) spins SPIN_NS only, and idle costs
- * nothing still. */
+ * next. While SENDs come at most BURST_GAP_NS apart, the helper sleeps after
+ * one until WAKE_EARLY_NS before the next is due (the last gap again) and
+ * spins from there, for up to twice the gap: the next block is served without
+ * a wake-up, and the pause costs no processor time. */
 #define BURST_GAP_NS 5000000
+#define WAKE_EARLY_NS 150000
 
 struct interface {
     char name[HC_MAX_NAME + 1];
@@ -497,14 +498,13 @@ static void note_send(void) {
     last_send_ns = now;
 }
 
-/* How long to spin after activity: through the pause before the next SEND
- * while SENDs come in a burst, else SPIN_NS. */
-static long long spin_after(long long now) {
-    long long until = now + SPIN_NS;
-    if (last_send_gap_ns > 0 && last_send_gap_ns <= BURST_GAP_NS &&
-        last_send_ns + 2 * last_send_gap_ns > until)
-        until = last_send_ns + 2 * last_send_gap_ns;
-    return until;
+/* The window in which the next SEND of a burst is awaited spinning; 0 when
+ * SENDs do not come in a burst. */
+static long long burst_spin_from(void) {
+    if (last_send_gap_ns <= 0 || last_send_gap_ns > BURST_GAP_NS ||
+        now_ns() > last_send_ns + 2 * last_send_gap_ns)
+        return 0;
+    return last_send_ns + last_send_gap_ns - WAKE_EARLY_NS;
 }
 
 static void serve_request(void) {
@@ -574,6 +574,7 @@ int main(void) {
     close_range(HC_SOCKET_FD + 1, ~0U, 0);
     signal(SIGPIPE, SIG_IGN);
     drop_capabilities();
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); /* wake on time for a burst's next SEND */
     reply(HC_HELLO, HC_PROTOCOL_VERSION, NULL, 0);
     long long spin_until = 0;
     for (;;) {
@@ -588,16 +589,23 @@ int main(void) {
                 owner[count++] = h;
             }
         }
-        int parked_wait = expire_parked();
-        int spinning = now_ns() < spin_until;
-        int ready = poll(polled, (nfds_t)count, spinning ? 0 : parked_wait);
+        long long now = now_ns(), wait_ns = expire_parked() * 1000000LL; /* < 0: none */
+        long long burst_from = burst_spin_from();
+        if (burst_from > now && (wait_ns < 0 || burst_from - now < wait_ns))
+            wait_ns = burst_from - now;
+        int spinning = now < spin_until || (burst_from && now >= burst_from);
+        struct timespec timeout = {0, 0};
+        if (!spinning && wait_ns > 0)
+            timeout =
+                (struct timespec){(time_t)(wait_ns / 1000000000), (long)(wait_ns % 1000000000)};
+        int ready = ppoll(polled, (nfds_t)count, spinning || wait_ns >= 0 ? &timeout : NULL, NULL);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             quit("poll failed");
         }
         if (ready > 0)
-            spin_until = spin_after(now_ns());
+            spin_until = now_ns() + SPIN_NS;
         else if (spinning)
             sched_yield(); /* a busy machine's other work goes first */
         if (polled[0].revents & POLLOUT)
