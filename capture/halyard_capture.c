@@ -47,7 +47,7 @@
  * spins from there, for up to twice the gap: the next block is served without
  * a wake-up, and the pause costs no processor time. */
 #define BURST_GAP_NS 5000000
-#define WAKE_EARLY_NS 150000
+#define WAKE_EARLY_NS 400000
 
 struct interface {
     char name[HC_MAX_NAME + 1];
@@ -492,17 +492,10 @@ static void read_handle(struct handle* h) {
 /* When the last SEND was served, and the gap before it (0: none yet). */
 static long long last_send_ns, last_send_gap_ns;
 
-static void note_send(void) {
-    long long now = now_ns();
-    last_send_gap_ns = last_send_ns ? now - last_send_ns : 0;
-    last_send_ns = now;
-}
-
-/* The window in which the next SEND of a burst is awaited spinning; 0 when
- * SENDs do not come in a burst. */
-static long long burst_spin_from(void) {
+/* When a burst's next SEND is awaited spinning from; 0 outside a burst. */
+static long long burst_spin_from(long long now) {
     if (last_send_gap_ns <= 0 || last_send_gap_ns > BURST_GAP_NS ||
-        now_ns() > last_send_ns + 2 * last_send_gap_ns)
+        now > last_send_ns + 2 * last_send_gap_ns)
         return 0;
     return last_send_ns + last_send_gap_ns - WAKE_EARLY_NS;
 }
@@ -534,10 +527,13 @@ static void serve_request(void) {
     case HC_OPEN:
         do_open(&r);
         break;
-    case HC_SEND:
-        note_send();
+    case HC_SEND: {
+        long long now = now_ns();
+        last_send_gap_ns = last_send_ns ? now - last_send_ns : 0;
+        last_send_ns = now;
         do_send(&r);
         break;
+    }
     case HC_CLOSE:
         do_close(&r);
         break;
@@ -590,7 +586,7 @@ int main(void) {
             }
         }
         long long now = now_ns(), wait_ns = expire_parked() * 1000000LL; /* < 0: none */
-        long long burst_from = burst_spin_from();
+        long long burst_from = burst_spin_from(now);
         if (burst_from > now && (wait_ns < 0 || burst_from - now < wait_ns))
             wait_ns = burst_from - now;
         int spinning = now < spin_until || (burst_from && now >= burst_from);
