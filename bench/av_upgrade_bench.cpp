@@ -6,6 +6,9 @@
 // upgrades twice, through the capture helper (what the programs use) and
 // through libpcap in this process, so that both see the same machine.
 //
+// Each run also prints where its time went: the sleeps (as prescribed and as
+// slept), the sends, and the takes that brought a frame or ran out.
+//
 // The emulator answers without added latency by default, so the figures show
 // the upgrade's own overhead; a second argument sets its latency in ms.
 //
@@ -42,6 +45,82 @@ struct Run {
     double wallMs = 0;
     int roundTrips = 0;
 };
+
+using Steady = std::chrono::steady_clock;
+
+double msSince(Steady::time_point since) {
+    return std::chrono::duration<double, std::milli>(Steady::now() - since).count();
+}
+
+// Where an upgrade's time goes: the sleeps, the sends, and the takes that
+// brought a frame or ran out their read time-out.
+struct Spent {
+    int sleeps = 0, sends = 0, takesWithFrame = 0, emptyTakes = 0;
+    double sleepMs = 0, asleepMs = 0, sendMs = 0, frameTakeMs = 0, emptyTakeMs = 0;
+    void clear() { *this = Spent{}; }
+};
+
+class TimedClock : public Clock {
+  public:
+    explicit TimedClock(Spent& spent) : spent_(spent) {}
+    uint32_t tickCount() override { return real_.tickCount(); }
+    void sleepMs(uint32_t ms) override {
+        const auto start = Steady::now();
+        real_.sleepMs(ms);
+        ++spent_.sleeps;
+        spent_.sleepMs += ms;
+        spent_.asleepMs += msSince(start);
+    }
+
+  private:
+    RealClock real_;
+    Spent& spent_;
+};
+
+class TimedDriver : public PacketDriver {
+  public:
+    TimedDriver(PacketDriver& driver, Spent& spent) : driver_(driver), spent_(spent) {}
+    bool enumerate(std::vector<DriverInterface>& out) override { return driver_.enumerate(out); }
+    bool readMac(const std::string& name, uint8_t mac[6]) override {
+        return driver_.readMac(name, mac);
+    }
+    void* open(const std::string& name, std::string& error, bool& permissionDenied) override {
+        return driver_.open(name, error, permissionDenied);
+    }
+    void close(void* handle) override { driver_.close(handle); }
+    bool send(void* handle, const uint8_t* bytes, size_t length) override {
+        const auto start = Steady::now();
+        bool ok = driver_.send(handle, bytes, length);
+        ++spent_.sends;
+        spent_.sendMs += msSince(start);
+        return ok;
+    }
+    TakeResult takeOne(void* handle, std::vector<uint8_t>& frame) override {
+        const auto start = Steady::now();
+        TakeResult r = driver_.takeOne(handle, frame);
+        if (r == TakeResult::Frame) {
+            ++spent_.takesWithFrame;
+            spent_.frameTakeMs += msSince(start);
+        } else {
+            ++spent_.emptyTakes;
+            spent_.emptyTakeMs += msSince(start);
+        }
+        return r;
+    }
+
+  private:
+    PacketDriver& driver_;
+    Spent& spent_;
+};
+
+void printSpent(const Spent& s, double wallMs) {
+    std::printf("    sleeps: %d, %.1f ms prescribed, %.1f ms asleep (%.4f ms per 1 ms)\n"
+                "    sends: %d, %.1f ms; takes with a frame: %d, %.1f ms; empty takes: %d, "
+                "%.1f ms\n    everything else %.1f ms\n",
+                s.sleeps, s.sleepMs, s.asleepMs, s.sleepMs > 0 ? s.asleepMs / s.sleepMs : 0.0,
+                s.sends, s.sendMs, s.takesWithFrame, s.frameTakeMs, s.emptyTakes, s.emptyTakeMs,
+                wallMs - s.asleepMs - s.sendMs - s.frameTakeMs - s.emptyTakeMs);
+}
 
 std::vector<uint8_t> firmwareImage() {
     NvmBlockSpec block;
@@ -135,11 +214,15 @@ int main(int argc, char** argv) {
                     chipModel, upgradeOptions(), kFirmwareSize, latencyMs);
         HelperDriver helper;
         PcapDriver direct;
+        Spent spent;
+        TimedClock clock(spent);
+        TimedDriver timedHelper(helper, spent), timedDirect(direct, spent);
+        setSystemClock(&clock);
         struct Way {
             const char* name;
             PacketDriver* driver;
             std::vector<double> ratios;
-        } ways[] = {{"helper", &helper, {}}, {"libpcap", &direct, {}}};
+        } ways[] = {{"helper", &timedHelper, {}}, {"libpcap", &timedDirect, {}}};
         for (int i = 0; i < runs; ++i) {
             for (Way& way : ways) {
                 if (!useDriver(way.driver)) {
@@ -147,6 +230,7 @@ int main(int argc, char** argv) {
                                  way.name);
                     return 1;
                 }
+                spent.clear();
                 Run r = upgradeOnce(nvm, pib);
                 double prescribed = kPrescribedSleepPerRoundTripMs * r.roundTrips;
                 double ratio = prescribed > 0 ? r.wallMs / prescribed : 0;
@@ -155,6 +239,7 @@ int main(int argc, char** argv) {
                             "prescribed sleeps %.1f ms, ratio %.3f\n",
                             i + 1, way.name, r.ok ? "upgraded" : "FAILED", r.wallMs, r.roundTrips,
                             r.roundTrips ? r.wallMs / r.roundTrips : 0.0, prescribed, ratio);
+                printSpent(spent, r.wallMs);
                 if (!r.ok) {
                     std::fprintf(stderr, "bench_av_upgrade: helper's last error: %s\n",
                                  helper.lastError().c_str());
@@ -169,6 +254,7 @@ int main(int argc, char** argv) {
         }
         closeAllInterfaces();
         setPacketDriver(nullptr);
+        setSystemClock(nullptr);
         return 0;
     });
     emulator.stop();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -26,6 +27,11 @@ constexpr int kReplyTimeoutMs = 5000;
 // Frames kept per handle that nobody has taken yet; beyond that the oldest
 // goes, as a full capture buffer would drop it.
 constexpr size_t kMaxQueuedFrames = 4096;
+// An adapter answers a request within tens of microseconds, and a sleeping
+// process takes as long again to be woken for the answer. So for this long
+// after a send, a take waits for the answer spinning (yielding the processor
+// on every empty look) before it sleeps for the rest of its read time-out.
+constexpr auto kAnswerSpin = std::chrono::microseconds(300);
 
 ino_t currentNetNamespace() {
     struct stat info;
@@ -153,6 +159,9 @@ struct HelperDriver::Session {
     // Why the helper refused or failed a send, per handle, until the next
     // send on that handle reports it.
     std::map<uint16_t, std::string> sendErrors;
+    // When the last send was posted: an answer is awaited spinning until
+    // kAnswerSpin after it.
+    std::chrono::steady_clock::time_point lastSend;
 };
 
 struct HelperDriver::Handle {
@@ -478,7 +487,10 @@ bool HelperDriver::send(void* handle, const uint8_t* bytes, size_t length) {
         s.sendErrors.erase(failed);
         return false;
     }
-    return post(s, request(HC_SEND, h->id, bytes, length));
+    if (!post(s, request(HC_SEND, h->id, bytes, length)))
+        return false;
+    s.lastSend = std::chrono::steady_clock::now();
+    return true;
 }
 
 // Writes one request that gets no reply. While the socket is full, what the
@@ -510,6 +522,20 @@ bool HelperDriver::post(Session& s, const std::vector<uint8_t>& message) {
     return false;
 }
 
+// Waits up to the 1 ms read time-out of a capture handle for the helper to
+// send something, spinning while an answer to a recent send is due.
+void HelperDriver::awaitFrame(Session& s, uint16_t id) {
+    const auto spinEnd = s.lastSend + kAnswerSpin;
+    while (std::chrono::steady_clock::now() < spinEnd) {
+        readPending(s, 0);
+        auto queue = s.frames.find(id);
+        if (s.broken || (queue != s.frames.end() && !queue->second.empty()))
+            return;
+        sched_yield(); // the helper and the adapter's emulator may want this processor
+    }
+    readPending(s, 1);
+}
+
 TakeResult HelperDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {
     auto* h = static_cast<Handle*>(handle);
     if (h == nullptr)
@@ -526,7 +552,7 @@ TakeResult HelperDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {
         if (s.broken || s.faulted[h->id])
             return TakeResult::Fault;
         if (pass == 0)
-            readPending(s, 1); // the 1 ms read time-out of a capture handle
+            awaitFrame(s, h->id);
     }
     frame.clear();
     return TakeResult::None;

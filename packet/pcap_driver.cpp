@@ -1,8 +1,9 @@
 #include "packet/pcap_driver.h"
 
+#include "platform/capture_library.h"
+
 #include <net/if.h>
 #include <net/if_arp.h>
-#include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -27,6 +28,12 @@ constexpr size_t kMaxParked = 16;
 constexpr int kMaxDiscarded = 100000;
 constexpr auto kMaxParkedTime = std::chrono::seconds(1);
 
+// The library's functions, for code that holds a handle (so it was loaded).
+const CaptureLibrary& library() {
+    std::string unused;
+    return *captureLibrary(unused);
+}
+
 struct PcapHandle {
     pcap_t* pcap;
     int selectableFd; // -1 when the library offers none
@@ -39,7 +46,7 @@ struct PcapHandle {
 
 void closeHandle(void* handle) {
     auto* h = static_cast<PcapHandle*>(handle);
-    pcap_close(h->pcap);
+    library().close(h->pcap);
     delete h;
 }
 
@@ -83,7 +90,7 @@ bool installHomePlugFilter(pcap_t* pcap) {
     struct bpf_program program;
     program.bf_len = 7;
     program.bf_insns = instructions;
-    return pcap_setfilter(pcap, &program) == 0;
+    return library().setfilter(pcap, &program) == 0;
 }
 
 bool isPermissionFailure(int status) {
@@ -98,7 +105,7 @@ void copyFrame(u_char* user, const struct pcap_pkthdr* header, const u_char* byt
 
 // One pcap_dispatch of at most one frame: 1 frame, 0 none, -1 fault.
 int dispatchOne(pcap_t* pcap, std::vector<uint8_t>& frame) {
-    int n = pcap_dispatch(pcap, 1, copyFrame, reinterpret_cast<u_char*>(&frame));
+    int n = library().dispatch(pcap, 1, copyFrame, reinterpret_cast<u_char*>(&frame));
     if (n > 0)
         return 1;
     if (n == 0 || n == PCAP_ERROR_BREAK)
@@ -132,9 +139,13 @@ bool isEthernetInterface(const std::string& name) {
 
 bool PcapDriver::enumerate(std::vector<DriverInterface>& out) {
     out.clear();
+    std::string unavailable;
+    const CaptureLibrary* pcap = captureLibrary(unavailable);
+    if (pcap == nullptr)
+        return false;
     char errorText[PCAP_ERRBUF_SIZE] = {};
     pcap_if_t* list = nullptr;
-    if (pcap_findalldevs(&list, errorText) != 0)
+    if (pcap->findalldevs(&list, errorText) != 0)
         return false;
     for (pcap_if_t* entry = list; entry != nullptr; entry = entry->next) {
         if (entry->name == nullptr || (entry->flags & PCAP_IF_LOOPBACK) != 0)
@@ -144,7 +155,7 @@ bool PcapDriver::enumerate(std::vector<DriverInterface>& out) {
         std::string description = entry->description ? entry->description : "";
         out.push_back({entry->name, deriveInterfaceDescription(description, entry->name)});
     }
-    pcap_freealldevs(list);
+    pcap->freealldevs(list);
     const ino_t here = currentNetNamespace();
     closeParked([&](const Parked& p) {
         const PcapHandle& h = openedAs(p.handle);
@@ -225,45 +236,47 @@ void* PcapDriver::open(const std::string& name, std::string& error, bool& permis
     permissionDenied = false;
     if (void* handle = takeBackParked(name))
         return handle;
+    if (captureLibrary(error) == nullptr)
+        return nullptr;
     char errorText[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* pcap = pcap_create(name.c_str(), errorText);
+    pcap_t* pcap = library().create(name.c_str(), errorText);
     if (pcap == nullptr) {
         error = errorText;
         permissionDenied = errno == EPERM || errno == EACCES;
         return nullptr;
     }
-    pcap_set_snaplen(pcap, kSnapshotLength);
-    pcap_set_promisc(pcap, 1);
-    pcap_set_timeout(pcap, kReadTimeoutMs);
-    pcap_set_immediate_mode(pcap, 1);
-    int status = pcap_activate(pcap);
+    library().set_snaplen(pcap, kSnapshotLength);
+    library().set_promisc(pcap, 1);
+    library().set_timeout(pcap, kReadTimeoutMs);
+    library().set_immediate_mode(pcap, 1);
+    int status = library().activate(pcap);
     if (status < 0) {
-        error = pcap_statustostr(status);
-        const char* detail = pcap_geterr(pcap);
+        error = library().statustostr(status);
+        const char* detail = library().geterr(pcap);
         if (detail != nullptr && *detail != '\0')
             error += std::string(": ") + detail;
         permissionDenied = isPermissionFailure(status);
-        pcap_close(pcap);
+        library().close(pcap);
         return nullptr;
     }
     // Only frames that arrive from the wire: a frame some other program (or
     // another capture handle) of this computer sends, such as a request
     // addressed to the computer's own MAC, would otherwise come back as if the
     // local device had answered.
-    pcap_setdirection(pcap, PCAP_D_IN);
+    library().setdirection(pcap, PCAP_D_IN);
     if (!installHomePlugFilter(pcap)) {
-        error = std::string("cannot install the frame filter: ") + pcap_geterr(pcap);
-        pcap_close(pcap);
+        error = std::string("cannot install the frame filter: ") + library().geterr(pcap);
+        library().close(pcap);
         return nullptr;
     }
     // Non-blocking reads; takeOne waits on the descriptor for at most the read time-out.
-    if (pcap_setnonblock(pcap, 1, errorText) != 0) {
+    if (library().setnonblock(pcap, 1, errorText) != 0) {
         error = errorText;
-        pcap_close(pcap);
+        library().close(pcap);
         return nullptr;
     }
-    return new PcapHandle{pcap, pcap_get_selectable_fd(pcap), name, if_nametoindex(name.c_str()),
-                          currentNetNamespace()};
+    return new PcapHandle{pcap, library().get_selectable_fd(pcap), name,
+                          if_nametoindex(name.c_str()), currentNetNamespace()};
 }
 
 void PcapDriver::close(void* handle) {
@@ -287,7 +300,7 @@ bool PcapDriver::send(void* handle, const uint8_t* bytes, size_t length) {
     auto* h = static_cast<PcapHandle*>(handle);
     if (h == nullptr || bytes == nullptr || length > static_cast<size_t>(kSnapshotLength))
         return false;
-    return pcap_sendpacket(h->pcap, bytes, static_cast<int>(length)) == 0;
+    return library().sendpacket(h->pcap, bytes, static_cast<int>(length)) == 0;
 }
 
 TakeResult PcapDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {

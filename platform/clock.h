@@ -17,7 +17,9 @@ class Clock {
     virtual int64_t utcMs();
 };
 
-// CLOCK_MONOTONIC and nanosleep.
+// CLOCK_MONOTONIC and clock_nanosleep. A sleep never ends before its time; a
+// short one (at most 10 ms) ends within microseconds of it: the kernel wakes
+// the thread a little early and the rest is waited out on the clock.
 class RealClock : public Clock {
   public:
     uint32_t tickCount() override;

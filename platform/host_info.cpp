@@ -1,13 +1,13 @@
 #include "platform/host_info.h"
 
 #include <cstdio>
-#include <pcap/pcap.h>
 #include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 #include <vector>
 
 #include "halyard_version.h"
+#include "platform/capture_library.h"
 
 namespace {
 constexpr size_t kNameMax = 80;
@@ -91,8 +91,7 @@ HostInfo SystemHostInfo::hostInfo() {
     info.programVersion[1] = HALYARD_VERSION_MINOR;
     info.programVersion[2] = HALYARD_VERSION_PATCH;
     info.programVersion[3] = 0;
-    const char* library = pcap_lib_version();
-    info.libraryName = library != nullptr ? library : "libpcap";
+    info.libraryName = captureLibraryVersion();
     return info;
 }
 
