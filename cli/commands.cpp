@@ -9,7 +9,7 @@
 //                 50 ms) so the remote devices are found and rated;
 //   operation     the Security page's runSetSelectedDevices, the Add Device
 //                 dialog's acceptAddDevice, factoryResetRequested, the upgrade
-//                 worker's runUpgradeWorker or runHp10Upgrade, the rename and
+//                 worker's runUpgradeWorker or upgradeHp10, the rename and
 //                 password rules of the dialogs, the diagnostics report;
 //   end           the Main page's deactivation writes the database.
 //
@@ -151,6 +151,32 @@ class CliMessages : public MessageSink {
         const OutcomeBox& box = outcomeBox(message);
         note(box.text, box.caption, box.icon);
     }
+    void note(const Hp10UpgradeOutcome& outcome) {
+        const std::vector<std::string> texts = outcomeTexts(outcome);
+        size_t next = 0;
+        for (Hp10UpgradeMessage message : outcome.messages) {
+            if (message == Hp10UpgradeMessage::None)
+                continue;
+            const OutcomeBox& box = outcomeBox(message);
+            note(texts[next++], box.caption, box.icon);
+        }
+    }
+    void note(FactoryResetMessage message) {
+        if (message == FactoryResetMessage::None)
+            return;
+        const OutcomeBox& box = outcomeBox(message);
+        note(box.text, box.caption, box.icon);
+    }
+    void note(const DatabaseNotice& notice) {
+        if (notice.message == DatabaseMessage::None)
+            return;
+        const OutcomeBox& box = outcomeBox(notice.message);
+        note(outcomeText(notice), box.caption, box.icon);
+    }
+    void note(PacketError error) {
+        const OutcomeBox& box = outcomeBox(error);
+        note(box.text, box.caption, box.icon);
+    }
     void note(const std::string& text, const std::string& caption, MessageIcon icon) {
         shown.push_back({text, caption, icon, MessageButtons::Ok, MessageResult::Ok});
         printBox(text);
@@ -244,10 +270,17 @@ class SeamScope {
         setPacketDriver(&driver);
         setSystemClock(&clock);
         setMessageSink(&messages);
+        // What the core tells as it happens is printed like every outcome.
+        setDatabaseNoticeSink([this](const DatabaseNotice& notice) { messages.note(notice); });
+        setPacketErrorSink([this](PacketError error) { messages.note(error); });
+        setKeyNoticeSink([this](KeyMessage message) { messages.note(message); });
     }
     ~SeamScope() {
         setAddDeviceDialogHooks({});
         setUpgradeProgressHook({});
+        setDatabaseNoticeSink({});
+        setPacketErrorSink({});
+        setKeyNoticeSink({});
         setMessageSink(previousSink_);
         setSystemClock(previousClock_);
         setPacketDriver(previousDriver_);
@@ -796,9 +829,9 @@ int Run::reset() {
     if (findRowByMac(formatMac(o_.device.mac)) < 0)
         return fail(kExitFailed,
                     formatMac(o_.device.mac) + " is not on the network of " + interfaceName());
-    bool done = resetDeviceToFactoryDefaults(o_.device.mac);
-    seams_.messages.note(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
-    if (!done)
+    const FactoryResetMessage reset = resetDeviceToFactoryDefaults(o_.device.mac);
+    seams_.messages.note(reset);
+    if (reset != FactoryResetMessage::Done)
         return finish(kExitFailed, "");
     return finish(kExitOk, formatMac(o_.device.mac) + " reset to factory defaults");
 }
@@ -826,8 +859,12 @@ int Run::upgrade() {
     }
     if (!av && !readable(o_.image))
         return fail(kExitUsage, "cannot read the image file " + o_.image);
-    if (!av && !checkHp10ImageFile(o_.image.c_str()))
-        return kExitUsage;
+    if (!av) {
+        if (const Hp10UpgradeOutcome image = checkHp10ImageFile(o_.image.c_str()); !image) {
+            seams_.messages.note(image);
+            return kExitUsage;
+        }
+    }
     if (!av && !o_.config.empty() && !readable(o_.config))
         return fail(kExitUsage, "cannot read the configuration file " + o_.config);
     StopSignals signals;
@@ -848,7 +885,9 @@ int Run::upgrade() {
         return fail(kExitFailed, "upgrade cancelled; nothing was written");
     if (kind == UpgradeDialogKind::Hp10) {
         seams_.clock.activity = "the loader upgrade";
-        bool upgraded = runHp10Upgrade(o_.image, o_.config) != 0;
+        const Hp10UpgradeOutcome outcome = upgradeHp10(o_.image.c_str(), o_.config.c_str());
+        seams_.messages.note(outcome);
+        const bool upgraded = outcome.upgraded;
         if (!upgraded && stopRequested)
             return fail(kExitFailed, "upgrade cancelled at a block boundary; nothing was "
                                      "committed and the device restarted with its old firmware");

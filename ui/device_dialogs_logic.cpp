@@ -448,9 +448,11 @@ UpgradeDialogKind chooseUpgradeDialog() {
     if (localIsTurbo)
         return UpgradeDialogKind::Hp10;
     if (localIsAv) {
-        if (!readConfigurationBlock())
+        if (const ConfigurationBlockRead read = readConfigurationBlock(); !read) {
+            showOutcome(read.message);
             showMessage("Can not retrive firmware type of local device", "Information",
                         MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
+        }
         return UpgradeDialogKind::Av;
     }
     showMessage("Application does not have firmware upgrade capabilty for this type of devices",
@@ -489,7 +491,9 @@ bool confirmAvUpgradeFiles(void* owner, const std::string& pibPath, const std::s
 }
 
 int runHp10Upgrade(const std::string& imagePath, const std::string& configPath) {
-    return upgradeHp10(imagePath.c_str(), configPath.c_str());
+    const Hp10UpgradeOutcome outcome = upgradeHp10(imagePath.c_str(), configPath.c_str());
+    showOutcome(outcome);
+    return outcome.upgraded ? 1 : 0;
 }
 
 bool runAvUpgrade(const char* firmwarePath, const char* parameterPath) {

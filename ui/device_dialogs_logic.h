@@ -193,7 +193,7 @@ void reportFileDialogFailure(void* owner);
 bool confirmAvUpgradeFiles(void* owner, const std::string& pibPath, const std::string& nvmPath);
 
 // OK of "Config & Image": runs upgradeHp10 with the two paths on the calling
-// thread (the user-interface thread). Returns its result.
+// thread (the user-interface thread) and shows its messages. 1 when upgraded.
 int runHp10Upgrade(const std::string& imagePath, const std::string& configPath);
 
 // ---- The AV upgrade worker --------------------------------------------------------------------

@@ -902,17 +902,10 @@ void factoryResetRequested(int selectedRow, void* owner) {
     MessageResult answer = showMessage(kResetQuestion, kResetCaption, MessageIcon::Information,
                                        MessageButtons::OkCancel, owner);
     if (answer == MessageResult::Ok) {
-        bool done = haveMac && resetDeviceToFactoryDefaults(mac);
-        showMessage(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
+        showOutcome(haveMac ? resetDeviceToFactoryDefaults(mac) : FactoryResetMessage::Failed,
+                    nullptr);
     }
     suspendAutoScan(resume);
-}
-
-bool resetDeviceToFactoryDefaults(const uint8_t mac[6]) {
-    int resume = suspendAutoScan(0);
-    bool done = resetToFactoryDefaults(mac) != 0;
-    suspendAutoScan(resume);
-    return done;
 }
 
 bool firmwareUpgradeAllowed(int selectedRow, void* owner) {

@@ -15,6 +15,7 @@
 #include "platform/messages.h"
 #include "security/key_operations.h"
 #include "security/keys.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ class KeyOperationsTest : public ::testing::Test {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
+        installOutcomeSinks();
         mainWindowHandle = &mainWindow;
         MemoryWire::Port p;
         p.name = "eth0";
@@ -59,6 +61,7 @@ class KeyOperationsTest : public ::testing::Test {
         resetKeyOperations();
         resetAutoScan();
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

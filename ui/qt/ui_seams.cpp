@@ -15,6 +15,7 @@
 
 #include "network/model.h"
 #include "platform/wait_cursor.h"
+#include "ui/outcome_boxes.h"
 #include "ui/qt/message_box_mapping.h"
 #include "ui/qt/text_codec.h"
 
@@ -268,6 +269,7 @@ UiSeams::UiSeams() {
     setMessageSink(&messages_);
     setSystemClock(&clock_);
     setScanTimer(&timer_);
+    installOutcomeSinks();
     installWaitCursor();
 }
 
@@ -275,6 +277,7 @@ UiSeams::~UiSeams() {
     stopTimer();
     setScanTimer(nullptr);
     setSystemClock(nullptr);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     setWaitCursorHook({});
 }
