@@ -7,8 +7,8 @@
 //   checks        the window's own input checks, before anything is sent;
 //   scan          scanNowMain, then one automatic cycle (timerTick every
 //                 50 ms) so the remote devices are found and rated;
-//   operation     the Security page's runSetSelectedDevices, the Add Device
-//                 dialog's acceptAddDevice, factoryResetRequested, the upgrade
+//   operation     the Security page's runSetSelectedDevices, addDeviceToNetwork
+//                 with decisions of its own, resetDeviceToFactoryDefaults, the upgrade
 //                 worker's runUpgradeWorker or upgradeHp10, the rename and
 //                 password rules of the dialogs, the diagnostics report;
 //   end           the Main page's deactivation writes the database.
@@ -48,6 +48,7 @@
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
+#include "security/add_device_flow.h"
 #include "security/key_operations.h"
 #include "storage/device_database.h"
 #include "storage/history_recorder.h"
@@ -114,8 +115,8 @@ class StopSignals {
 class CliMessages : public MessageSink {
   public:
     explicit CliMessages(std::ostream& err) : err_(err) {}
-    MessageResult show(void*, const std::string& text, const std::string& caption, MessageIcon icon,
-                       MessageButtons buttons) override {
+    MessageResult show(MessageOwner*, const std::string& text, const std::string& caption,
+                       MessageIcon icon, MessageButtons buttons) override {
         bool question = buttons != MessageButtons::Ok;
         if (!question) {
             shown.push_back({text, caption, icon, buttons, MessageResult::Ok});
@@ -160,6 +161,12 @@ class CliMessages : public MessageSink {
             const OutcomeBox& box = outcomeBox(message);
             note(texts[next++], box.caption, box.icon);
         }
+    }
+    void note(AddDeviceRefusal refusal) {
+        if (refusal == AddDeviceRefusal::None)
+            return;
+        const OutcomeBox& box = outcomeBox(refusal);
+        note(box.text, box.caption, box.icon);
     }
     void note(FactoryResetMessage message) {
         if (message == FactoryResetMessage::None)
@@ -787,27 +794,44 @@ int Run::add() {
         defaultDeviceName(buffer, sizeof buffer);
         name = buffer;
     }
-    if (!addDeviceInputValid(mainWindowHandle, name, *o_.addPassword))
+    if (AddDeviceRefusal why = checkAddDeviceInput(name, *o_.addPassword);
+        why != AddDeviceRefusal::None) {
+        seams_.messages.note(why);
         return kExitUsage;
+    }
     if (int code = scan(true); code != kExitOk)
         return code;
 
-    bool closed = false;
-    AddDeviceDialogHooks hooks;
-    hooks.showStatus = [this](const std::string& text) {
+    // The command line answers what the addition asks: its steps and its
+    // outcome are printed, the scans are the Main page's as in the window.
+    int step = 0;
+    auto showStep = [this, &step] {
+        const std::string text = addDeviceProgressText(step);
         seams_.clock.activity = text;
         err_ << "halyardctl: " << text << "\n";
     };
-    hooks.close = [&closed] { closed = true; };
-    setAddDeviceDialogHooks(hooks);
+    AddDeviceDecisions ask;
+    ask.refuse = [this](AddDeviceRefusal refusal) { seams_.messages.note(refusal); };
+    ask.alreadyListed = devicePasswordOnNetwork;
+    ask.startProgress = [&] {
+        step = 0;
+        showStep();
+    };
+    ask.advanceProgress = [&] {
+        ++step;
+        showStep();
+    };
+    ask.tell = [this](KeyMessage message) { seams_.messages.note(message); };
+    ask.scanNow = [] { scanNowMain(mainWindowHandle); };
+    ask.rebuildDeviceList = clearMainDeviceList;
     seams_.clock.activity = "adding the device";
-    DialogAction a = acceptAddDevice(mainWindowHandle, beginAddDevice(), name, *o_.addPassword);
-    if (a == DialogAction::WaitForDevice && !closed)
-        runCycle(); // the refresh that finds the new device names it and closes the dialog
-    setAddDeviceDialogHooks({});
-    if (a == DialogAction::StayOpen)
+    const AddDeviceEnd end = addDeviceToNetwork(beginAddDevice(), name, *o_.addPassword, ask);
+    // The refresh that finds the new device gives it its name and password.
+    if (end == AddDeviceEnd::WaitForDevice && addingDevice != 0)
+        runCycle();
+    if (end == AddDeviceEnd::StayOpen)
         return finish(kExitUsage, "");
-    if (a != DialogAction::WaitForDevice)
+    if (end != AddDeviceEnd::WaitForDevice)
         return finish(kExitFailed, "");
     int entry = findDeviceEntryByName(name.c_str());
     std::string mac = entry > 0 ? formatMac(deviceTable[entry - 1].mac) : std::string("?");
@@ -893,8 +917,12 @@ int Run::upgrade() {
                                      "committed and the device restarted with its old firmware");
         return finish(upgraded ? kExitOk : kExitFailed, "firmware upgraded");
     }
-    if (!confirmAvUpgradeFiles(mainWindowHandle, o_.pib, o_.nvm))
-        return finish(kExitFailed, "");
+    // The command names both files: that is the user's answer to the question
+    // whether they are the ones meant for this HomePlug AV device.
+    AvUpgradeDecisions ask;
+    ask.confirmDeviceType = [] { return true; };
+    if (confirmAvUpgradeStart(o_.pib, o_.nvm, ask) != AvUpgradeStart::Go)
+        return fail(kExitUsage, "upgrade needs both --pib and --nvm");
 
     // Progress: a bar on a terminal, a line every tenth otherwise.
     int lastTenth = -1;

@@ -515,6 +515,17 @@ int resetToFactoryDefaults(const uint8_t* deviceMac) {
     return AwaitReply(kMmtypeFactoryDefaults, &reply, deviceMac) ? 4 : 0;
 }
 
+AvUpgradeStart confirmAvUpgradeStart(const std::string& pibPath, const std::string& nvmPath,
+                                     const AvUpgradeDecisions& ask) {
+    if (pibPath.empty() || nvmPath.empty()) {
+        return AvUpgradeStart::FilesMissing;
+    }
+    if (!ask.confirmDeviceType || !ask.confirmDeviceType()) {
+        return AvUpgradeStart::NotConfirmed;
+    }
+    return AvUpgradeStart::Go;
+}
+
 FactoryResetMessage resetDeviceToFactoryDefaults(const uint8_t mac[6]) {
     BusyScope busy;
     return resetToFactoryDefaults(mac) != 0 ? FactoryResetMessage::Done

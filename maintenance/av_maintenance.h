@@ -127,6 +127,22 @@ struct AvUpgradeOutcome {
 // before starting.
 AvUpgradeOutcome upgradeLocalAv(const char* firmwarePath, const char* parameterPath);
 
+// What the AV upgrade asks before it starts: the local device is HomePlug
+// AV, are these the files meant for it? (The window: an OK/Cancel box;
+// halyardctl: yes, the command names both files.) Empty: no.
+struct AvUpgradeDecisions {
+    std::function<bool()> confirmDeviceType;
+};
+enum class AvUpgradeStart {
+    Go,
+    FilesMissing, // "Please select a PIB and Firmware files" (nothing asked)
+    NotConfirmed, // the question was answered no
+};
+// The start of an upgrade with the chosen files: both must be given, then
+// the question is asked. Sends nothing.
+AvUpgradeStart confirmAvUpgradeStart(const std::string& pibPath, const std::string& nvmPath,
+                                     const AvUpgradeDecisions& ask);
+
 // Reads and checks the firmware (.NVM) and parameter (.PIB) files the way the
 // upgrade does before it sends anything, with the same messages. `upgraded`
 // is true when both could be written. Sends nothing.

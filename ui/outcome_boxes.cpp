@@ -76,6 +76,27 @@ constexpr Row<KeyMessage> kBoxes[] = {
 static_assert(rowsInOrder(kBoxes), "one row per KeyMessage, in order");
 static_assert(std::size(kBoxes) == static_cast<size_t>(KeyMessage::SourceMacUnset) + 1);
 
+constexpr OutcomeBox addDeviceAttention(const char* text) {
+    return {text, "Attention", MessageIcon::Warning, BoxOwner::Caller};
+}
+// One row per refusal, in AddDeviceRefusal order.
+constexpr Row<AddDeviceRefusal> kAddDeviceRefusalBoxes[] = {
+    {AddDeviceRefusal::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {AddDeviceRefusal::OldFirmware,
+     addDeviceAttention("Please upgrade the Device's FirmWare to 1.8 and then try to add the "
+                        "device.\nThe present device has older FirmWare version.")},
+    {AddDeviceRefusal::AnotherName, addDeviceAttention("Please enter another name.")},
+    {AddDeviceRefusal::NameTooLong,
+     addDeviceAttention("Device Name should be less than 31 characters")},
+    {AddDeviceRefusal::NoPassword, addDeviceAttention("Please enter a Password.")},
+    {AddDeviceRefusal::InvalidPassword,
+     kBoxes[static_cast<size_t>(KeyMessage::InvalidDevicePassword)].box},
+    {AddDeviceRefusal::AlreadyAdded, addDeviceAttention("Device is already added in the network")},
+};
+static_assert(rowsInOrder(kAddDeviceRefusalBoxes), "one row per AddDeviceRefusal, in order");
+static_assert(std::size(kAddDeviceRefusalBoxes) ==
+              static_cast<size_t>(AddDeviceRefusal::AlreadyAdded) + 1);
+
 // One row per message, in DiagnosticsMessage order.
 constexpr Row<DiagnosticsMessage> kDiagnosticsBoxes[] = {
     {DiagnosticsMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
@@ -216,8 +237,8 @@ constexpr Row<PacketError> kPacketErrorBoxes[] = {
 static_assert(rowsInOrder(kPacketErrorBoxes), "one row per PacketError, in order");
 static_assert(std::size(kPacketErrorBoxes) == static_cast<size_t>(PacketError::Read) + 1);
 
-void* ownerOf(const OutcomeBox& box, void* caller) {
-    return box.owner == BoxOwner::Caller       ? caller
+MessageOwner* ownerOf(const OutcomeBox& box, void* caller) {
+    return box.owner == BoxOwner::Caller       ? messageOwner(caller)
            : box.owner == BoxOwner::MainWindow ? mainWindowHandle
                                                : nullptr;
 }
@@ -419,4 +440,16 @@ void removeOutcomeSinks() {
     setDatabaseNoticeSink({});
     setPacketErrorSink({});
     setKeyNoticeSink({});
+}
+
+const OutcomeBox& outcomeBox(AddDeviceRefusal refusal) {
+    return boxOf(kAddDeviceRefusalBoxes, refusal);
+}
+
+std::string outcomeText(AddDeviceRefusal refusal) {
+    return outcomeBox(refusal).text;
+}
+
+void showOutcome(AddDeviceRefusal refusal, void* caller) {
+    showFixedText(refusal, caller);
 }

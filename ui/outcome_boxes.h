@@ -14,6 +14,7 @@
 #include "maintenance/hp10_upgrade.h"
 #include "packet/packet.h"
 #include "platform/messages.h"
+#include "security/add_device_flow.h"
 #include "security/key_operations.h"
 #include "storage/data_directory.h"
 #include "storage/device_database.h"
@@ -39,6 +40,12 @@ std::string outcomeText(KeyMessage message);
 // scope, so the automatic scan does no work while it is open. `caller` owns
 // the boxes that belong to the window that asked.
 void showOutcome(KeyMessage message, void* caller);
+
+// Why an addition did not go ahead: boxes owned by the Add Device dialog;
+// InvalidPassword is KeyMessage::InvalidDevicePassword's box.
+const OutcomeBox& outcomeBox(AddDeviceRefusal refusal);
+std::string outcomeText(AddDeviceRefusal refusal);
+void showOutcome(AddDeviceRefusal refusal, void* caller);
 
 // ---- Diagnostics ---------------------------------------------------------------------
 // The box of `message`; DiagnosticsMessage::ReportNotSaved's text is a pattern

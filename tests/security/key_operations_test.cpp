@@ -42,7 +42,7 @@ class KeyOperationsTest : public ::testing::Test {
         setPacketDriver(&wire);
         setMessageSink(&messages);
         installOutcomeSinks();
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         MemoryWire::Port p;
         p.name = "eth0";
         std::memcpy(p.mac, kHost, 6);

@@ -79,7 +79,7 @@ class SecurityPageSim : public ::testing::TestWithParam<Family> {
         setMessageSink(&messages);
         installOutcomeSinks();
         setScanTimer(&timer);
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;

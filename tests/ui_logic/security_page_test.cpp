@@ -42,7 +42,7 @@ class SecurityPageLogic : public ::testing::Test {
         setSystemClock(&clock);
         setMessageSink(&messages);
         installOutcomeSinks();
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         setSecurityPageHooks({[this] { ++listChanges; }, {}, {}});
         interfaceCount = 1;
     }

@@ -94,7 +94,7 @@ bool haveWidgets() {
 
 // ---- Message boxes -----------------------------------------------------------------------
 
-MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
+MessageResult QtMessageBoxSink::show(MessageOwner* owner, const std::string& text,
                                      const std::string& caption, MessageIcon icon,
                                      MessageButtons buttons) {
     if (headless() || !QCoreApplication::instance()) {
@@ -112,7 +112,7 @@ MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
         return result;
     }
     QMessageBox box(qtIcon(icon), textFromBytes(caption), textFromBytes(text), qtButtons(buttons),
-                    static_cast<QWidget*>(owner));
+                    ownerWindow<QWidget>(owner));
     // A box's text can carry a device's name or a file's contents: shown as
     // the characters they are, never as markup, links or pictures.
     box.setTextFormat(Qt::PlainText);
