@@ -283,7 +283,6 @@ class SeamScope {
         setKeyNoticeSink([this](KeyMessage message) { messages.note(message); });
     }
     ~SeamScope() {
-        setAddDeviceDialogHooks({});
         setUpgradeProgressHook({});
         setDatabaseNoticeSink({});
         setPacketErrorSink({});
