@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <type_traits>
 
 #include "cli/arguments.h"
 #include "cli/exporter.h"
@@ -133,57 +134,36 @@ class CliMessages : public MessageSink {
             return MessageResult::Ok;
         }
     }
-    // An operation's outcome, printed and kept like the box the window shows for it.
-    void note(KeyMessage message) {
-        if (message == KeyMessage::None)
-            return;
+    // An operation's outcome, printed and kept like the box the window shows
+    // for it: a message whose box has a fixed text (None tells nothing).
+    template <typename Message>
+    requires std::is_enum_v<Message>
+    void note(Message message) {
+        if constexpr (requires { Message::None; }) {
+            if (message == Message::None)
+                return;
+        }
         const OutcomeBox& box = outcomeBox(message);
         note(box.text, box.caption, box.icon);
     }
+    // Outcomes whose texts carry values.
     void note(const AvUpgradeOutcome& outcome) {
-        if (outcome.message == AvUpgradeMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(outcome.message);
-        note(outcomeText(outcome), box.caption, box.icon);
+        if (outcome.message != AvUpgradeMessage::None)
+            note(outcomeText(outcome), outcomeBox(outcome.message));
     }
-    void note(DiagnosticsMessage message) {
-        if (message == DiagnosticsMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(message);
-        note(box.text, box.caption, box.icon);
+    void note(const DatabaseNotice& notice) {
+        if (notice.message != DatabaseMessage::None)
+            note(outcomeText(notice), outcomeBox(notice.message));
     }
     void note(const Hp10UpgradeOutcome& outcome) {
         const std::vector<std::string> texts = outcomeTexts(outcome);
         size_t next = 0;
         for (Hp10UpgradeMessage message : outcome.messages) {
-            if (message == Hp10UpgradeMessage::None)
-                continue;
-            const OutcomeBox& box = outcomeBox(message);
-            note(texts[next++], box.caption, box.icon);
+            if (message != Hp10UpgradeMessage::None)
+                note(texts[next++], outcomeBox(message));
         }
     }
-    void note(AddDeviceRefusal refusal) {
-        if (refusal == AddDeviceRefusal::None)
-            return;
-        const OutcomeBox& box = outcomeBox(refusal);
-        note(box.text, box.caption, box.icon);
-    }
-    void note(FactoryResetMessage message) {
-        if (message == FactoryResetMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(message);
-        note(box.text, box.caption, box.icon);
-    }
-    void note(const DatabaseNotice& notice) {
-        if (notice.message == DatabaseMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(notice.message);
-        note(outcomeText(notice), box.caption, box.icon);
-    }
-    void note(PacketError error) {
-        const OutcomeBox& box = outcomeBox(error);
-        note(box.text, box.caption, box.icon);
-    }
+    void note(const std::string& text, const OutcomeBox& box) { note(text, box.caption, box.icon); }
     void note(const std::string& text, const std::string& caption, MessageIcon icon) {
         shown.push_back({text, caption, icon, MessageButtons::Ok, MessageResult::Ok});
         printBox(text);
