@@ -164,7 +164,8 @@ void PrefsWindow::accept() {
         // know that OK did not save, and that the file is as it was.
         showMessage("The preferences could not be saved to " + path + ": " + error +
                         ". Nothing was changed.",
-                    "Error", MessageIcon::Error, MessageButtons::Ok, this);
+                    "Error", MessageIcon::Error, MessageButtons::Ok,
+                    messageOwner(static_cast<QWidget*>(this)));
         return;
     }
     readPrefsFile(path);

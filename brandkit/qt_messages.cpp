@@ -5,9 +5,10 @@
 
 #include "ui/qt/message_box_mapping.h"
 
-MessageResult QtMessages::show(void* owner, const std::string& text, const std::string& caption,
-                               MessageIcon icon, MessageButtons buttons) {
+MessageResult QtMessages::show(MessageOwner* owner, const std::string& text,
+                               const std::string& caption, MessageIcon icon,
+                               MessageButtons buttons) {
     QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    qtButtons(buttons), static_cast<QWidget*>(owner));
+                    qtButtons(buttons), ownerWindow<QWidget>(owner));
     return fromQt(box.exec());
 }

@@ -5,6 +5,6 @@
 class QtMessages : public MessageSink {
   public:
     // `owner` is the QWidget the box belongs to, or null.
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
 };

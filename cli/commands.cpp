@@ -7,9 +7,9 @@
 //   checks        the window's own input checks, before anything is sent;
 //   scan          scanNowMain, then one automatic cycle (timerTick every
 //                 50 ms) so the remote devices are found and rated;
-//   operation     the Security page's runSetSelectedDevices, the Add Device
-//                 dialog's acceptAddDevice, factoryResetRequested, the upgrade
-//                 worker's runUpgradeWorker or runHp10Upgrade, the rename and
+//   operation     the Security page's runSetSelectedDevices, addDeviceToNetwork
+//                 with decisions of its own, resetDeviceToFactoryDefaults, the upgrade
+//                 worker's runUpgradeWorker or upgradeHp10, the rename and
 //                 password rules of the dialogs, the diagnostics report;
 //   end           the Main page's deactivation writes the database.
 //
@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <type_traits>
 
 #include "cli/arguments.h"
 #include "cli/exporter.h"
@@ -48,6 +49,7 @@
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "platform/single_instance.h"
+#include "security/add_device_flow.h"
 #include "security/key_operations.h"
 #include "storage/device_database.h"
 #include "storage/history_recorder.h"
@@ -114,8 +116,8 @@ class StopSignals {
 class CliMessages : public MessageSink {
   public:
     explicit CliMessages(std::ostream& err) : err_(err) {}
-    MessageResult show(void*, const std::string& text, const std::string& caption, MessageIcon icon,
-                       MessageButtons buttons) override {
+    MessageResult show(MessageOwner*, const std::string& text, const std::string& caption,
+                       MessageIcon icon, MessageButtons buttons) override {
         bool question = buttons != MessageButtons::Ok;
         if (!question) {
             shown.push_back({text, caption, icon, buttons, MessageResult::Ok});
@@ -132,25 +134,36 @@ class CliMessages : public MessageSink {
             return MessageResult::Ok;
         }
     }
-    // An operation's outcome, printed and kept like the box the window shows for it.
-    void note(KeyMessage message) {
-        if (message == KeyMessage::None)
-            return;
+    // An operation's outcome, printed and kept like the box the window shows
+    // for it: a message whose box has a fixed text (None tells nothing).
+    template <typename Message>
+    requires std::is_enum_v<Message>
+    void note(Message message) {
+        if constexpr (requires { Message::None; }) {
+            if (message == Message::None)
+                return;
+        }
         const OutcomeBox& box = outcomeBox(message);
         note(box.text, box.caption, box.icon);
     }
+    // Outcomes whose texts carry values.
     void note(const AvUpgradeOutcome& outcome) {
-        if (outcome.message == AvUpgradeMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(outcome.message);
-        note(outcomeText(outcome), box.caption, box.icon);
+        if (outcome.message != AvUpgradeMessage::None)
+            note(outcomeText(outcome), outcomeBox(outcome.message));
     }
-    void note(DiagnosticsMessage message) {
-        if (message == DiagnosticsMessage::None)
-            return;
-        const OutcomeBox& box = outcomeBox(message);
-        note(box.text, box.caption, box.icon);
+    void note(const DatabaseNotice& notice) {
+        if (notice.message != DatabaseMessage::None)
+            note(outcomeText(notice), outcomeBox(notice.message));
     }
+    void note(const Hp10UpgradeOutcome& outcome) {
+        const std::vector<std::string> texts = outcomeTexts(outcome);
+        size_t next = 0;
+        for (Hp10UpgradeMessage message : outcome.messages) {
+            if (message != Hp10UpgradeMessage::None)
+                note(texts[next++], outcomeBox(message));
+        }
+    }
+    void note(const std::string& text, const OutcomeBox& box) { note(text, box.caption, box.icon); }
     void note(const std::string& text, const std::string& caption, MessageIcon icon) {
         shown.push_back({text, caption, icon, MessageButtons::Ok, MessageResult::Ok});
         printBox(text);
@@ -244,10 +257,16 @@ class SeamScope {
         setPacketDriver(&driver);
         setSystemClock(&clock);
         setMessageSink(&messages);
+        // What the core tells as it happens is printed like every outcome.
+        setDatabaseNoticeSink([this](const DatabaseNotice& notice) { messages.note(notice); });
+        setPacketErrorSink([this](PacketError error) { messages.note(error); });
+        setKeyNoticeSink([this](KeyMessage message) { messages.note(message); });
     }
     ~SeamScope() {
-        setAddDeviceDialogHooks({});
         setUpgradeProgressHook({});
+        setDatabaseNoticeSink({});
+        setPacketErrorSink({});
+        setKeyNoticeSink({});
         setMessageSink(previousSink_);
         setSystemClock(previousClock_);
         setPacketDriver(previousDriver_);
@@ -754,27 +773,44 @@ int Run::add() {
         defaultDeviceName(buffer, sizeof buffer);
         name = buffer;
     }
-    if (!addDeviceInputValid(mainWindowHandle, name, *o_.addPassword))
+    if (AddDeviceRefusal why = checkAddDeviceInput(name, *o_.addPassword);
+        why != AddDeviceRefusal::None) {
+        seams_.messages.note(why);
         return kExitUsage;
+    }
     if (int code = scan(true); code != kExitOk)
         return code;
 
-    bool closed = false;
-    AddDeviceDialogHooks hooks;
-    hooks.showStatus = [this](const std::string& text) {
+    // The command line answers what the addition asks: its steps and its
+    // outcome are printed, the scans are the Main page's as in the window.
+    int step = 0;
+    auto showStep = [this, &step] {
+        const std::string text = addDeviceProgressText(step);
         seams_.clock.activity = text;
         err_ << "halyardctl: " << text << "\n";
     };
-    hooks.close = [&closed] { closed = true; };
-    setAddDeviceDialogHooks(hooks);
+    AddDeviceDecisions ask;
+    ask.refuse = [this](AddDeviceRefusal refusal) { seams_.messages.note(refusal); };
+    ask.alreadyListed = devicePasswordOnNetwork;
+    ask.startProgress = [&] {
+        step = 0;
+        showStep();
+    };
+    ask.advanceProgress = [&] {
+        ++step;
+        showStep();
+    };
+    ask.tell = [this](KeyMessage message) { seams_.messages.note(message); };
+    ask.scanNow = [] { scanNowMain(mainWindowHandle); };
+    ask.rebuildDeviceList = clearMainDeviceList;
     seams_.clock.activity = "adding the device";
-    DialogAction a = acceptAddDevice(mainWindowHandle, beginAddDevice(), name, *o_.addPassword);
-    if (a == DialogAction::WaitForDevice && !closed)
-        runCycle(); // the refresh that finds the new device names it and closes the dialog
-    setAddDeviceDialogHooks({});
-    if (a == DialogAction::StayOpen)
+    const AddDeviceEnd end = addDeviceToNetwork(beginAddDevice(), name, *o_.addPassword, ask);
+    // The refresh that finds the new device gives it its name and password.
+    if (end == AddDeviceEnd::WaitForDevice && addingDevice != 0)
+        runCycle();
+    if (end == AddDeviceEnd::StayOpen)
         return finish(kExitUsage, "");
-    if (a != DialogAction::WaitForDevice)
+    if (end != AddDeviceEnd::WaitForDevice)
         return finish(kExitFailed, "");
     int entry = findDeviceEntryByName(name.c_str());
     std::string mac = entry > 0 ? formatMac(deviceTable[entry - 1].mac) : std::string("?");
@@ -796,9 +832,9 @@ int Run::reset() {
     if (findRowByMac(formatMac(o_.device.mac)) < 0)
         return fail(kExitFailed,
                     formatMac(o_.device.mac) + " is not on the network of " + interfaceName());
-    bool done = resetDeviceToFactoryDefaults(o_.device.mac);
-    seams_.messages.note(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
-    if (!done)
+    const FactoryResetMessage reset = resetDeviceToFactoryDefaults(o_.device.mac);
+    seams_.messages.note(reset);
+    if (reset != FactoryResetMessage::Done)
         return finish(kExitFailed, "");
     return finish(kExitOk, formatMac(o_.device.mac) + " reset to factory defaults");
 }
@@ -826,8 +862,12 @@ int Run::upgrade() {
     }
     if (!av && !readable(o_.image))
         return fail(kExitUsage, "cannot read the image file " + o_.image);
-    if (!av && !checkHp10ImageFile(o_.image.c_str()))
-        return kExitUsage;
+    if (!av) {
+        if (const Hp10UpgradeOutcome image = checkHp10ImageFile(o_.image.c_str()); !image) {
+            seams_.messages.note(image);
+            return kExitUsage;
+        }
+    }
     if (!av && !o_.config.empty() && !readable(o_.config))
         return fail(kExitUsage, "cannot read the configuration file " + o_.config);
     StopSignals signals;
@@ -848,14 +888,20 @@ int Run::upgrade() {
         return fail(kExitFailed, "upgrade cancelled; nothing was written");
     if (kind == UpgradeDialogKind::Hp10) {
         seams_.clock.activity = "the loader upgrade";
-        bool upgraded = runHp10Upgrade(o_.image, o_.config) != 0;
+        const Hp10UpgradeOutcome outcome = upgradeHp10(o_.image.c_str(), o_.config.c_str());
+        seams_.messages.note(outcome);
+        const bool upgraded = outcome.upgraded;
         if (!upgraded && stopRequested)
             return fail(kExitFailed, "upgrade cancelled at a block boundary; nothing was "
                                      "committed and the device restarted with its old firmware");
         return finish(upgraded ? kExitOk : kExitFailed, "firmware upgraded");
     }
-    if (!confirmAvUpgradeFiles(mainWindowHandle, o_.pib, o_.nvm))
-        return finish(kExitFailed, "");
+    // The command names both files: that is the user's answer to the question
+    // whether they are the ones meant for this HomePlug AV device.
+    AvUpgradeDecisions ask;
+    ask.confirmDeviceType = [] { return true; };
+    if (confirmAvUpgradeStart(o_.pib, o_.nvm, ask) != AvUpgradeStart::Go)
+        return fail(kExitUsage, "upgrade needs both --pib and --nvm");
 
     // Progress: a bar on a terminal, a line every tenth otherwise.
     int lastTenth = -1;

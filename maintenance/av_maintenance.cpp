@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "maintenance/hp10_upgrade.h"
+#include "network/auto_scan.h"
 #include "network/hp10_frames.h"
 #include "network/model.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
-#include "platform/main_window.h"
-#include "platform/messages.h"
 #include "plcapi/plcapi.h"
 
 const uint8_t kLocalManagementMac[6] = {0x00, 0xB0, 0x52, 0x00, 0x00, 0x01};
@@ -516,6 +515,23 @@ int resetToFactoryDefaults(const uint8_t* deviceMac) {
     return AwaitReply(kMmtypeFactoryDefaults, &reply, deviceMac) ? 4 : 0;
 }
 
+AvUpgradeStart confirmAvUpgradeStart(const std::string& pibPath, const std::string& nvmPath,
+                                     const AvUpgradeDecisions& ask) {
+    if (pibPath.empty() || nvmPath.empty()) {
+        return AvUpgradeStart::FilesMissing;
+    }
+    if (!ask.confirmDeviceType || !ask.confirmDeviceType()) {
+        return AvUpgradeStart::NotConfirmed;
+    }
+    return AvUpgradeStart::Go;
+}
+
+FactoryResetMessage resetDeviceToFactoryDefaults(const uint8_t mac[6]) {
+    BusyScope busy;
+    return resetToFactoryDefaults(mac) != 0 ? FactoryResetMessage::Done
+                                            : FactoryResetMessage::Failed;
+}
+
 bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
     const uint8_t* host = hostMac();
     if (!macIsSet(host) || plcapi_StartModuleRead(host, localMac, 2) != 0) {
@@ -565,18 +581,16 @@ bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]) {
     return true;
 }
 
-bool readConfigurationBlock() {
+ConfigurationBlockRead readConfigurationBlock() {
     const uint8_t* host = hostMac();
     if (!macIsSet(host)) {
-        return false;
+        return {};
     }
     uint8_t frame[kMmeFrameCapacity] = {};
     uint32_t length = plcapi_ReadConfigurationBlock(host, scanStates[currentInterface].localMac,
                                                     sizeof frame, frame);
     if (length == 0) {
-        showMessage("Error in plcapi_ReadConfigurationBlock", "Error", MessageIcon::Error,
-                    MessageButtons::Ok, mainWindowHandle);
-        return false;
+        return {false, ConfigurationBlockMessage::NotBuilt};
     }
     sendFrame(currentInterface, frame, length);
     sleepMs(1);
@@ -590,21 +604,21 @@ bool readConfigurationBlock() {
     bool confirmed = ReceiveReply(kMmtypeConfigurationBlock, &reply, local) ||
                      AwaitReply(kMmtypeConfigurationBlock, &reply, local);
     if (!confirmed || reply.mmtype != (kMmtypeConfigurationBlock | 1) || reply.valid != 1) {
-        return false;
+        return {};
     }
     switch (reply.data[0]) {
     case 0:
         commitAfterWrite = 1;
         break;
     case 1:
-        return false;
+        return {};
     case 2:
         commitAfterWrite = 0;
         break;
     default:
         break;
     }
-    return true;
+    return {true, ConfigurationBlockMessage::None};
 }
 
 uint8_t upgradeOptions() {

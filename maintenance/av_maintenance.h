@@ -71,13 +71,28 @@ bool refreshStations(const uint8_t* destination);
 void processStationList(const PlcReply& reply);
 // 4 when the device confirmed the factory-defaults request, else 0.
 int resetToFactoryDefaults(const uint8_t* deviceMac);
+// What a factory reset ended with: Done ("Device has been reset to factory
+// default successfully.") or Failed ("Device can't found or not support yet.").
+enum class FactoryResetMessage { None, Done, Failed };
+// The reset after the user's question: resets the device `mac` with the
+// automatic scan held off; Done when the device confirmed.
+FactoryResetMessage resetDeviceToFactoryDefaults(const uint8_t mac[6]);
 // Reads the parameter block of the device `localMac` and copies its network
 // membership key into `out`. True when the key was read; false when the
 // exchange failed, the block was longer than kMaxParameterBlock or did not
 // validate (then `out` keeps its contents).
 bool readLocalNmk(const uint8_t* localMac, uint8_t out[16]);
+// How reading the local configuration block went. NotBuilt: the request
+// could not be built ("Error in plcapi_ReadConfigurationBlock", caption
+// "Error", owned by the main window); the other failures tell nothing.
+enum class ConfigurationBlockMessage { None, NotBuilt };
+struct ConfigurationBlockRead {
+    bool read = false;
+    ConfigurationBlockMessage message = ConfigurationBlockMessage::None;
+    explicit operator bool() const { return read; }
+};
 // Reads the local configuration block and learns `commitAfterWrite`.
-bool readConfigurationBlock();
+ConfigurationBlockRead readConfigurationBlock();
 // Write options of the image write, by `chipModel` and `commitAfterWrite`.
 uint8_t upgradeOptions();
 // The message an AV upgrade ended with. The window shows each with caption
@@ -111,6 +126,22 @@ struct AvUpgradeOutcome {
 // before its next block (not upgraded, no message); the caller clears it
 // before starting.
 AvUpgradeOutcome upgradeLocalAv(const char* firmwarePath, const char* parameterPath);
+
+// What the AV upgrade asks before it starts: the local device is HomePlug
+// AV, are these the files meant for it? (The window: an OK/Cancel box;
+// halyardctl: yes, the command names both files.) Empty: no.
+struct AvUpgradeDecisions {
+    std::function<bool()> confirmDeviceType;
+};
+enum class AvUpgradeStart {
+    Go,
+    FilesMissing, // "Please select a PIB and Firmware files" (nothing asked)
+    NotConfirmed, // the question was answered no
+};
+// The start of an upgrade with the chosen files: both must be given, then
+// the question is asked. Sends nothing.
+AvUpgradeStart confirmAvUpgradeStart(const std::string& pibPath, const std::string& nvmPath,
+                                     const AvUpgradeDecisions& ask);
 
 // Reads and checks the firmware (.NVM) and parameter (.PIB) files the way the
 // upgrade does before it sends anything, with the same messages. `upgraded`

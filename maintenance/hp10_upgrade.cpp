@@ -17,7 +17,6 @@
 #include "packet/packet.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
-#include "platform/messages.h"
 
 const uint8_t kSecondaryLoaderMac[6] = {0x00, 0x04, 0x87, 0xFE, 0x11, 0x00};
 
@@ -48,8 +47,13 @@ static_assert(kParamSection.offset + kParamSection.length <= kConfigReadLimit);
 // Whether the loader's own address was already tried in this upgrade.
 bool loaderAddressTried = false;
 
-void showError(const char* text) {
-    showMessage(text, "Error", MessageIcon::Error, MessageButtons::Ok, nullptr);
+bool loaderCommand(uint8_t code, uint32_t value, Hp10UpgradeOutcome& out);
+bool verifyModule(uint32_t module, uint32_t length, const uint8_t* data, Hp10UpgradeOutcome& out);
+
+void noteTooLarge(Hp10UpgradeOutcome& out, uint64_t size) {
+    out.note(Hp10UpgradeMessage::ImageTooLarge);
+    out.tooLargeSize = size;
+    out.tooLargeLimit = kMaxFirmwareFile;
 }
 
 bool isMissingPath(const char* path) {
@@ -116,9 +120,10 @@ uint32_t loaderChecksum(const uint8_t* data, size_t length) {
 // Sends one chunk and waits for its acknowledgement. The first unanswered chunk
 // of an upgrade is sent once more to the secondary loader's own address, which
 // stays the destination for the rest of the upgrade.
-bool writeChunkAcknowledged(uint32_t module, uint32_t offset, const uint8_t* chunk, size_t length) {
+bool writeChunkAcknowledged(uint32_t module, uint32_t offset, const uint8_t* chunk, size_t length,
+                            Hp10UpgradeOutcome& out) {
     if (!sendWriteChunk(module, offset, chunk, length)) {
-        showError("Packet Sending Failure");
+        out.note(Hp10UpgradeMessage::PacketNotSent);
         return false;
     }
     if (awaitLoaderReply(kChunkReplyDelayMs)) {
@@ -128,14 +133,14 @@ bool writeChunkAcknowledged(uint32_t module, uint32_t offset, const uint8_t* chu
         loaderAddressTried = true;
         std::memcpy(scanStates[currentInterface].localMac, kSecondaryLoaderMac, 6);
         if (!sendWriteChunk(module, offset, chunk, length)) {
-            showError("Packet Sending Failure");
+            out.note(Hp10UpgradeMessage::PacketNotSent);
             return false;
         }
         if (awaitLoaderReply(kChunkReplyDelayMs)) {
             return true;
         }
     }
-    showError("Packet sent but no response");
+    out.note(Hp10UpgradeMessage::NoResponse);
     return false;
 }
 
@@ -145,7 +150,7 @@ bool cancelRequested() {
     return upgradeCancelRequested.load();
 }
 
-bool writeImage(std::FILE* image, uint32_t& mask) {
+bool writeImage(std::FILE* image, uint32_t& mask, Hp10UpgradeOutcome& out) {
     uint8_t chunk[kChunkSize];
     uint32_t offset = 0;
     for (;;) {
@@ -156,7 +161,7 @@ bool writeImage(std::FILE* image, uint32_t& mask) {
         if (got == 0) {
             break;
         }
-        if (!writeChunkAcknowledged(kModuleImage, offset, chunk, got)) {
+        if (!writeChunkAcknowledged(kModuleImage, offset, chunk, got, out)) {
             return false;
         }
         offset += static_cast<uint32_t>(got);
@@ -165,50 +170,51 @@ bool writeImage(std::FILE* image, uint32_t& mask) {
     return true;
 }
 
-bool writeConfigSection(const uint8_t* config, const ConfigSection& section, uint32_t& mask) {
+bool writeConfigSection(const uint8_t* config, const ConfigSection& section, uint32_t& mask,
+                        Hp10UpgradeOutcome& out) {
     if (cancelRequested()) {
         return false;
     }
     if (!sendWriteChunk(section.module, 0, config + section.offset, section.length) ||
         !awaitLoaderReply(kChunkReplyDelayMs)) {
-        showError("Packet sent but no response");
+        out.note(Hp10UpgradeMessage::NoResponse);
         return false;
     }
     mask |= section.module;
     return true;
 }
 
-bool writeConfig(std::FILE* config, uint32_t& mask) {
+bool writeConfig(std::FILE* config, uint32_t& mask, Hp10UpgradeOutcome& out) {
     uint8_t bytes[kConfigReadLimit] = {};
     size_t got = std::fread(bytes, 1, sizeof bytes, config);
     bool withOptions = got == kConfigWithOptions;
-    if (!writeConfigSection(bytes, kIdentitySection, mask) ||
-        !writeConfigSection(bytes, kParamSection, mask)) {
+    if (!writeConfigSection(bytes, kIdentitySection, mask, out) ||
+        !writeConfigSection(bytes, kParamSection, mask, out)) {
         return false;
     }
-    return !withOptions || writeConfigSection(bytes, kOptionSection, mask);
+    return !withOptions || writeConfigSection(bytes, kOptionSection, mask, out);
 }
 
-// Shows the file-choice messages; true when an image file was chosen.
-bool checkChosenFiles(const char* imagePath, const char* configPath) {
+// Notes the file-choice messages; true when an image file was chosen.
+bool checkChosenFiles(const char* imagePath, const char* configPath, Hp10UpgradeOutcome& out) {
     if (isMissingPath(imagePath) && isMissingPath(configPath)) {
-        showError("No File is selected");
+        out.note(Hp10UpgradeMessage::NoFileSelected);
         return false;
     }
     if (isMissingPath(imagePath)) {
-        showError("No Image File is selected");
+        out.note(Hp10UpgradeMessage::NoImageSelected);
         return false;
     }
     return true;
 }
 
 bool verifyConfigSection(const std::vector<uint8_t>& config, const ConfigSection& section,
-                         const char* mismatchText) {
+                         Hp10UpgradeMessage mismatch, Hp10UpgradeOutcome& out) {
     if (verifyModule(section.module, static_cast<uint32_t>(section.length),
-                     config.data() + section.offset)) {
+                     config.data() + section.offset, out)) {
         return true;
     }
-    showError(mismatchText);
+    out.note(mismatch);
     return false;
 }
 
@@ -284,25 +290,28 @@ bool awaitLoaderReply(uint32_t delayMs, uint32_t* checksum) {
     return result;
 }
 
-bool loaderCommand(uint8_t code, uint32_t value) {
+namespace {
+
+bool loaderCommand(uint8_t code, uint32_t value, Hp10UpgradeOutcome& out) {
     if (!sendValueRequest(code, value)) {
-        showError("Packet Sending Failure");
+        out.note(Hp10UpgradeMessage::PacketNotSent);
         return false;
     }
     if (!awaitLoaderReply(kCommandReplyDelayMs)) {
-        showError("Packet sent but no response");
+        out.note(Hp10UpgradeMessage::NoResponse);
         return false;
     }
     return true;
 }
 
-bool writeModules(const char* imagePath, const char* configPath, uint32_t& mask) {
-    if (!checkChosenFiles(imagePath, configPath)) {
+bool writeModules(const char* imagePath, const char* configPath, uint32_t& mask,
+                  Hp10UpgradeOutcome& out) {
+    if (!checkChosenFiles(imagePath, configPath, out)) {
         return false;
     }
     std::FILE* image = std::fopen(imagePath, "rb");
     if (image == nullptr) {
-        showError("Can not open Image file");
+        out.note(Hp10UpgradeMessage::ImageUnopenable);
         return false;
     }
     std::FILE* config = nullptr;
@@ -310,12 +319,12 @@ bool writeModules(const char* imagePath, const char* configPath, uint32_t& mask)
         config = std::fopen(configPath, "rb");
         if (config == nullptr) {
             std::fclose(image);
-            showError("Can not open Config file");
+            out.note(Hp10UpgradeMessage::ConfigUnopenable);
             return false;
         }
     }
-    bool ok = macIsSet(hostMac()) && writeImage(image, mask) &&
-              (config == nullptr || writeConfig(config, mask));
+    bool ok = macIsSet(hostMac()) && writeImage(image, mask, out) &&
+              (config == nullptr || writeConfig(config, mask, out));
     std::fclose(image);
     if (config != nullptr) {
         std::fclose(config);
@@ -323,39 +332,40 @@ bool writeModules(const char* imagePath, const char* configPath, uint32_t& mask)
     return ok;
 }
 
-bool verifyModule(uint32_t module, uint32_t length, const uint8_t* data) {
+bool verifyModule(uint32_t module, uint32_t length, const uint8_t* data, Hp10UpgradeOutcome& out) {
     uint32_t expected = loaderChecksum(data, length);
     if (!macIsSet(hostMac())) {
         return false;
     }
     if (!sendChecksumRequest(module, length)) {
-        showError("Packet Sending Failure");
+        out.note(Hp10UpgradeMessage::PacketNotSent);
         return false;
     }
     uint32_t reported = 0;
     if (!awaitLoaderReply(kChecksumReplyDelayMs, &reported)) {
-        showError("Packet sent but no response");
+        out.note(Hp10UpgradeMessage::NoResponse);
         return false;
     }
     return reported == expected;
 }
 
-bool verifyModules(uint32_t mask, const char* imagePath, const char* configPath) {
+bool verifyModules(uint32_t mask, const char* imagePath, const char* configPath,
+                   Hp10UpgradeOutcome& out) {
     // Read through the size-limited reader: the file was checked before the
     // upgrade began, and one that has grown since is not read past the limit.
     std::vector<uint8_t> image;
     const WholeFileRead read = readWholeFileLimited(imagePath, kMaxFirmwareFile, image);
     if (read.result.status == FileRead::TooLarge) {
-        showError(fileTooLargeText("image", read.size, kMaxFirmwareFile).c_str());
+        noteTooLarge(out, read.size);
         return false;
     }
     if (read.result.status != FileRead::Ok) {
-        showError("Can not open Image file");
+        out.note(Hp10UpgradeMessage::ImageUnopenable);
         return false;
     }
     bool ok = true;
-    if (!verifyModule(kModuleImage, static_cast<uint32_t>(image.size()), image.data())) {
-        showError("Mac Image Verification Failed");
+    if (!verifyModule(kModuleImage, static_cast<uint32_t>(image.size()), image.data(), out)) {
+        out.note(Hp10UpgradeMessage::ImageMismatch);
         ok = false;
     }
     if (isMissingPath(configPath)) {
@@ -364,83 +374,88 @@ bool verifyModules(uint32_t mask, const char* imagePath, const char* configPath)
     // Only the first kConfigReadLimit bytes were written; only they are read.
     std::vector<uint8_t> config;
     if (readFileLimited(configPath, kConfigReadLimit, config).status != FileRead::Ok) {
-        showError("Can not open Config file");
+        out.note(Hp10UpgradeMessage::ConfigUnopenable);
         return false;
     }
     // The sections were written from a zero-filled buffer; compare the same bytes.
     config.resize(std::max(config.size(), kConfigReadLimit), 0);
     if ((mask & kModuleIdentity) &&
-        !verifyConfigSection(config, kIdentitySection, "Identy Section Verification Failed")) {
+        !verifyConfigSection(config, kIdentitySection, Hp10UpgradeMessage::IdentityMismatch, out)) {
         ok = false;
     }
     if ((mask & kModuleOptions) &&
-        !verifyConfigSection(config, kOptionSection, "Option section Verification Failed")) {
+        !verifyConfigSection(config, kOptionSection, Hp10UpgradeMessage::OptionMismatch, out)) {
         ok = false;
     }
     if ((mask & kModuleParams) &&
-        !verifyConfigSection(config, kParamSection, "Param Module Verification Failed")) {
+        !verifyConfigSection(config, kParamSection, Hp10UpgradeMessage::ParamMismatch, out)) {
         ok = false;
     }
     return ok;
 }
 
-bool checkHp10ImageFile(const char* imagePath) {
+} // namespace
+
+Hp10UpgradeOutcome checkHp10ImageFile(const char* imagePath) {
+    Hp10UpgradeOutcome out;
+    out.upgraded = true;
     uint64_t size = 0;
     if (imagePath == nullptr || regularFileSize(imagePath, size).status != FileRead::Ok) {
-        return true; // the upgrade's own open reports it, in its place
+        return out; // the upgrade's own open reports it, in its place
     }
     if (size > kMaxFirmwareFile) {
-        showError(fileTooLargeText("image", size, kMaxFirmwareFile).c_str());
-        return false;
+        noteTooLarge(out, size);
+        out.upgraded = false;
     }
-    return true;
+    return out;
 }
 
-int upgradeHp10(const char* imagePath, const char* configPath) {
-    if (!checkChosenFiles(imagePath, configPath)) {
-        return 0;
+Hp10UpgradeOutcome upgradeHp10(const char* imagePath, const char* configPath) {
+    Hp10UpgradeOutcome out;
+    if (!checkChosenFiles(imagePath, configPath, out)) {
+        return out;
     }
     // Before the device is sent to its loader: a file too large to be an image
     // ends the upgrade while the device still runs its own firmware (streamed,
     // 4 GiB would keep the device in its loader for hours).
-    if (!checkHp10ImageFile(imagePath)) {
-        return 0;
+    if (Hp10UpgradeOutcome check = checkHp10ImageFile(imagePath); !check) {
+        return check;
     }
     BusyScope busy;
     loaderAddressTried = false;
     // A cancel is for this upgrade only: one left from an earlier upgrade is dropped.
     upgradeCancelRequested.store(false);
     if (!sendLoaderStart()) {
-        showError("Reset Device to Secondary Loader Failed");
-        return 0;
+        out.note(Hp10UpgradeMessage::LoaderStartFailed);
+        return out;
     }
     sleepMs(1000);
     uint32_t mask = 0;
-    if (!writeModules(imagePath, configPath, mask)) {
+    if (!writeModules(imagePath, configPath, mask, out)) {
         if (cancelRequested()) {
             // Nothing is committed: restarted, the device leaves the loader with
             // the firmware it had. The caller tells the user.
             restartDevice();
-            return 0;
+            return out;
         }
-        showError("MAC Image Sending Failed");
-        return 0;
+        out.note(Hp10UpgradeMessage::ImageSendingFailed);
+        return out;
     }
-    if (!loaderCommand(kLoaderCommit, mask)) {
-        showError("Commit Module Failed");
-        return 0;
+    if (!loaderCommand(kLoaderCommit, mask, out)) {
+        out.note(Hp10UpgradeMessage::CommitFailed);
+        return out;
     }
-    if (!loaderCommand(kLoaderCheck, 64)) {
-        showError("Verify Module Failed");
-        return 0;
+    if (!loaderCommand(kLoaderCheck, 64, out)) {
+        out.note(Hp10UpgradeMessage::VerifyFailed);
+        return out;
     }
-    if (!verifyModules(mask, imagePath, configPath) || !restartDevice()) {
-        showError("Hardware Reset Failed");
-        return 0;
+    if (!verifyModules(mask, imagePath, configPath, out) || !restartDevice()) {
+        out.note(Hp10UpgradeMessage::ResetFailed);
+        return out;
     }
     sleepMs(500);
     sleepMs(15000);
-    showMessage("Device firmware has been upgraded successfully.", "Information",
-                MessageIcon::Information, MessageButtons::Ok, nullptr);
-    return 1;
+    out.note(Hp10UpgradeMessage::Upgraded);
+    out.upgraded = true;
+    return out;
 }

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "packet/driver.h"
 #include "packet/frame_bytes.h"
 #include "packet/interface_table.h"
 #include "platform/clock.h"
-#include "platform/messages.h"
 
 InterfaceEntry interfaceTable[kMaxInterfaces];
 int interfaceCount = 0;
@@ -27,12 +27,12 @@ LocalDeviceObserver observer;
 std::string permissionProblem;
 std::vector<uint8_t> takeBuffer;
 
-const char* const kSendErrorText =
-    "Unknown error occurred while sending packets. Please try after some time.";
-const char* const kSendErrorCaption = "Send Packet Error";
-const char* const kReadErrorText =
-    "Error occured while reading the frame. Please try after sometime.";
-const char* const kReadErrorCaption = "Reading Error";
+PacketErrorSink packetErrorSink;
+
+void tellPacketError(PacketError error) {
+    if (packetErrorSink)
+        packetErrorSink(error);
+}
 
 bool validIndex(int index) {
     return index >= 0 && index < kMaxInterfaces;
@@ -86,11 +86,15 @@ ReceivedFrameBuffer* receiveThroughObserver(int index, bool& selfAddressed) {
             selfAddressed = observer(index, frame->data, frame->length);
         return frame;
     } catch (const std::exception&) {
-        showMessage(kReadErrorText, kReadErrorCaption, MessageIcon::Error);
+        tellPacketError(PacketError::Read);
         return nullptr;
     }
 }
 } // namespace
+
+void setPacketErrorSink(PacketErrorSink sink) {
+    packetErrorSink = std::move(sink);
+}
 
 void resetInterfaceTable() {
     freeReceivedFrame();
@@ -193,7 +197,7 @@ bool sendFrame(int index, const uint8_t* bytes, size_t length) {
     try {
         sent = packetDriver().send(interfaceTable[index].handle, bytes, wireLength);
     } catch (const std::exception&) {
-        showMessage(kSendErrorText, kSendErrorCaption);
+        tellPacketError(PacketError::Send);
         return false;
     }
     if (sent && frameCounter != nullptr)

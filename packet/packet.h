@@ -35,6 +35,13 @@ bool waitForLocalReply(int index, uint32_t timeoutMs);
 using LocalDeviceObserver = std::function<bool(int index, const uint8_t* frame, uint32_t length)>;
 void setLocalDeviceObserver(LocalDeviceObserver observer);
 
+// The driver failed while a frame was sent or read (it threw). The program
+// registers how that is told (the window: a box; halyardctl: a line on
+// stderr); unregistered, nothing is told. The send or read fails either way.
+enum class PacketError { Send, Read };
+using PacketErrorSink = std::function<void(PacketError)>;
+void setPacketErrorSink(PacketErrorSink sink); // empty: none
+
 // Why capture could not start on some interface during the last open, when the
 // cause was a lack of permission (empty otherwise). The user is told how to get it.
 const std::string& capturePermissionProblem();

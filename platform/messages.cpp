@@ -19,8 +19,9 @@ ConsoleMessages consoleSink;
 MessageSink* installed = nullptr;
 } // namespace
 
-MessageResult RecordingMessages::show(void*, const std::string& text, const std::string& caption,
-                                      MessageIcon icon, MessageButtons buttons) {
+MessageResult RecordingMessages::show(MessageOwner*, const std::string& text,
+                                      const std::string& caption, MessageIcon icon,
+                                      MessageButtons buttons) {
     MessageResult r = affirmative(buttons);
     if (!script.empty()) {
         r = script.front();
@@ -30,8 +31,9 @@ MessageResult RecordingMessages::show(void*, const std::string& text, const std:
     return r;
 }
 
-MessageResult ConsoleMessages::show(void*, const std::string& text, const std::string& caption,
-                                    MessageIcon, MessageButtons buttons) {
+MessageResult ConsoleMessages::show(MessageOwner*, const std::string& text,
+                                    const std::string& caption, MessageIcon,
+                                    MessageButtons buttons) {
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
     return affirmative(buttons);
 }
@@ -44,6 +46,6 @@ void setMessageSink(MessageSink* sink) {
 }
 
 MessageResult showMessage(const std::string& text, const std::string& caption, MessageIcon icon,
-                          MessageButtons buttons, void* owner) {
+                          MessageButtons buttons, MessageOwner* owner) {
     return messageSink().show(owner, text, caption, icon, buttons);
 }

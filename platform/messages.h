@@ -10,12 +10,23 @@ enum class MessageIcon { None, Information, Warning, Error, Question };
 enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class MessageResult { Ok, Cancel, Yes, No, Retry };
 
+// The window a box belongs to. The core only passes the handle on; the user
+// interface makes it from one of its windows and turns it back in its sink.
+struct MessageOwner;
+template <typename Window> MessageOwner* messageOwner(Window* window) {
+    return reinterpret_cast<MessageOwner*>(window);
+}
+template <typename Window> Window* ownerWindow(MessageOwner* owner) {
+    return reinterpret_cast<Window*>(owner);
+}
+
 class MessageSink {
   public:
     virtual ~MessageSink() = default;
-    // `owner` is the window the box belongs to (opaque to the core, may be null).
-    virtual MessageResult show(void* owner, const std::string& text, const std::string& caption,
-                               MessageIcon icon, MessageButtons buttons) = 0;
+    // `owner` is the window the box belongs to (may be null).
+    virtual MessageResult show(MessageOwner* owner, const std::string& text,
+                               const std::string& caption, MessageIcon icon,
+                               MessageButtons buttons) = 0;
 };
 
 // One shown box, as a test sees it.
@@ -31,7 +42,7 @@ struct RecordedMessage {
 // answers Ok, Yes or Retry (the affirmative button of the box).
 class RecordingMessages : public MessageSink {
   public:
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
     void answerNext(MessageResult r) { script.push_back(r); }
     std::vector<RecordedMessage> shown;
@@ -42,7 +53,7 @@ class RecordingMessages : public MessageSink {
 // until the user interface installs its own sink.
 class ConsoleMessages : public MessageSink {
   public:
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
 };
 
@@ -52,4 +63,5 @@ void setMessageSink(MessageSink* sink); // not owned; nullptr restores the conso
 // Shows one box through the installed sink.
 MessageResult showMessage(const std::string& text, const std::string& caption,
                           MessageIcon icon = MessageIcon::None,
-                          MessageButtons buttons = MessageButtons::Ok, void* owner = nullptr);
+                          MessageButtons buttons = MessageButtons::Ok,
+                          MessageOwner* owner = nullptr);

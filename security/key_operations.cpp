@@ -12,8 +12,6 @@
 #include "packet/frame_bytes.h"
 #include "packet/packet.h"
 #include "platform/clock.h"
-#include "platform/main_window.h"
-#include "platform/messages.h"
 #include "platform/wait_cursor.h"
 #include "plcapi/plcapi.h"
 #include "security/keys.h"
@@ -25,6 +23,19 @@ char addedDeviceName[80] = {};
 char addedDevicePassword[kPasswordBufferSize] = {};
 uint8_t priorHp10Key[8] = {};
 uint8_t quietNotDetected = 0;
+
+namespace {
+KeyNoticeSink keyNoticeSink;
+
+void tellKeyNotice(KeyMessage message) {
+    if (keyNoticeSink)
+        keyNoticeSink(message);
+}
+} // namespace
+
+void setKeyNoticeSink(KeyNoticeSink sink) {
+    keyNoticeSink = std::move(sink);
+}
 
 void beginAddingDevice() {
     addingDevice = 1;
@@ -108,8 +119,7 @@ int setLocalHp10Key(const uint8_t* key) {
     try {
         return setNetworkKey(currentInterface, host, kBroadcast, 1, key, 1, true, false);
     } catch (...) {
-        showMessage("Unknown error occurred. Please try after some time.", "setLocalNEK",
-                    MessageIcon::None, MessageButtons::Ok);
+        tellKeyNotice(KeyMessage::SetKeyFailed);
         return 0;
     }
 }
@@ -506,7 +516,7 @@ int sendSetKeyToDevice(const uint8_t* deviceKey, const uint8_t* newKey, uint8_t 
     BusyScope busy;
     const uint8_t* host = hostMac();
     if (!macIsSet(host)) {
-        showMessage("Source MAC is NULL", "ERROR SA", MessageIcon::Warning, MessageButtons::Ok);
+        tellKeyNotice(KeyMessage::SourceMacUnset);
         return 0;
     }
     if (localIsAv || localIsTurbo) {

@@ -55,18 +55,27 @@ void resetKeyOperations();
 // The message a key operation's outcome calls for. None: nothing to tell.
 enum class KeyMessage {
     None,
-    KeyChanged,            // "Encryption key has been changed successfully."
-    SomeDevicesRefused,    // "One or more devices could not be added ... invalid device password."
-    DeviceAdded,           // "Device was added to your network."
-    NotDetected,           // "A Device With The Entered Password Was Not Detected. ..."
-    LocalNmkUnreadable,    // "Error reading NMK from the local device"
-    RemoteNmkNotSet,       // "Unable to set the NMK of remote device!!!"
-    AddingFailed,          // "Error occured while adding the device"
-    AddingProblem,         // "Some unknown problem occured while adding the device. ..."
-    NoDeviceSelected,      // "There is no device been selected."
-    InvalidDevicePassword, // "The Device Password entered is invalid. ..."
-    InvalidNetworkPassword // "The encryption key entered is invalid. ..."
+    KeyChanged,             // "Encryption key has been changed successfully."
+    SomeDevicesRefused,     // "One or more devices could not be added ... invalid device password."
+    DeviceAdded,            // "Device was added to your network."
+    NotDetected,            // "A Device With The Entered Password Was Not Detected. ..."
+    LocalNmkUnreadable,     // "Error reading NMK from the local device"
+    RemoteNmkNotSet,        // "Unable to set the NMK of remote device!!!"
+    AddingFailed,           // "Error occured while adding the device"
+    AddingProblem,          // "Some unknown problem occured while adding the device. ..."
+    NoDeviceSelected,       // "There is no device been selected."
+    InvalidDevicePassword,  // "The Device Password entered is invalid. ..."
+    InvalidNetworkPassword, // "The encryption key entered is invalid. ..."
+    SetKeyFailed,           // "Unknown error occurred. Please try after some time."
+    SourceMacUnset,         // "Source MAC is NULL"
 };
+
+// Where the key exchanges report what goes wrong deep inside them (a failing
+// HomePlug 1.0 key write, a missing host address), as they happen: the
+// program registers it (the window: a box; halyardctl: a line on stderr).
+// Unregistered, nothing is told; the exchange's own result still says it failed.
+using KeyNoticeSink = std::function<void(KeyMessage)>;
+void setKeyNoticeSink(KeyNoticeSink sink); // empty: none
 
 // What addDeviceByPassword ended with. `scanAfter`: the network is to be
 // scanned again now (after the message), as the HomePlug AV addition leaves

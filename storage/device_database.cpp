@@ -8,12 +8,11 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "packet/packet.h"
 #include "platform/file_io.h"
-#include "platform/main_window.h"
-#include "platform/messages.h"
 #include "security/keys.h"
 #include "storage/data_directory.h"
 
@@ -26,10 +25,19 @@ namespace {
 // initial widths; sorted by column 1, direction flag set.
 constexpr DeviceListLayout kDefaultLayout = {{0, 1, 2, 3, 4}, {140, 310, 120, 70, 80}, 1, 1};
 
-constexpr const char* kReadProblem =
-    "Unexpected condition reading database. Attempting to recover.";
-constexpr const char* kWriteProblem =
-    "Unexpected condition writing database. Attempting to recover.";
+DatabaseNoticeSink noticeSink;
+
+DatabaseNotice noticeOf(DatabaseMessage message, const std::string& path) {
+    DatabaseNotice notice;
+    notice.message = message;
+    notice.path = path;
+    return notice;
+}
+
+void tell(const DatabaseNotice& notice) {
+    if (noticeSink)
+        noticeSink(notice);
+}
 
 SaveFault pendingFault = SaveFault::None;
 size_t faultAfterBytes = 0;
@@ -44,27 +52,22 @@ std::string databaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-constexpr const char* kKeptNote =
-    " It is kept as it is, and device names and passwords are not saved in this run.";
-
 // Keeps the file out of every later save and tells the user why. A file that
 // was not read at all leaves the tables as a missing one does.
-DatabaseLoad holdFile(const std::string& path, DatabaseLoad reason, const std::string& why,
-                      const char* caption, bool resetTables = true) {
-    heldPath = path;
+DatabaseLoad holdFile(DatabaseLoad reason, const DatabaseNotice& why, bool resetTables = true) {
+    heldPath = why.path;
     heldReason = reason;
     if (resetTables) {
         resetDeviceDatabase();
     }
-    showMessage(why + kKeptNote, caption, MessageIcon::Warning, MessageButtons::Ok,
-                mainWindowHandle);
+    tell(why);
     return reason;
 }
 
 DatabaseLoad holdUnreadable(const std::string& path, const std::string& problem) {
-    return holdFile(path, DatabaseLoad::Unreadable,
-                    "The device database " + path + " cannot be read (" + problem + ").",
-                    "Problem Occurred");
+    DatabaseNotice why = noticeOf(DatabaseMessage::Unreadable, path);
+    why.reason = problem;
+    return holdFile(DatabaseLoad::Unreadable, why);
 }
 
 // Renames the file to "<path><suffix>". When that fails the file is held, so
@@ -74,10 +77,10 @@ bool moveAside(const std::string& path, const char* suffix) {
         syncDirectory(dataDirectory());
         return true;
     }
-    holdFile(path, DatabaseLoad::Unreadable,
-             "The device database " + path + " cannot be moved aside to " + databaseName(path) +
-                 suffix + " (" + std::strerror(errno) + ").",
-             "Problem Occurred", false);
+    DatabaseNotice why = noticeOf(DatabaseMessage::NotMovedAside, path);
+    why.asideName = databaseName(path) + suffix;
+    why.reason = std::strerror(errno);
+    holdFile(DatabaseLoad::Unreadable, why, false);
     return false;
 }
 
@@ -182,13 +185,16 @@ std::vector<uint8_t> databaseImage() {
 }
 
 void reportWriteProblem() {
-    showMessage(kWriteProblem, "Problem Occurred", MessageIcon::Error, MessageButtons::Ok,
-                mainWindowHandle);
+    tell(noticeOf(DatabaseMessage::WriteProblem, deviceDatabasePath()));
 }
 
 } // namespace
 
 DeviceListLayout deviceListLayout = kDefaultLayout;
+
+void setDatabaseNoticeSink(DatabaseNoticeSink sink) {
+    noticeSink = std::move(sink);
+}
 
 DatabaseLoad loadDeviceDatabase() {
     const std::string path = deviceDatabasePath();
@@ -222,12 +228,9 @@ DatabaseLoad loadDeviceDatabase() {
         return recover(path);
     }
     if (version > kDatabaseVersion) {
-        return holdFile(path, DatabaseLoad::NewerVersion,
-                        "The device database " + path +
-                            " was written by a newer version of this program (layout " +
-                            std::to_string(version) + "; this one reads layout " +
-                            std::to_string(kDatabaseVersion) + ").",
-                        "Attention");
+        DatabaseNotice why = noticeOf(DatabaseMessage::NewerVersion, path);
+        why.layout = version;
+        return holdFile(DatabaseLoad::NewerVersion, why);
     }
     if (version < kDatabaseVersion) {
         // Moved aside before anything is written, so the first save cannot
@@ -237,8 +240,7 @@ DatabaseLoad loadDeviceDatabase() {
             return DatabaseLoad::Unreadable;
         }
         resetDeviceDatabase();
-        showMessage(kReadProblem, "Attention", MessageIcon::Warning, MessageButtons::Ok,
-                    mainWindowHandle);
+        tell(noticeOf(DatabaseMessage::OldVersion, path));
         return DatabaseLoad::OldVersion;
     }
 
@@ -265,8 +267,7 @@ DatabaseLoad loadDeviceDatabase() {
     }
     if (count > kMaxDeviceEntries || count <= 0) {
         clearDeviceTable();
-        showMessage(kReadProblem, "Problem Occurred", MessageIcon::Warning, MessageButtons::Ok,
-                    mainWindowHandle);
+        tell(noticeOf(DatabaseMessage::BadCount, path));
         return recover(path);
     }
     // Staged, so that a short table leaves the entries in memory as they were.

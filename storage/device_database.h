@@ -26,6 +26,8 @@
 // it for the rest of the run.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "network/model.h"
 
@@ -68,6 +70,30 @@ enum class DatabaseLoad {
     Unreadable,   // permission, I/O error, not a regular file: kept, reported, never saved over
     NewerVersion, // version above 306: kept, reported, never saved over
 };
+
+// What the database tells the user about its file while it loads or saves.
+// The window shows each as a box owned by the main window (ui/outcome_boxes).
+enum class DatabaseMessage {
+    None,
+    Unreadable,    // the file cannot be read (`reason`); kept, never saved over
+    NotMovedAside, // the file cannot be renamed to `asideName` (`reason`); kept
+    NewerVersion,  // written in `layout`, newer than kDatabaseVersion; kept
+    OldVersion,    // an older layout, moved aside ("Unexpected condition reading ...")
+    BadCount,      // a device count out of range, moved aside (the same text)
+    WriteProblem,  // a save failed while writing ("Unexpected condition writing ...")
+};
+struct DatabaseNotice {
+    DatabaseMessage message = DatabaseMessage::None;
+    std::string path;
+    std::string asideName;
+    std::string reason;
+    int32_t layout = 0;
+};
+// The program registers how a notice is told (the window: a box; halyardctl:
+// a line on stderr). It is called where the load or save meets the problem;
+// unregistered, nothing is told (the load's and save's results still say it).
+using DatabaseNoticeSink = std::function<void(const DatabaseNotice&)>;
+void setDatabaseNoticeSink(DatabaseNoticeSink sink); // empty: none
 
 // Fills currentInterface, networkRecords, deviceCount, deviceTable and
 // deviceListLayout from the database file. Temporary files of saves that were

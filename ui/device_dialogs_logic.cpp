@@ -14,6 +14,7 @@
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "platform/wait_cursor.h"
+#include "security/add_device_flow.h"
 #include "security/key_operations.h"
 #include "security/passwords.h"
 #include "storage/device_database.h"
@@ -32,7 +33,7 @@ AddDeviceDialogHooks dialogHooks;
 MainPageLinks mainLinks;
 
 void attention(void* owner, const char* text) {
-    showMessage(text, kAttention, MessageIcon::Warning, MessageButtons::Ok, owner);
+    showMessage(text, kAttention, MessageIcon::Warning, MessageButtons::Ok, messageOwner(owner));
 }
 
 // Text of a fixed-size field that may fill it without a terminator.
@@ -337,26 +338,9 @@ void cancelAddDevice(int previousScanState) {
 
 // The name and password checks of the Add Device dialog's OK.
 bool addDeviceInputValid(void* owner, const std::string& name, const std::string& password) {
-    if (name.empty()) {
-        attention(owner, kAnotherName);
-        return false;
-    }
-    if (name.size() > kStoredNameMax) {
-        attention(owner, kNameTooLong);
-        return false;
-    }
-    if (findDeviceEntryByName(name.c_str()) != 0) {
-        attention(owner, kAnotherName);
-        return false;
-    }
-    if (password == kAddDevicePasswordPlaceholder) {
-        attention(owner, "Please enter a Password.");
-        return false;
-    }
-    if (checkDevicePassword(password.c_str()))
-        return true;
-    showOutcome(KeyMessage::InvalidDevicePassword, owner);
-    return false;
+    const AddDeviceRefusal why = checkAddDeviceInput(name, password);
+    showOutcome(why, owner);
+    return why == AddDeviceRefusal::None;
 }
 
 namespace {
@@ -366,75 +350,38 @@ bool passwordAlreadyListed(const std::string& password) {
     return std::find(listed.begin(), listed.end(), password) != listed.end();
 }
 
-// The addition, its box and the scan it calls for, all with the automatic scan
-// held off (the box opens while the addition still holds the busy flag).
-AddDeviceOutcome addDeviceOutcome(void* owner, const std::string& name, char* password) {
-    BusyScope busy;
-    AddDeviceOutcome outcome =
-        addDeviceByPassword(name.c_str(), password, advanceAddDeviceProgress);
-    showOutcome(outcome.message, owner);
-    if (outcome.scanAfter) {
-        WaitCursorScope cursor;
-        scanNow(mainWindowHandle);
+DialogAction dialogActionOf(AddDeviceEnd end) {
+    switch (end) {
+    case AddDeviceEnd::StayOpen:
+        return DialogAction::StayOpen;
+    case AddDeviceEnd::CloseAndScan:
+        return DialogAction::CloseAndScan;
+    case AddDeviceEnd::WaitForDevice:
+        return DialogAction::WaitForDevice;
+    case AddDeviceEnd::Close:
+        break;
     }
-    return outcome;
-}
-
-void addDeviceSucceeded(const std::string& name) {
-    saveDeviceDatabase();
-    if (!preferences.autoScan) {
-        refreshDeviceList(3);
-        scanNow(mainWindowHandle);
-    }
-    if (findDeviceEntryByName(name.c_str()) != 0)
-        clearMainDeviceList();
+    return DialogAction::Close;
 }
 
 } // namespace
 
+AddDeviceDecisions addDeviceDialogDecisions(void* owner) {
+    AddDeviceDecisions ask;
+    ask.refuse = [owner](AddDeviceRefusal why) { showOutcome(why, owner); };
+    ask.alreadyListed = passwordAlreadyListed;
+    ask.startProgress = resetAddDeviceProgress;
+    ask.advanceProgress = advanceAddDeviceProgress;
+    ask.tell = [owner](KeyMessage message) { showOutcome(message, owner); };
+    ask.scanNow = [] { scanNow(mainWindowHandle); };
+    ask.rebuildDeviceList = clearMainDeviceList;
+    return ask;
+}
+
 DialogAction acceptAddDevice(void* owner, int previousScanState, const std::string& typedName,
                              const std::string& typedPassword) {
-    if (takeOldFirmware()) {
-        attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to add the "
-                         "device.\nThe present device has older FirmWare version.");
-        // The scan that follows runs with the automatic scan as it was before.
-        suspendAutoScan(previousScanState);
-        return DialogAction::CloseAndScan;
-    }
-    std::string name = typedName.substr(0, kNameReadMax);
-    name = name.substr(0, name.find('\0'));
-    std::string password = typedPassword.substr(0, kPasswordReadMax);
-    password = password.substr(0, password.find('\0'));
-    if (!addDeviceInputValid(owner, name, password))
-        return DialogAction::StayOpen;
-    if (passwordAlreadyListed(password)) {
-        attention(owner, "Device is already added in the network");
-        suspendAutoScan(previousScanState);
-        return DialogAction::StayOpen;
-    }
-    keepKeyLabelOnce();
-    suspendAutoScan(previousScanState);
-    beginAddingDevice();
-    uint8_t keptKey[16] = {};
-    bool keyKept = false;
-    if (localIsAv) {
-        resetAddDeviceProgress();
-        keyKept = readLocalNmk(currentScanState().localMac, keptKey);
-    }
-    char buffer[kPasswordBufferSize];
-    copyText(buffer, password.c_str());
-    AddDeviceOutcome outcome = addDeviceOutcome(owner, name, buffer);
-    if (outcome.added) {
-        addDeviceSucceeded(name);
-        return DialogAction::WaitForDevice;
-    }
-    // Only a key that was really read goes back: writing an unread (zero) key
-    // would take the local device off the user's network.
-    if (localIsAv && keyKept) {
-        setLocalNEK(hostMac(), keptKey);
-        sleepMs(kAddFailureSettleMs);
-    }
-    return DialogAction::Close;
+    return dialogActionOf(addDeviceToNetwork(previousScanState, typedName, typedPassword,
+                                             addDeviceDialogDecisions(owner)));
 }
 
 // ---- Firmware upgrade ------------------------------------------------------------------------
@@ -448,9 +395,11 @@ UpgradeDialogKind chooseUpgradeDialog() {
     if (localIsTurbo)
         return UpgradeDialogKind::Hp10;
     if (localIsAv) {
-        if (!readConfigurationBlock())
+        if (const ConfigurationBlockRead read = readConfigurationBlock(); !read) {
+            showOutcome(read.message);
             showMessage("Can not retrive firmware type of local device", "Information",
                         MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
+        }
         return UpgradeDialogKind::Av;
     }
     showMessage("Application does not have firmware upgrade capabilty for this type of devices",
@@ -472,24 +421,29 @@ std::string chosenPath(const std::string& selected, const FileChoice& choice) {
 }
 
 void reportFileDialogFailure(void* owner) {
-    showMessage("CDERR_DIALOGFAILURE", "Error", MessageIcon::Error, MessageButtons::Ok, owner);
+    showMessage("CDERR_DIALOGFAILURE", "Error", MessageIcon::Error, MessageButtons::Ok,
+                messageOwner(owner));
 }
 
 bool confirmAvUpgradeFiles(void* owner, const std::string& pibPath, const std::string& nvmPath) {
-    if (pibPath.empty() || nvmPath.empty()) {
+    AvUpgradeDecisions ask;
+    ask.confirmDeviceType = [owner] {
+        return showMessage("Local Device is HomePlug AV Device\nMake sure you have selected "
+                           "correct files to upgrade firmware",
+                           "Local Device Type", MessageIcon::Information, MessageButtons::OkCancel,
+                           messageOwner(owner)) == MessageResult::Ok;
+    };
+    const AvUpgradeStart start = confirmAvUpgradeStart(pibPath, nvmPath, ask);
+    if (start == AvUpgradeStart::FilesMissing)
         showMessage("Please select a PIB and Firmware files\n", "Stop", MessageIcon::Error,
-                    MessageButtons::Ok, owner);
-        return false;
-    }
-    MessageResult answer = showMessage(
-        "Local Device is HomePlug AV Device\nMake sure you have selected correct files to "
-        "upgrade firmware",
-        "Local Device Type", MessageIcon::Information, MessageButtons::OkCancel, owner);
-    return answer == MessageResult::Ok;
+                    MessageButtons::Ok, messageOwner(owner));
+    return start == AvUpgradeStart::Go;
 }
 
 int runHp10Upgrade(const std::string& imagePath, const std::string& configPath) {
-    return upgradeHp10(imagePath.c_str(), configPath.c_str());
+    const Hp10UpgradeOutcome outcome = upgradeHp10(imagePath.c_str(), configPath.c_str());
+    showOutcome(outcome);
+    return outcome.upgraded ? 1 : 0;
 }
 
 bool runAvUpgrade(const char* firmwarePath, const char* parameterPath) {
@@ -528,9 +482,9 @@ bool runUpgradeWorker(const std::string& nvmPath, const std::string& pibPath,
 }
 
 bool confirmUpgradeCancel(void* owner) {
-    MessageResult answer =
-        showMessage("Cancelling upgrade process may destroy the device. Click OK to continue.",
-                    "Warning....", MessageIcon::Information, MessageButtons::OkCancel, owner);
+    MessageResult answer = showMessage(
+        "Cancelling upgrade process may destroy the device. Click OK to continue.", "Warning....",
+        MessageIcon::Information, MessageButtons::OkCancel, messageOwner(owner));
     if (answer != MessageResult::Ok)
         return false;
     upgradeCancelRequested.store(true);

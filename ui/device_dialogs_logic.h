@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "security/add_device_flow.h"
+
 // ---- Fixed texts ------------------------------------------------------------------
 inline constexpr const char* kPasswordHelpIntro =
     "The Password typically appears as a number and letter code, in groups of four, "
@@ -22,13 +24,8 @@ std::string setPasswordHelpText();
 std::string addDeviceHelpText();
 
 inline constexpr const char* kAddDeviceNamePlaceholder = "Name";
-inline constexpr const char* kAddDevicePasswordPlaceholder = "KEYS-TEXT-FILL-SLOT";
-inline constexpr size_t kNameReadMax = 79;            // characters read back from a name edit
-inline constexpr size_t kPasswordReadMax = 25;        // characters read back from a password edit
-inline constexpr size_t kStoredNameMax = 31;          // characters of a name kept in an entry
-inline constexpr size_t kUpgradePathMax = 260;        // characters of an upgrade file path
-inline constexpr uint32_t kUpgradeSettleMs = 15000;   // wait after a successful AV upgrade
-inline constexpr uint32_t kAddFailureSettleMs = 3000; // wait after the key is put back
+inline constexpr size_t kUpgradePathMax = 260;      // characters of an upgrade file path
+inline constexpr uint32_t kUpgradeSettleMs = 15000; // wait after a successful AV upgrade
 inline constexpr const char* kUpgradeCancelledText =
     "The firmware upgrade was cancelled.\nThe local device may need to be upgraded again.";
 
@@ -156,8 +153,11 @@ void cancelAddDevice(int previousScanState);
 // empty, longer than 31 characters or already an entry's, the placeholder
 // password, a password of the wrong length. Sends nothing.
 bool addDeviceInputValid(void* owner, const std::string& name, const std::string& password);
-// OK: the checks, then the addition itself. `previousScanState` is what
-// beginAddDevice returned; the automatic scan is restored where the flow says.
+// The addition's decisions as the dialog `owner` takes them: its boxes, the
+// Main page's rows, the dialog's status line, the Main page's scan.
+AddDeviceDecisions addDeviceDialogDecisions(void* owner);
+// OK: addDeviceToNetwork (security/add_device_flow.h) with the dialog's
+// decisions. `previousScanState` is what beginAddDevice returned.
 DialogAction acceptAddDevice(void* owner, int previousScanState, const std::string& name,
                              const std::string& password);
 
@@ -193,7 +193,7 @@ void reportFileDialogFailure(void* owner);
 bool confirmAvUpgradeFiles(void* owner, const std::string& pibPath, const std::string& nvmPath);
 
 // OK of "Config & Image": runs upgradeHp10 with the two paths on the calling
-// thread (the user-interface thread). Returns its result.
+// thread (the user-interface thread) and shows its messages. 1 when upgraded.
 int runHp10Upgrade(const std::string& imagePath, const std::string& configPath);
 
 // ---- The AV upgrade worker --------------------------------------------------------------------

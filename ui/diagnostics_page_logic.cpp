@@ -33,7 +33,7 @@ bool fillDiagnosticsShowingFailure(DiagnosticsTarget& target, void* owner) {
 bool deleteHistoryDevice(const std::string& selectedMacText, void* owner) {
     auto confirm = [owner] {
         return showMessage(kDeletePasswordQuestion, "Attention", MessageIcon::Question,
-                           MessageButtons::YesNo, owner) != MessageResult::No;
+                           MessageButtons::YesNo, messageOwner(owner)) != MessageResult::No;
     };
     const HistoryDeletion deletion = deleteHistoryEntry(selectedMacText, confirm);
     if (deletion == HistoryDeletion::NothingSelected)

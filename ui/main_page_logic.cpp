@@ -346,11 +346,12 @@ void handleAdapterChange() {
 
 void showNotDetected(void* owner) {
     showMessage(kNotDetectedText, kNotDetectedCaption, MessageIcon::Error, MessageButtons::Ok,
-                owner);
+                messageOwner(owner));
     if (capturePermissionProblem().empty())
         return;
     showMessage(capturePermissionProblem() + "\n\n" + capturePermissionAdvice(),
-                kNotDetectedCaption, MessageIcon::Information, MessageButtons::Ok, owner);
+                kNotDetectedCaption, MessageIcon::Information, MessageButtons::Ok,
+                messageOwner(owner));
 }
 
 // Clears the remote table and both lists, writes the database and runs the
@@ -723,7 +724,7 @@ bool scanNowMain(void* owner) {
         }
     } catch (const std::exception&) {
         showMessage(kScanFailedText, kScanFailedCaption, MessageIcon::Error, MessageButtons::Ok,
-                    owner);
+                    messageOwner(owner));
         return false;
     }
     // The cycle that disabled the action buttons starts over (or, without a
@@ -891,7 +892,8 @@ bool rowRenameOpen() {
 
 void factoryResetRequested(int selectedRow, void* owner) {
     if (selectedRow < 0 || selectedRow >= static_cast<int>(mainPageState.rows.size())) {
-        showMessage(kNoSelectionText, "Attention", MessageIcon::Warning, MessageButtons::Ok, owner);
+        showMessage(kNoSelectionText, "Attention", MessageIcon::Warning, MessageButtons::Ok,
+                    messageOwner(owner));
         return;
     }
     // The device is taken before the question: nothing refers to the row
@@ -900,19 +902,12 @@ void factoryResetRequested(int selectedRow, void* owner) {
     bool haveMac = parseMac(mainPageState.rows[static_cast<size_t>(selectedRow)].mac.c_str(), mac);
     int resume = suspendAutoScan(0);
     MessageResult answer = showMessage(kResetQuestion, kResetCaption, MessageIcon::Information,
-                                       MessageButtons::OkCancel, owner);
+                                       MessageButtons::OkCancel, messageOwner(owner));
     if (answer == MessageResult::Ok) {
-        bool done = haveMac && resetDeviceToFactoryDefaults(mac);
-        showMessage(done ? kResetDone : kResetFailed, "Information", MessageIcon::Information);
+        showOutcome(haveMac ? resetDeviceToFactoryDefaults(mac) : FactoryResetMessage::Failed,
+                    nullptr);
     }
     suspendAutoScan(resume);
-}
-
-bool resetDeviceToFactoryDefaults(const uint8_t mac[6]) {
-    int resume = suspendAutoScan(0);
-    bool done = resetToFactoryDefaults(mac) != 0;
-    suspendAutoScan(resume);
-    return done;
 }
 
 bool firmwareUpgradeAllowed(int selectedRow, void* owner) {
@@ -920,7 +915,7 @@ bool firmwareUpgradeAllowed(int selectedRow, void* owner) {
                     mainPageState.rows[static_cast<size_t>(selectedRow)].reference == 0;
     if (!localRow)
         showMessage(kUpgradeLocalOnly, "Attention", MessageIcon::Warning, MessageButtons::Ok,
-                    owner);
+                    messageOwner(owner));
     return localRow;
 }
 

@@ -25,8 +25,6 @@ inline constexpr const char* kDeviceLostText = "Powerline Device Not Detected";
 inline constexpr const char* kNoSelectionText = "There is no device been selected.";
 inline constexpr const char* kResetQuestion = "Do you want to reset factory default ?";
 inline constexpr const char* kResetCaption = "Reset Factory Default";
-inline constexpr const char* kResetDone = "Device has been reset to factory default successfully.";
-inline constexpr const char* kResetFailed = "Device can't found or not support yet.";
 inline constexpr const char* kUpgradeLocalOnly = "Firmware upgrade is only for local device.";
 inline constexpr const char* kScanFailedText = "Unknown Error occurred.";
 inline constexpr const char* kScanFailedCaption = "SCAN NETWORK";
@@ -228,11 +226,6 @@ bool rowRenameOpen();
 
 // "Factory Reset" of the selected row (-1: none).
 void factoryResetRequested(int selectedRow, void* owner);
-
-// The reset itself, after the question: resets the device `mac` with the
-// automatic scan held off. True when the device confirmed (kResetDone applies),
-// false otherwise (kResetFailed).
-bool resetDeviceToFactoryDefaults(const uint8_t mac[6]);
 
 // "Firmware Upgrade" of the selected row: only the local device's row may be
 // upgraded; otherwise "Firmware upgrade is only for local device." and false.

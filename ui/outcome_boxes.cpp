@@ -66,10 +66,36 @@ constexpr Row<KeyMessage> kBoxes[] = {
      {"The encryption key entered is invalid.\nPlease enter an encryption key between 4 and 24 "
       "characters",
       "Invalid Entry", MessageIcon::Error, BoxOwner::MainWindow}},
+    {KeyMessage::SetKeyFailed,
+     {"Unknown error occurred. Please try after some time.", "setLocalNEK", MessageIcon::None,
+      BoxOwner::None}},
+    {KeyMessage::SourceMacUnset,
+     {"Source MAC is NULL", "ERROR SA", MessageIcon::Warning, BoxOwner::None}},
 };
 
 static_assert(rowsInOrder(kBoxes), "one row per KeyMessage, in order");
-static_assert(std::size(kBoxes) == static_cast<size_t>(KeyMessage::InvalidNetworkPassword) + 1);
+static_assert(std::size(kBoxes) == static_cast<size_t>(KeyMessage::SourceMacUnset) + 1);
+
+constexpr OutcomeBox addDeviceAttention(const char* text) {
+    return {text, "Attention", MessageIcon::Warning, BoxOwner::Caller};
+}
+// One row per refusal, in AddDeviceRefusal order.
+constexpr Row<AddDeviceRefusal> kAddDeviceRefusalBoxes[] = {
+    {AddDeviceRefusal::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {AddDeviceRefusal::OldFirmware,
+     addDeviceAttention("Please upgrade the Device's FirmWare to 1.8 and then try to add the "
+                        "device.\nThe present device has older FirmWare version.")},
+    {AddDeviceRefusal::AnotherName, addDeviceAttention("Please enter another name.")},
+    {AddDeviceRefusal::NameTooLong,
+     addDeviceAttention("Device Name should be less than 31 characters")},
+    {AddDeviceRefusal::NoPassword, addDeviceAttention("Please enter a Password.")},
+    {AddDeviceRefusal::InvalidPassword,
+     kBoxes[static_cast<size_t>(KeyMessage::InvalidDevicePassword)].box},
+    {AddDeviceRefusal::AlreadyAdded, addDeviceAttention("Device is already added in the network")},
+};
+static_assert(rowsInOrder(kAddDeviceRefusalBoxes), "one row per AddDeviceRefusal, in order");
+static_assert(std::size(kAddDeviceRefusalBoxes) ==
+              static_cast<size_t>(AddDeviceRefusal::AlreadyAdded) + 1);
 
 // One row per message, in DiagnosticsMessage order.
 constexpr Row<DiagnosticsMessage> kDiagnosticsBoxes[] = {
@@ -113,8 +139,106 @@ static_assert(rowsInOrder(kAvUpgradeBoxes), "one row per AvUpgradeMessage, in or
 static_assert(std::size(kAvUpgradeBoxes) ==
               static_cast<size_t>(AvUpgradeMessage::FileTooLarge) + 1);
 
-void* ownerOf(const OutcomeBox& box, void* caller) {
-    return box.owner == BoxOwner::Caller       ? caller
+// One row per message, in Hp10UpgradeMessage order; ImageTooLarge's text is
+// built with its values.
+constexpr OutcomeBox hp10Error(const char* text) {
+    return {text, "Error", MessageIcon::Error, BoxOwner::None};
+}
+constexpr Row<Hp10UpgradeMessage> kHp10UpgradeBoxes[] = {
+    {Hp10UpgradeMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {Hp10UpgradeMessage::NoFileSelected, hp10Error("No File is selected")},
+    {Hp10UpgradeMessage::NoImageSelected, hp10Error("No Image File is selected")},
+    {Hp10UpgradeMessage::ImageUnopenable, hp10Error("Can not open Image file")},
+    {Hp10UpgradeMessage::ConfigUnopenable, hp10Error("Can not open Config file")},
+    {Hp10UpgradeMessage::PacketNotSent, hp10Error("Packet Sending Failure")},
+    {Hp10UpgradeMessage::NoResponse, hp10Error("Packet sent but no response")},
+    {Hp10UpgradeMessage::LoaderStartFailed, hp10Error("Reset Device to Secondary Loader Failed")},
+    {Hp10UpgradeMessage::ImageSendingFailed, hp10Error("MAC Image Sending Failed")},
+    {Hp10UpgradeMessage::CommitFailed, hp10Error("Commit Module Failed")},
+    {Hp10UpgradeMessage::VerifyFailed, hp10Error("Verify Module Failed")},
+    {Hp10UpgradeMessage::ImageMismatch, hp10Error("Mac Image Verification Failed")},
+    {Hp10UpgradeMessage::IdentityMismatch, hp10Error("Identy Section Verification Failed")},
+    {Hp10UpgradeMessage::OptionMismatch, hp10Error("Option section Verification Failed")},
+    {Hp10UpgradeMessage::ParamMismatch, hp10Error("Param Module Verification Failed")},
+    {Hp10UpgradeMessage::ResetFailed, hp10Error("Hardware Reset Failed")},
+    {Hp10UpgradeMessage::ImageTooLarge, hp10Error("")},
+    {Hp10UpgradeMessage::Upgraded,
+     {"Device firmware has been upgraded successfully.", "Information", MessageIcon::Information,
+      BoxOwner::None}},
+};
+static_assert(rowsInOrder(kHp10UpgradeBoxes), "one row per Hp10UpgradeMessage, in order");
+static_assert(std::size(kHp10UpgradeBoxes) ==
+              static_cast<size_t>(Hp10UpgradeMessage::Upgraded) + 1);
+
+constexpr Row<ConfigurationBlockMessage> kConfigurationBlockBoxes[] = {
+    {ConfigurationBlockMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {ConfigurationBlockMessage::NotBuilt,
+     {"Error in plcapi_ReadConfigurationBlock", "Error", MessageIcon::Error, BoxOwner::MainWindow}},
+};
+static_assert(rowsInOrder(kConfigurationBlockBoxes));
+static_assert(std::size(kConfigurationBlockBoxes) ==
+              static_cast<size_t>(ConfigurationBlockMessage::NotBuilt) + 1);
+
+constexpr Row<FactoryResetMessage> kFactoryResetBoxes[] = {
+    {FactoryResetMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {FactoryResetMessage::Done,
+     {"Device has been reset to factory default successfully.", "Information",
+      MessageIcon::Information, BoxOwner::None}},
+    {FactoryResetMessage::Failed,
+     {"Device can't found or not support yet.", "Information", MessageIcon::Information,
+      BoxOwner::None}},
+};
+static_assert(rowsInOrder(kFactoryResetBoxes));
+static_assert(std::size(kFactoryResetBoxes) ==
+              static_cast<size_t>(FactoryResetMessage::Failed) + 1);
+
+// The database's boxes, all owned by the main window. The first three are
+// patterns: the path, then the message's values, then the note that the file
+// is kept.
+constexpr OutcomeBox databaseBox(const char* text, const char* caption,
+                                 MessageIcon icon = MessageIcon::Warning) {
+    return {text, caption, icon, BoxOwner::MainWindow};
+}
+constexpr Row<DatabaseMessage> kDatabaseBoxes[] = {
+    {DatabaseMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {DatabaseMessage::Unreadable,
+     databaseBox("The device database %s cannot be read (%s). It is kept as it is, and device "
+                 "names and passwords are not saved in this run.",
+                 "Problem Occurred")},
+    {DatabaseMessage::NotMovedAside,
+     databaseBox("The device database %s cannot be moved aside to %s (%s). It is kept as it is, "
+                 "and device names and passwords are not saved in this run.",
+                 "Problem Occurred")},
+    {DatabaseMessage::NewerVersion,
+     databaseBox("The device database %s was written by a newer version of this program (layout "
+                 "%s; this one reads layout %s). It is kept as it is, and device names and "
+                 "passwords are not saved in this run.",
+                 "Attention")},
+    {DatabaseMessage::OldVersion,
+     databaseBox("Unexpected condition reading database. Attempting to recover.", "Attention")},
+    {DatabaseMessage::BadCount,
+     databaseBox("Unexpected condition reading database. Attempting to recover.",
+                 "Problem Occurred")},
+    {DatabaseMessage::WriteProblem,
+     databaseBox("Unexpected condition writing database. Attempting to recover.",
+                 "Problem Occurred", MessageIcon::Error)},
+};
+static_assert(rowsInOrder(kDatabaseBoxes), "one row per DatabaseMessage, in order");
+static_assert(std::size(kDatabaseBoxes) == static_cast<size_t>(DatabaseMessage::WriteProblem) + 1);
+
+constexpr Row<PacketError> kPacketErrorBoxes[] = {
+    {PacketError::Send,
+     {"Unknown error occurred while sending packets. Please try after some time.",
+      "Send Packet Error", MessageIcon::None, BoxOwner::None}},
+    {PacketError::Read,
+     {"Error occured while reading the frame. Please try after sometime.", "Reading Error",
+      MessageIcon::Error, BoxOwner::None}},
+};
+static_assert(rowsInOrder(kPacketErrorBoxes), "one row per PacketError, in order");
+static_assert(std::size(kPacketErrorBoxes) == static_cast<size_t>(PacketError::Read) + 1);
+
+MessageOwner* ownerOf(const OutcomeBox& box, void* caller) {
+    return box.owner == BoxOwner::Caller       ? messageOwner(caller)
            : box.owner == BoxOwner::MainWindow ? mainWindowHandle
                                                : nullptr;
 }
@@ -124,6 +248,13 @@ void* ownerOf(const OutcomeBox& box, void* caller) {
 void showBox(const OutcomeBox& box, const std::string& text, void* caller) {
     BusyScope busy;
     showMessage(text, box.caption, box.icon, MessageButtons::Ok, ownerOf(box, caller));
+}
+
+// A box told as it happens, from wherever the core met it (a cycle, the
+// upgrade's worker thread): shown as it stands, without a busy scope of its
+// own, as the core's code there already holds what it needs.
+void tellBox(const OutcomeBox& box, const std::string& text) {
+    showMessage(text, box.caption, box.icon, MessageButtons::Ok, ownerOf(box, nullptr));
 }
 
 // A message whose box text carries no values; None shows nothing.
@@ -220,4 +351,105 @@ std::string outcomeText(KeyMessage message) {
 
 void showOutcome(KeyMessage message, void* caller) {
     showFixedText(message, caller);
+}
+
+const OutcomeBox& outcomeBox(Hp10UpgradeMessage message) {
+    return boxOf(kHp10UpgradeBoxes, message);
+}
+
+std::vector<std::string> outcomeTexts(const Hp10UpgradeOutcome& outcome) {
+    std::vector<std::string> texts;
+    for (Hp10UpgradeMessage message : outcome.messages) {
+        if (message == Hp10UpgradeMessage::ImageTooLarge)
+            texts.push_back(fileTooLargeText("image", outcome.tooLargeSize, outcome.tooLargeLimit));
+        else if (message != Hp10UpgradeMessage::None)
+            texts.push_back(outcomeBox(message).text);
+    }
+    return texts;
+}
+
+void showOutcome(const Hp10UpgradeOutcome& outcome) {
+    const std::vector<std::string> texts = outcomeTexts(outcome);
+    size_t next = 0;
+    for (Hp10UpgradeMessage message : outcome.messages) {
+        if (message != Hp10UpgradeMessage::None)
+            showBox(outcomeBox(message), texts[next++], nullptr);
+    }
+}
+
+const OutcomeBox& outcomeBox(ConfigurationBlockMessage message) {
+    return boxOf(kConfigurationBlockBoxes, message);
+}
+
+void showOutcome(ConfigurationBlockMessage message) {
+    showFixedText(message, nullptr);
+}
+
+const OutcomeBox& outcomeBox(FactoryResetMessage message) {
+    return boxOf(kFactoryResetBoxes, message);
+}
+
+std::string outcomeText(FactoryResetMessage message) {
+    return outcomeBox(message).text;
+}
+
+void showOutcome(FactoryResetMessage message, void* caller) {
+    showFixedText(message, caller);
+}
+
+const OutcomeBox& outcomeBox(DatabaseMessage message) {
+    return boxOf(kDatabaseBoxes, message);
+}
+
+std::string outcomeText(const DatabaseNotice& notice) {
+    const char* pattern = outcomeBox(notice.message).text;
+    switch (notice.message) {
+    case DatabaseMessage::Unreadable:
+        return fillPattern(pattern, {notice.path, notice.reason});
+    case DatabaseMessage::NotMovedAside:
+        return fillPattern(pattern, {notice.path, notice.asideName, notice.reason});
+    case DatabaseMessage::NewerVersion:
+        return fillPattern(pattern, {notice.path, std::to_string(notice.layout),
+                                     std::to_string(kDatabaseVersion)});
+    default:
+        return pattern;
+    }
+}
+
+const OutcomeBox& outcomeBox(PacketError error) {
+    return boxOf(kPacketErrorBoxes, error);
+}
+
+std::string outcomeText(PacketError error) {
+    return outcomeBox(error).text;
+}
+
+void installOutcomeSinks() {
+    setDatabaseNoticeSink([](const DatabaseNotice& notice) {
+        if (notice.message != DatabaseMessage::None)
+            tellBox(outcomeBox(notice.message), outcomeText(notice));
+    });
+    setPacketErrorSink([](PacketError error) { tellBox(outcomeBox(error), outcomeText(error)); });
+    setKeyNoticeSink([](KeyMessage message) {
+        if (message != KeyMessage::None)
+            tellBox(outcomeBox(message), outcomeText(message));
+    });
+}
+
+void removeOutcomeSinks() {
+    setDatabaseNoticeSink({});
+    setPacketErrorSink({});
+    setKeyNoticeSink({});
+}
+
+const OutcomeBox& outcomeBox(AddDeviceRefusal refusal) {
+    return boxOf(kAddDeviceRefusalBoxes, refusal);
+}
+
+std::string outcomeText(AddDeviceRefusal refusal) {
+    return outcomeBox(refusal).text;
+}
+
+void showOutcome(AddDeviceRefusal refusal, void* caller) {
+    showFixedText(refusal, caller);
 }

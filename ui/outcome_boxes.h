@@ -6,13 +6,18 @@
 // itself, never on a text.
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "diagnostics/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
 #include "maintenance/av_maintenance.h"
+#include "maintenance/hp10_upgrade.h"
+#include "packet/packet.h"
 #include "platform/messages.h"
+#include "security/add_device_flow.h"
 #include "security/key_operations.h"
 #include "storage/data_directory.h"
+#include "storage/device_database.h"
 
 // Who a box belongs to: the window that asked for the operation, the main
 // window, or none.
@@ -35,6 +40,12 @@ std::string outcomeText(KeyMessage message);
 // scope, so the automatic scan does no work while it is open. `caller` owns
 // the boxes that belong to the window that asked.
 void showOutcome(KeyMessage message, void* caller);
+
+// Why an addition did not go ahead: boxes owned by the Add Device dialog;
+// InvalidPassword is KeyMessage::InvalidDevicePassword's box.
+const OutcomeBox& outcomeBox(AddDeviceRefusal refusal);
+std::string outcomeText(AddDeviceRefusal refusal);
+void showOutcome(AddDeviceRefusal refusal, void* caller);
 
 // ---- Diagnostics ---------------------------------------------------------------------
 // The box of `message`; DiagnosticsMessage::ReportNotSaved's text is a pattern
@@ -64,3 +75,32 @@ void showOutcome(const DataDirectoryChoice& choice, void* caller);
 
 // `pattern` with each "%s" replaced by the next of `values`, in order.
 std::string fillPattern(const char* pattern, std::initializer_list<std::string> values);
+
+// ---- HomePlug 1.0 upgrade ------------------------------------------------------------
+// Every message: caption "Error", error icon, no owner; Upgraded: "Information".
+const OutcomeBox& outcomeBox(Hp10UpgradeMessage message);
+// The texts of an upgrade's messages, in order (ImageTooLarge with its values).
+std::vector<std::string> outcomeTexts(const Hp10UpgradeOutcome& outcome);
+// Shows each message of the upgrade in turn.
+void showOutcome(const Hp10UpgradeOutcome& outcome);
+
+// ---- Other maintenance ----------------------------------------------------------------
+const OutcomeBox& outcomeBox(ConfigurationBlockMessage message);
+void showOutcome(ConfigurationBlockMessage message);
+const OutcomeBox& outcomeBox(FactoryResetMessage message);
+std::string outcomeText(FactoryResetMessage message);
+void showOutcome(FactoryResetMessage message, void* caller);
+
+// ---- Told as it happens: the device database, the packet interface, the key exchanges
+// Every database box is owned by the main window; the first three texts are
+// patterns that end with the note that the file is kept.
+const OutcomeBox& outcomeBox(DatabaseMessage message);
+std::string outcomeText(const DatabaseNotice& notice);
+const OutcomeBox& outcomeBox(PacketError error);
+std::string outcomeText(PacketError error);
+
+// Registers the sinks of the core's notices that show them as boxes through
+// the message seam (the window, halyard-demo, the tests of the window's
+// logic); removeOutcomeSinks() unregisters them. halyardctl registers its own.
+void installOutcomeSinks();
+void removeOutcomeSinks();

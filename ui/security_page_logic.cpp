@@ -246,7 +246,7 @@ bool acceptKeyText(void* owner, const std::string& text) {
     // the user meant more: refuse it like any other control character.
     if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
         showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
-                    owner);
+                    messageOwner(owner));
         return false;
     }
     return true;
@@ -411,8 +411,9 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
         return SetSelectedResult::InvalidKey;
 
     int previous = suspendAutoScan(0);
-    MessageResult answer = showMessage(kConfirmKeyText, kConfirmKeyCaption,
-                                       MessageIcon::Information, MessageButtons::OkCancel, owner);
+    MessageResult answer =
+        showMessage(kConfirmKeyText, kConfirmKeyCaption, MessageIcon::Information,
+                    MessageButtons::OkCancel, messageOwner(owner));
     if (answer != MessageResult::Ok) {
         suspendAutoScan(previous);
         return SetSelectedResult::Cancelled;

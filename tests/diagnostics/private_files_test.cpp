@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ui/diagnostics_page_logic.h"
 #include "diagnostics/diagnostics_report.h"
 #include "diagnostics/scan_log.h"
 #include "network/model.h"
@@ -19,6 +18,8 @@
 #include "platform/working_folder.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
+#include "ui/diagnostics_page_logic.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ class PrivateFilesTest : public ::testing::Test {
         resetPreferences();
         resetDiagnostics();
         setMessageSink(&messages);
+        installOutcomeSinks();
         setHostInfoSource(&host);
         host.time = 1701887525;
         copyText(preferences.appName, "Plexora");
@@ -55,6 +57,7 @@ class PrivateFilesTest : public ::testing::Test {
         umask(oldMask);
         resetDiagnostics();
         setWorkingFolder("");
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setHostInfoSource(nullptr);
         resetPreferences();

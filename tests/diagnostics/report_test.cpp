@@ -21,6 +21,7 @@
 #include "storage/vendor_list.h"
 #include "support/temp_dir.h"
 #include "ui/diagnostics_page_logic.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 const std::string kRule(142, '-');
@@ -64,10 +65,12 @@ class DiagnosticsReportTest : public ::testing::Test {
         resetAvMaintenance();
         resetDiagnostics();
         setMessageSink(&messages);
+        installOutcomeSinks();
         setHostInfoSource(&host);
         buildState();
     }
     void TearDown() override {
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setHostInfoSource(nullptr);
         setWorkingFolder("");

@@ -21,8 +21,16 @@
 #include "maintenance/hp10_upgrade.h"
 #include "network/model.h"
 #include "sim/network.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
+
+// The upgrade as the window runs it: its messages shown as boxes, 1 when upgraded.
+int upgradeShown(const char* image, const char* config) {
+    const Hp10UpgradeOutcome outcome = upgradeHp10(image, config);
+    showOutcome(outcome);
+    return outcome.upgraded ? 1 : 0;
+}
 
 const char kDevice[] = "00:04:87:00:00:20";
 
@@ -74,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 0x08)
         configArg = fuzzFile("missing.bin");
 
-    int result = upgradeHp10(imagePath.c_str(), configArg.c_str());
+    int result = upgradeShown(imagePath.c_str(), configArg.c_str());
     FUZZ_CHECK(result == 0 || result == 1);
     FUZZ_CHECK(!bench.messages.shown.empty());
     if (result == 1) {

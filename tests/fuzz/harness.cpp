@@ -9,6 +9,7 @@
 #include "network/model.h"
 #include "packet/packet.h"
 #include "support/core_bench.h"
+#include "ui/outcome_boxes.h"
 
 void fuzzFail(const char* what, const char* file, int line) {
     std::fprintf(stderr, "fuzz invariant violated: %s (%s:%d)\n", what, file, line);
@@ -135,6 +136,7 @@ FuzzBench::FuzzBench() {
     setSystemClock(&clock);
     setPacketDriver(&wire);
     setMessageSink(&messages);
+    installOutcomeSinks();
     setScanTimer(&timer);
     setLogDirectory(fuzzDirectory());
     MemoryWire::Port eth0;
@@ -152,6 +154,7 @@ FuzzBench::~FuzzBench() {
     resetCore();
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     setSystemClock(nullptr);
 }

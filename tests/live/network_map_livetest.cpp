@@ -146,7 +146,7 @@ TEST_F(NetworkMapLive, OpenAcrossCyclesWithTheExactMatrixAndAStableLayout) {
             box->buttons().first()->click();
     });
     showMessage("A box left open over the map.", "Information", MessageIcon::Information,
-                MessageButtons::Ok, sheet.get());
+                MessageButtons::Ok, messageOwner(static_cast<QWidget*>(sheet.get())));
     EXPECT_EQ(remoteMapAnswers(*net), asked) << "no map exchanges while a box is open";
     EXPECT_EQ(0, busyFlag);
 

@@ -17,8 +17,16 @@
 #include "support/core_bench.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
+
+// The upgrade as the window runs it: its messages shown as boxes, 1 when upgraded.
+int upgradeShown(const char* image, const char* config) {
+    const Hp10UpgradeOutcome outcome = upgradeHp10(image, config);
+    showOutcome(outcome);
+    return outcome.upgraded ? 1 : 0;
+}
 
 const uint8_t kHost[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 const char kDevice[] = "00:04:87:00:00:20";
@@ -84,7 +92,7 @@ class Hp10UpgradeSim : public ::testing::Test {
 TEST_F(Hp10UpgradeSim, ImageOfTwoFullChunksWithoutConfiguration) {
     auto image = patternBytes(2048, 1);
     std::string path = file("fw.img", image);
-    ASSERT_EQ(1, upgradeHp10(path.c_str(), nullptr));
+    ASSERT_EQ(1, upgradeShown(path.c_str(), nullptr));
     expectSuccess();
     EXPECT_EQ(image, device().loaderModules[0x100]);
     auto chunks = requests(0x81);
@@ -107,7 +115,7 @@ TEST_F(Hp10UpgradeSim, HugeImageIsRefusedBeforeTheLoaderStarts) {
     const std::string path = dir.file("huge.img");
     writeFileBytes(path, {});
     ASSERT_EQ(0, truncate(path.c_str(), off_t{4} << 30));
-    EXPECT_EQ(0, upgradeHp10(path.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(path.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{
                   "The image file is too large: 4294967296 bytes (at most 16777216)"}),
               texts());
@@ -121,7 +129,7 @@ TEST_F(Hp10UpgradeSim, ConfigurationOf960BytesWritesAllThreeSections) {
     auto config = patternBytes(960, 3);
     std::string img = file("fw.img", image);
     std::string cfg = file("c.cfg", config);
-    ASSERT_EQ(1, upgradeHp10(img.c_str(), cfg.c_str()));
+    ASSERT_EQ(1, upgradeShown(img.c_str(), cfg.c_str()));
     expectSuccess();
     EXPECT_EQ(image, device().loaderModules[0x100]);
     EXPECT_EQ(slice(config, 0, 128), device().loaderModules[0x10]);
@@ -146,7 +154,7 @@ TEST_F(Hp10UpgradeSim, ConfigurationOf959Or961BytesHasNoOptionSection) {
         auto config = patternBytes(size, static_cast<uint8_t>(size));
         std::string img = file("fw.img", patternBytes(1500, 4));
         std::string cfg = file("c.cfg", config);
-        ASSERT_EQ(1, upgradeHp10(img.c_str(), cfg.c_str())) << ::testing::PrintToString(texts());
+        ASSERT_EQ(1, upgradeShown(img.c_str(), cfg.c_str())) << ::testing::PrintToString(texts());
         expectSuccess();
         EXPECT_EQ(slice(config, 0, 128), device().loaderModules[0x10]);
         EXPECT_EQ(slice(config, 128, 256), device().loaderModules[0x20]);
@@ -158,7 +166,7 @@ TEST_F(Hp10UpgradeSim, ConfigurationOf959Or961BytesHasNoOptionSection) {
 
 TEST_F(Hp10UpgradeSim, EmptyConfigurationPathMeansNone) {
     std::string img = file("fw.img", patternBytes(1024, 5));
-    ASSERT_EQ(1, upgradeHp10(img.c_str(), ""));
+    ASSERT_EQ(1, upgradeShown(img.c_str(), ""));
     expectSuccess();
     EXPECT_EQ(1u, requests(0x81).size());
     EXPECT_EQ(0x100u, be32(requests(0x82)[0]->data() + 20));
@@ -170,7 +178,7 @@ TEST_F(Hp10UpgradeSim, DeviceAnsweringOnlyAtTheLoaderAddress) {
     device().loaderAddress = sim::LoaderAddress::Loader;
     auto image = patternBytes(2500, 6);
     std::string img = file("fw.img", image);
-    ASSERT_EQ(1, upgradeHp10(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
+    ASSERT_EQ(1, upgradeShown(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
     expectSuccess();
     EXPECT_EQ(image, device().loaderModules[0x100]);
     EXPECT_EQ(0, std::memcmp(scanStates[0].localMac, kSecondaryLoaderMac, 6));
@@ -190,7 +198,7 @@ TEST_F(Hp10UpgradeSim, ChecksumMismatchStopsBeforeTheRestart) {
     corrupt.match = 0x20083;
     device().faults.push_back(corrupt);
     std::string img = file("fw.img", patternBytes(2048, 7));
-    EXPECT_EQ(0, upgradeHp10(img.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(img.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"Mac Image Verification Failed", "Hardware Reset Failed"}),
               texts());
     for (auto& m : messages.shown) {
@@ -208,7 +216,7 @@ TEST_F(Hp10UpgradeSim, CommitRefusedByTheLoader) {
     status.match = 0x20082;
     device().faults.push_back(status);
     std::string img = file("fw.img", patternBytes(100, 8));
-    EXPECT_EQ(0, upgradeHp10(img.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(img.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"Packet sent but no response", "Commit Module Failed"}),
               texts());
     EXPECT_EQ(before[0x100], device().loaderModules[0x100]);
@@ -217,7 +225,7 @@ TEST_F(Hp10UpgradeSim, CommitRefusedByTheLoader) {
 TEST_F(Hp10UpgradeSim, SilentDeviceFailsTheImageWrite) {
     net.detach();
     std::string img = file("fw.img", patternBytes(3000, 9));
-    EXPECT_EQ(0, upgradeHp10(img.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(img.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"Packet sent but no response", "MAC Image Sending Failed"}),
               texts());
 }
@@ -231,7 +239,7 @@ TEST_F(Hp10UpgradeSim, FloodBeforeAChunkReplyIsNotTakenForTheReply) {
     device().faults.push_back(flood);
     auto image = patternBytes(2048, 10);
     std::string img = file("fw.img", image);
-    ASSERT_EQ(1, upgradeHp10(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
+    ASSERT_EQ(1, upgradeShown(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
     expectSuccess();
     EXPECT_EQ(image, device().loaderModules[0x100]);
 }
@@ -244,7 +252,7 @@ TEST_F(Hp10UpgradeSim, CancelStopsBeforeTheNextChunkAndRestartsWithTheOldFirmwar
             upgradeCancelRequested.store(true);
     };
     std::string img = file("fw.img", patternBytes(3000, 11));
-    EXPECT_EQ(0, upgradeHp10(img.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(img.c_str(), nullptr));
     net.onLog = nullptr;
     upgradeCancelRequested.store(false);
     EXPECT_EQ(2u, requests(0x81).size()); // the chunk in flight finished; no third one
@@ -264,7 +272,7 @@ TEST_F(Hp10UpgradeSim, CancelBeforeTheConfigurationSectionsCommitsNothing) {
     };
     std::string img = file("fw.img", patternBytes(1024, 12));
     std::string cfg = file("fw.cfg", patternBytes(960, 13));
-    EXPECT_EQ(0, upgradeHp10(img.c_str(), cfg.c_str()));
+    EXPECT_EQ(0, upgradeShown(img.c_str(), cfg.c_str()));
     net.onLog = nullptr;
     upgradeCancelRequested.store(false);
     EXPECT_EQ(1u, requests(0x81).size()); // the image's only chunk; no section followed
@@ -277,7 +285,7 @@ TEST_F(Hp10UpgradeSim, ACancelLeftFromAnEarlierUpgradeIsDropped) {
     upgradeCancelRequested.store(true);
     auto image = patternBytes(2048, 14);
     std::string img = file("fw.img", image);
-    ASSERT_EQ(1, upgradeHp10(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
+    ASSERT_EQ(1, upgradeShown(img.c_str(), nullptr)) << ::testing::PrintToString(texts());
     expectSuccess();
     EXPECT_EQ(image, device().loaderModules[0x100]);
 }

@@ -15,8 +15,16 @@
 #include "packet/packet.h"
 #include "platform/messages.h"
 #include "support/temp_dir.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
+
+// The upgrade as the window runs it: its messages shown as boxes, 1 when upgraded.
+int upgradeShown(const char* image, const char* config) {
+    const Hp10UpgradeOutcome outcome = upgradeHp10(image, config);
+    showOutcome(outcome);
+    return outcome.upgraded ? 1 : 0;
+}
 
 const uint8_t kHost[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 const uint8_t kDevice[6] = {0x00, 0x04, 0x87, 0x00, 0x00, 0x42};
@@ -104,6 +112,7 @@ class Hp10UpgradeTest : public ::testing::Test {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
+        installOutcomeSinks();
         MemoryWire::Port p;
         p.name = "eth0";
         std::memcpy(p.mac, kHost, 6);
@@ -121,6 +130,7 @@ class Hp10UpgradeTest : public ::testing::Test {
     void TearDown() override {
         closeAllInterfaces();
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();
@@ -147,7 +157,7 @@ class Hp10UpgradeTest : public ::testing::Test {
 TEST_F(Hp10UpgradeTest, RequestFramesAreByteExact) {
     std::string image = writeFile("a.img", 1500, 3);
     uint64_t start = clock.now();
-    ASSERT_EQ(1, upgradeHp10(image.c_str(), ""));
+    ASSERT_EQ(1, upgradeShown(image.c_str(), ""));
     ASSERT_EQ(7u, wire.sent.size());
     for (auto& s : wire.sent) {
         EXPECT_EQ(0, std::memcmp(s.frame.data(), kDevice, 6));
@@ -213,10 +223,10 @@ TEST_F(Hp10UpgradeTest, RequestFramesAreByteExact) {
 }
 
 TEST_F(Hp10UpgradeTest, MissingFilesAreRefusedBeforeAnythingIsSent) {
-    EXPECT_EQ(0, upgradeHp10(nullptr, nullptr));
-    EXPECT_EQ(0, upgradeHp10("", ""));
+    EXPECT_EQ(0, upgradeShown(nullptr, nullptr));
+    EXPECT_EQ(0, upgradeShown("", ""));
     std::string config = writeFile("c.cfg", 960, 1);
-    EXPECT_EQ(0, upgradeHp10("", config.c_str()));
+    EXPECT_EQ(0, upgradeShown("", config.c_str()));
     EXPECT_EQ((std::vector<std::string>{"No File is selected", "No File is selected",
                                         "No Image File is selected"}),
               texts());
@@ -229,8 +239,8 @@ TEST_F(Hp10UpgradeTest, MissingFilesAreRefusedBeforeAnythingIsSent) {
 
 TEST_F(Hp10UpgradeTest, UnopenableFilesStopTheWrite) {
     std::string image = writeFile("a.img", 100, 3);
-    EXPECT_EQ(0, upgradeHp10(dir.file("absent.img").c_str(), nullptr));
-    EXPECT_EQ(0, upgradeHp10(image.c_str(), dir.file("absent.cfg").c_str()));
+    EXPECT_EQ(0, upgradeShown(dir.file("absent.img").c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(image.c_str(), dir.file("absent.cfg").c_str()));
     EXPECT_EQ((std::vector<std::string>{"Can not open Image file", "MAC Image Sending Failed",
                                         "Can not open Config file", "MAC Image Sending Failed"}),
               texts());
@@ -295,10 +305,10 @@ TEST_F(Hp10UpgradeTest, ReplyWaitEndsWhileFramesKeepArriving) {
 
 TEST_F(Hp10UpgradeTest, ChecksumCoversATrailingPartialWord) {
     std::string image = writeFile("odd.img", 1027, 9);
-    ASSERT_EQ(1, upgradeHp10(image.c_str(), nullptr));
+    ASSERT_EQ(1, upgradeShown(image.c_str(), nullptr));
     loader.checksumError = 1;
     resetHp10Upgrade();
-    EXPECT_EQ(0, upgradeHp10(image.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(image.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"Device firmware has been upgraded successfully.",
                                         "Mac Image Verification Failed", "Hardware Reset Failed"}),
               texts());
@@ -307,7 +317,7 @@ TEST_F(Hp10UpgradeTest, ChecksumCoversATrailingPartialWord) {
 TEST_F(Hp10UpgradeTest, SilentDeviceGetsOneTryAtTheLoaderAddress) {
     answering = false;
     std::string image = writeFile("a.img", 2048, 5);
-    EXPECT_EQ(0, upgradeHp10(image.c_str(), nullptr));
+    EXPECT_EQ(0, upgradeShown(image.c_str(), nullptr));
     // Start, first chunk to the device, the same chunk to the loader address.
     ASSERT_EQ(3u, wire.sent.size());
     EXPECT_EQ(0, std::memcmp(wire.sent[2].frame.data(), kSecondaryLoaderMac, 6));

@@ -10,6 +10,7 @@
 #include "packet/memory_wire.h"
 #include "packet/packet.h"
 #include "platform/messages.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -24,11 +25,13 @@ class PacketTest : public ::testing::Test {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
+        installOutcomeSinks();
     }
     void TearDown() override {
         closeAllInterfaces();
         setLocalDeviceObserver(nullptr);
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

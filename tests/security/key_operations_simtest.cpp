@@ -56,7 +56,7 @@ sim::Mac mac(const char* text) {
 // Records every box with its owner and the busy flag at the moment it shows.
 class Messages : public RecordingMessages {
   public:
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override {
         owners.push_back(owner);
         busyAtShow.push_back(busyFlag);
@@ -83,7 +83,7 @@ class KeyOperationsSim : public ::testing::Test {
 
     void SetUp() override {
         setMessageSink(&messages);
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         setWaitCursorHook([this](bool waiting) { cursor.push_back(waiting); });
         copyText(preferences.appName, "Tollbeam");
         ASSERT_TRUE(chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready);

@@ -15,6 +15,7 @@
 #include "platform/messages.h"
 #include "security/key_operations.h"
 #include "security/keys.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ class KeyOperationsTest : public ::testing::Test {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
-        mainWindowHandle = &mainWindow;
+        installOutcomeSinks();
+        mainWindowHandle = messageOwner(&mainWindow);
         MemoryWire::Port p;
         p.name = "eth0";
         std::memcpy(p.mac, kHost, 6);
@@ -59,6 +61,7 @@ class KeyOperationsTest : public ::testing::Test {
         resetKeyOperations();
         resetAutoScan();
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

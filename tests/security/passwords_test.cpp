@@ -9,6 +9,7 @@
 #include "platform/messages.h"
 #include "security/keys.h"
 #include "security/passwords.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -18,8 +19,10 @@ class PasswordsTest : public ::testing::Test {
         resetDeviceModel();
         resetSecurityState();
         setMessageSink(&messages);
+        installOutcomeSinks();
     }
     void TearDown() override {
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         mainWindowHandle = nullptr;
     }

@@ -22,8 +22,10 @@ class DataDirectoryTest : public ::testing::Test {
     void SetUp() override {
         resetDeviceDatabaseState();
         setMessageSink(&messages);
+        installOutcomeSinks();
     }
     void TearDown() override {
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         resetDeviceDatabaseState();
     }

@@ -36,6 +36,7 @@
 #include "storage/device_database.h"
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
     setSystemClock(&clock);
     setPacketDriver(&wire);
     setMessageSink(&messages);
+    installOutcomeSinks();
     copyText(preferences.appName, "Plexora");
     if (!chooseDataDirectory({dir.file("tollbeam"), dir.file("fallback")}).ready) {
         std::fprintf(stderr, "cannot prepare the data directory\n");
@@ -212,6 +214,7 @@ int main(int argc, char** argv) {
     std::printf("  kills that left a temporary file: %d, all removed at the next start\n",
                 leftTemporary);
     std::printf("  databases that failed to load or lost an entry: %d\n", failures);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     setPacketDriver(nullptr);
     setSystemClock(nullptr);

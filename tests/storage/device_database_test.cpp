@@ -32,6 +32,7 @@
 #include "storage/preferences.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ class DeviceDatabaseTest : public ::testing::Test {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
+        installOutcomeSinks();
         MemoryWire::Port port;
         port.name = "eth0";
         port.mac[0] = 0x02;
@@ -84,6 +86,7 @@ class DeviceDatabaseTest : public ::testing::Test {
     void TearDown() override {
         closeAllInterfaces();
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceDatabaseState();

@@ -17,6 +17,7 @@
 #include "security/keys.h"
 #include "storage/device_database.h"
 #include "storage/preferences.h"
+#include "ui/outcome_boxes.h"
 
 void resetCore() {
     resetDeviceModel();
@@ -40,6 +41,7 @@ CoreBench::CoreBench() {
     setSystemClock(&clock);
     setPacketDriver(&wire);
     setMessageSink(&messages);
+    installOutcomeSinks(); // the core's notices become boxes, as in the window
     setScanTimer(&timer);
     setLogDirectory(dir.path());
 }
@@ -50,6 +52,7 @@ CoreBench::~CoreBench() {
     resetCore();
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     setSystemClock(nullptr);
     resetDeviceModel();

@@ -24,6 +24,7 @@
 #include "support/core_bench.h"
 #include "ui/bitmap.h"
 #include "ui/device_dialogs_logic.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 
 void resetAllHalyardState() {
@@ -50,6 +51,7 @@ EmulatedHalyard::EmulatedHalyard(bool installClock)
         setSystemClock(&clock);
     setPacketDriver(&wire);
     setMessageSink(&messages);
+    installOutcomeSinks();
     setScanTimer(&timer);
     setLogDirectory(dir.path());
     std::filesystem::create_directories(dataDirectory());
@@ -72,6 +74,7 @@ EmulatedHalyard::~EmulatedHalyard() {
     releaseAdapterClaim();
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     if (clockInstalled_)
         setSystemClock(nullptr);

@@ -90,7 +90,7 @@ class DialogsUi : public ::testing::Test {
     void SetUp() override {
         resetMainPage();
         resetDeviceDialogs();
-        mainWindowHandle = &window;
+        mainWindowHandle = messageOwner(&window);
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;

@@ -80,7 +80,7 @@ class SecurityPageUi : public ::testing::Test {
         setPacketDriver(&wire);
         setMessageSink(&messages);
         setScanTimer(&timer);
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;

@@ -46,7 +46,7 @@ class DialogFlows : public ::testing::Test {
     void SetUp() override {
         resetMainPage();
         resetDeviceDialogs();
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;

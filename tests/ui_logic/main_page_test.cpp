@@ -22,6 +22,7 @@
 #include "support/emulated_halyard.h"
 #include "ui/device_dialogs_logic.h"
 #include "ui/main_page_logic.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 
 namespace {
@@ -56,6 +57,7 @@ class MainPageLogic : public ::testing::Test {
         resetAllHalyardState();
         setSystemClock(&clock);
         setMessageSink(&messages);
+        installOutcomeSinks();
         setScanTimer(&timer);
         preferences.showRate = 1;
         preferences.showQuality = 1;
@@ -66,6 +68,7 @@ class MainPageLogic : public ::testing::Test {
     }
     void TearDown() override {
         resetAllHalyardState();
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

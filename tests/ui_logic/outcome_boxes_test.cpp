@@ -63,7 +63,7 @@ const Expected kExpected[] = {
 // Records the owner and the busy flag of every box.
 class Messages : public RecordingMessages {
   public:
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override {
         owners.push_back(owner);
         busyAtShow.push_back(busyFlag);
@@ -81,7 +81,7 @@ class OutcomeBoxesTest : public ::testing::Test {
     int page = 0;
     void SetUp() override {
         setMessageSink(&messages);
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
     }
     void TearDown() override { mainWindowHandle = nullptr; }
 };

@@ -28,6 +28,7 @@
 #include "support/emulated_halyard.h"
 #include "support/temp_dir.h"
 #include "ui/main_page_logic.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 
 namespace {
@@ -76,8 +77,9 @@ class SecurityPageSim : public ::testing::TestWithParam<Family> {
         setSystemClock(&clock);
         setPacketDriver(&wire);
         setMessageSink(&messages);
+        installOutcomeSinks();
         setScanTimer(&timer);
-        mainWindowHandle = &mainWindow;
+        mainWindowHandle = messageOwner(&mainWindow);
         copyText(preferences.appName, "Tollbeam");
         preferences.autoScan = 1;
         preferences.scanInterval = 30;
@@ -95,6 +97,7 @@ class SecurityPageSim : public ::testing::TestWithParam<Family> {
         resetAllHalyardState();
         setScanTimer(nullptr);
         setPacketDriver(nullptr);
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

@@ -18,6 +18,7 @@
 #include "security/key_operations.h"
 #include "security/keys.h"
 #include "support/emulated_halyard.h"
+#include "ui/outcome_boxes.h"
 #include "ui/security_page_logic.h"
 
 namespace {
@@ -40,13 +41,15 @@ class SecurityPageLogic : public ::testing::Test {
         resetAllHalyardState();
         setSystemClock(&clock);
         setMessageSink(&messages);
-        mainWindowHandle = &mainWindow;
+        installOutcomeSinks();
+        mainWindowHandle = messageOwner(&mainWindow);
         setSecurityPageHooks({[this] { ++listChanges; }, {}, {}});
         interfaceCount = 1;
     }
     void TearDown() override {
         resetAllHalyardState();
         mainWindowHandle = nullptr;
+        removeOutcomeSinks();
         setMessageSink(nullptr);
         setSystemClock(nullptr);
         resetDeviceModel();

@@ -21,6 +21,7 @@
 #include "support/image_builders.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
+#include "ui/outcome_boxes.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ TEST(TransferWire, ReadAndUpgradeThroughAStrayStationsTraffic) {
         resetCore();
         RecordingMessages messages;
         setMessageSink(&messages);
+        installOutcomeSinks();
         ASSERT_TRUE(openAllInterfaces());
         currentInterface = 0;
         // plcsim may still be opening its interface.
@@ -123,6 +125,7 @@ TEST(TransferWire, ReadAndUpgradeThroughAStrayStationsTraffic) {
         EXPECT_EQ(std::vector<uint8_t>(upgraded.begin() + 100, upgraded.begin() + 116),
                   std::vector<uint8_t>(nmk, nmk + 16));
         closeAllInterfaces();
+        removeOutcomeSinks();
         setMessageSink(nullptr);
     });
     emulator.stop();

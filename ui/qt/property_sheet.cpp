@@ -50,7 +50,7 @@ PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
     setWindowTitle(QString::fromLatin1(prefAppName().c_str()));
     setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
-    mainWindowHandle = this;
+    mainWindowHandle = messageOwner(static_cast<QWidget*>(this));
     tabs_ = new QTabWidget(this);
     closeButton_ = new QPushButton(tr("Close"), this);
     closeButton_->setAutoDefault(false);
@@ -80,7 +80,7 @@ PropertySheet::PropertySheet(QWidget* parent) : QDialog(parent) {
 }
 
 PropertySheet::~PropertySheet() {
-    if (mainWindowHandle == this)
+    if (mainWindowHandle == messageOwner(static_cast<QWidget*>(this)))
         mainWindowHandle = nullptr;
 }
 

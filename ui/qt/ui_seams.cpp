@@ -15,6 +15,7 @@
 
 #include "network/model.h"
 #include "platform/wait_cursor.h"
+#include "ui/outcome_boxes.h"
 #include "ui/qt/message_box_mapping.h"
 #include "ui/qt/text_codec.h"
 
@@ -93,7 +94,7 @@ bool haveWidgets() {
 
 // ---- Message boxes -----------------------------------------------------------------------
 
-MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
+MessageResult QtMessageBoxSink::show(MessageOwner* owner, const std::string& text,
                                      const std::string& caption, MessageIcon icon,
                                      MessageButtons buttons) {
     if (headless() || !QCoreApplication::instance()) {
@@ -111,7 +112,7 @@ MessageResult QtMessageBoxSink::show(void* owner, const std::string& text,
         return result;
     }
     QMessageBox box(qtIcon(icon), textFromBytes(caption), textFromBytes(text), qtButtons(buttons),
-                    static_cast<QWidget*>(owner));
+                    ownerWindow<QWidget>(owner));
     // A box's text can carry a device's name or a file's contents: shown as
     // the characters they are, never as markup, links or pictures.
     box.setTextFormat(Qt::PlainText);
@@ -268,6 +269,7 @@ UiSeams::UiSeams() {
     setMessageSink(&messages_);
     setSystemClock(&clock_);
     setScanTimer(&timer_);
+    installOutcomeSinks();
     installWaitCursor();
 }
 
@@ -275,6 +277,7 @@ UiSeams::~UiSeams() {
     stopTimer();
     setScanTimer(nullptr);
     setSystemClock(nullptr);
+    removeOutcomeSinks();
     setMessageSink(nullptr);
     setWaitCursorHook({});
 }

@@ -21,7 +21,7 @@ class QTimer;
 // Every box runs inside a ModalScope (see below).
 class QtMessageBoxSink : public MessageSink {
   public:
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
     // Shows real boxes on the headless platforms too: the live tests answer
     // them later from a timer, the way a user would.

@@ -8,7 +8,7 @@
 #include "maintenance/av_maintenance.h"
 #include "ui/device_dialogs_logic.h"
 
-MessageResult UiThreadMessages::show(void* owner, const std::string& text,
+MessageResult UiThreadMessages::show(MessageOwner* owner, const std::string& text,
                                      const std::string& caption, MessageIcon icon,
                                      MessageButtons buttons) {
     QCoreApplication* app = QCoreApplication::instance();

@@ -22,7 +22,7 @@ class QEventLoop;
 class UiThreadMessages : public MessageSink {
   public:
     explicit UiThreadMessages(MessageSink& inner) : inner_(inner) {}
-    MessageResult show(void* owner, const std::string& text, const std::string& caption,
+    MessageResult show(MessageOwner* owner, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override;
 
   private:
