@@ -17,8 +17,9 @@ constexpr const char* kUsersLock = "halyard-users.lock";
 constexpr const char* kExporterLock = "exporter-cycle.lock";
 constexpr const char* kSharedFolder = "/run/halyard";
 
-int claimFd = -1;    // the shared lock of a window or command
-int exporterFd = -1; // the exporter's exclusive lock
+std::string chosenFolder; // set by setAdapterShareDirectory
+int claimFd = -1;         // the shared lock of a window or command
+int exporterFd = -1;      // the exporter's exclusive lock
 
 // Opens (creating) a lock file. Read-only is enough for flock, and lets a
 // program of another user of the group lock a file it did not create.
@@ -41,10 +42,16 @@ int lockOrErrno(int fd, int operation) {
 } // namespace
 
 std::string adapterShareDirectory() {
+    if (!chosenFolder.empty())
+        return chosenFolder;
     struct stat st {};
     if (stat(kSharedFolder, &st) == 0 && S_ISDIR(st.st_mode) && access(kSharedFolder, W_OK) == 0)
         return kSharedFolder;
     return runtimeDirectory();
+}
+
+void setAdapterShareDirectory(const std::string& folder) {
+    chosenFolder = folder;
 }
 
 bool claimAdaptersFromExporter(uint32_t timeoutMs) {

@@ -22,6 +22,10 @@
 // package makes it for the group halyard, so a service and a desktop user meet
 // there), else runtimeDirectory().
 std::string adapterShareDirectory();
+// Puts the two lock files in `folder` instead ("" restores the search above):
+// tests keep their programs' claims to themselves, so a test's exporter is
+// never paused by a window another test opens at the same time.
+void setAdapterShareDirectory(const std::string& folder);
 
 // ---- The window and the commands ----------------------------------------------
 // Takes the shared lock and waits (polling every 50 ms on the real clock, at

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/adapter_share.h"
 #include "live/live_window.h"
+#include "platform/adapter_share.h"
 #include "sim/network.h"
 #include "sim/pcap_server.h"
 #include "storage/preferences.h"
@@ -98,7 +98,8 @@ TEST_F(ExporterPauseLive, WindowStartsListsTheAdaptersAndTheExporterResumesAfter
     NetnsProcess exporter = net->spawn(
         NetnsPair::Host,
         {"sh", "-c",
-         "mount --bind \"$1\" /var/lib && cd \"$2\" && XDG_RUNTIME_DIR=\"$3\" exec \"$4\" "
+         "mount --bind \"$1\" /var/lib && w=\"$3\" && " HALYARD_PRIVATE_SHARE_SH " && cd \"$2\" && "
+         "XDG_RUNTIME_DIR=\"$3\" exec \"$4\" "
          "exporter --listen 127.0.0.1:" +
              std::to_string(kPort) + " --interval 2 2>\"$2/exporter.err\"",
          "sh", varLib, h.workingFolder(), runtime, HALYARDCTL_PATH},

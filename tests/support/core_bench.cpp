@@ -1,5 +1,7 @@
 #include "support/core_bench.h"
 
+#include "platform/adapter_share.h"
+
 #include <cstring>
 
 #include "diagnostics/scan_log.h"
@@ -44,12 +46,16 @@ CoreBench::CoreBench() {
     installOutcomeSinks(); // the core's notices become boxes, as in the window
     setScanTimer(&timer);
     setLogDirectory(dir.path());
+    // A claim a flow takes stays in the test's folder (the exporter's locks).
+    setAdapterShareDirectory(dir.path());
 }
 
 CoreBench::~CoreBench() {
     closeAllInterfaces();
     setLocalDeviceObserver(nullptr);
     resetCore();
+    releaseAdapterClaim();
+    setAdapterShareDirectory("");
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
     removeOutcomeSinks();

@@ -61,6 +61,8 @@ EmulatedHalyard::EmulatedHalyard(bool installClock)
         oldRuntimeDir_ = old;
     hadRuntimeDir_ = std::getenv("XDG_RUNTIME_DIR") != nullptr;
     setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    // The exporter's locks too, also where the package made /run/halyard.
+    setAdapterShareDirectory(dir.path());
 }
 
 EmulatedHalyard::~EmulatedHalyard() {
@@ -72,6 +74,7 @@ EmulatedHalyard::~EmulatedHalyard() {
     resetAllHalyardState();
     releaseSingleInstance();
     releaseAdapterClaim();
+    setAdapterShareDirectory("");
     setScanTimer(nullptr);
     setPacketDriver(nullptr);
     removeOutcomeSinks();

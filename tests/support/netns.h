@@ -62,6 +62,12 @@ bool haveNetnsPrivileges();
 // The reason given when a wire test skips.
 const char* netnsSkipMessage();
 
+// A shell step for a program a test spawns (in a mount namespace of its own):
+// where the package made /run/halyard, the folder of the exporter's locks, the
+// program's runtime folder "$w" is mounted over it, so the claims of the
+// program and of its test meet there and never those of another test.
+#define HALYARD_PRIVATE_SHARE_SH "{ [ ! -d /run/halyard ] || mount --bind \"$w\" /run/halyard; }"
+
 #define HALYARD_REQUIRE_NETNS()                                                                    \
     do {                                                                                           \
         if (!haveNetnsPrivileges())                                                                \

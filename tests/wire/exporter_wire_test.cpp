@@ -85,10 +85,14 @@ class ExporterWire : public ::testing::Test {
         getrlimit(RLIMIT_NOFILE, &limit);
         limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 8192));
         setrlimit(RLIMIT_NOFILE, &limit);
+        // The test's own claims meet the exporter's locks in its folder.
+        setAdapterShareDirectory(work);
     }
     void TearDown() override {
         if (exporter.running())
             exporter.stop();
+        releaseAdapterClaim();
+        setAdapterShareDirectory("");
     }
 
     // Starts `halyardctl exporter` in the host namespace, as a user starts it.
@@ -96,7 +100,8 @@ class ExporterWire : public ::testing::Test {
         std::vector<std::string> argv{
             "sh",
             "-c",
-            "d=$1; w=$2; shift 2; mount --bind \"$d\" /var/lib && cd \"$w\" && "
+            "d=$1; w=$2; shift 2; mount --bind \"$d\" /var/lib && " HALYARD_PRIVATE_SHARE_SH
+            " && cd \"$w\" && "
             "XDG_RUNTIME_DIR=\"$w\" exec \"$@\" >\"$w/out\" 2>\"$w/err\"",
             "sh",
             varLib,

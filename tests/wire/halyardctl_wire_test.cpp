@@ -67,7 +67,8 @@ class HalyardctlWire : public ::testing::Test {
         std::vector<std::string> argv{
             "sh",
             "-c",
-            "d=$1; w=$2; shift 2; mount --bind \"$d\" /var/lib && cd \"$w\" && "
+            "d=$1; w=$2; shift 2; mount --bind \"$d\" /var/lib && " HALYARD_PRIVATE_SHARE_SH
+            " && cd \"$w\" && "
             "XDG_RUNTIME_DIR=\"$w\" exec \"$@\" >\"$w/out\" 2>\"$w/err\"",
             "sh",
             varLib,
