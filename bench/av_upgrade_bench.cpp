@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "maintenance/av_maintenance.h"
 #include "network/model.h"
 #include "packet/helper_driver.h"
@@ -46,11 +47,8 @@ struct Run {
     int roundTrips = 0;
 };
 
-using Steady = std::chrono::steady_clock;
-
-double msSince(Steady::time_point since) {
-    return std::chrono::duration<double, std::milli>(Steady::now() - since).count();
-}
+using bench::msSince;
+using bench::Steady;
 
 // Where an upgrade's time goes: the sleeps, the sends, and the takes that
 // brought a frame or ran out their read time-out.
@@ -164,19 +162,14 @@ Run upgradeOnce(const std::string& nvm, const std::string& pib) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    int latencyMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
-    if (!haveNetnsPrivileges()) {
-        std::printf("bench_av_upgrade: skipped: %s\n", netnsSkipMessage());
-        return 0;
-    }
-    NetnsPair::Options options;
-    options.hostMac = "02:48:59:00:00:01";
-    NetnsPair net(options);
-    if (!net.ok()) {
-        std::fprintf(stderr, "bench_av_upgrade: %s\n", net.error().c_str());
-        return 1;
-    }
+    const int runs = bench::countArgument(argc, argv, 1, 3);
+    const int latencyMs = bench::countArgument(argc, argv, 2, 0, 0);
+    int exitCode = 0;
+    const std::unique_ptr<NetnsPair> veth =
+        bench::openVeth("bench_av_upgrade", "02:48:59:00:00:01", exitCode);
+    if (!veth)
+        return exitCode;
+    NetnsPair& net = *veth;
     TempDir dir;
     const std::string nvm = dir.file("bench.nvm");
     const std::string pib = dir.file("bench.pib");
@@ -248,9 +241,8 @@ int main(int argc, char** argv) {
             }
         }
         for (Way& way : ways) {
-            std::sort(way.ratios.begin(), way.ratios.end());
             std::printf("%-7s median ratio %.3f (goal through the helper <= 1.05)\n", way.name,
-                        way.ratios[way.ratios.size() / 2]);
+                        bench::spreadOf(way.ratios).median);
         }
         closeAllInterfaces();
         setPacketDriver(nullptr);

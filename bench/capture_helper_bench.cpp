@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "packet/helper_driver.h"
 #include "packet/pcap_driver.h"
 #include "support/netns.h"
@@ -103,29 +104,18 @@ bool roundTrip(Driver& d, uint32_t number) {
     return false;
 }
 
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
-    if (!haveNetnsPrivileges()) {
-        std::printf("bench_capture_helper: skipped: %s\n", netnsSkipMessage());
-        return 0;
-    }
-    NetnsPair::Options options;
+    const int count = bench::countArgument(argc, argv, 1, 2000, 10);
     char text[18];
     std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", kHostMac[0], kHostMac[1],
                   kHostMac[2], kHostMac[3], kHostMac[4], kHostMac[5]);
-    options.hostMac = text;
-    NetnsPair net(options);
-    if (!net.ok()) {
-        std::fprintf(stderr, "bench_capture_helper: %s\n", net.error().c_str());
-        return 1;
-    }
+    int exitCode = 0;
+    const std::unique_ptr<NetnsPair> veth = bench::openVeth("bench_capture_helper", text, exitCode);
+    if (!veth)
+        return exitCode;
+    NetnsPair& net = *veth;
     std::atomic<bool> stop{false}, ready{false};
     std::thread reflector = net.threadIn(
         NetnsPair::Plc, [&, ifname = net.ifName(NetnsPair::Plc)] { reflect(ifname, stop, ready); });
@@ -179,10 +169,10 @@ int main(int argc, char** argv) {
         return status;
     for (Driver& d : drivers)
         std::printf("%-8s %zu round trips: median %.1f us, p99 %.1f us\n", d.name,
-                    d.microseconds.size(), percentile(d.microseconds, 0.5),
-                    percentile(d.microseconds, 0.99));
+                    d.microseconds.size(), bench::spreadOf(d.microseconds).median,
+                    bench::spreadOf(d.microseconds).p99);
     std::printf("the helper's extra round-trip latency: median %.1f us (goal <= 30 us)\n",
-                percentile(drivers[0].microseconds, 0.5) -
-                    percentile(drivers[1].microseconds, 0.5));
+                bench::spreadOf(drivers[0].microseconds).median -
+                    bench::spreadOf(drivers[1].microseconds).median);
     return 0;
 }

@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_runner.h"
 #include "cli/halyardctl.h"
 #include "packet/pcap_driver.h"
 #include "platform/clock.h"
@@ -158,15 +159,14 @@ double threadCpuMs() {
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
+double median(const std::vector<double>& v) {
+    return bench::spreadOf(v).median;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int runs = bench::countArgument(argc, argv, 1, 5);
     if (!haveNetnsPrivileges()) {
         std::printf("bench_halyardctl_list: skipped: %s\n", netnsSkipMessage());
         return 0;
@@ -176,13 +176,12 @@ int main(int argc, char** argv) {
     if (!prescribedMs(prescribed, prescribedLines))
         return 1;
 
-    NetnsPair::Options options;
-    options.hostMac = "02:48:59:00:00:71";
-    NetnsPair net(options);
-    if (!net.ok()) {
-        std::fprintf(stderr, "bench: %s\n", net.error().c_str());
-        return 1;
-    }
+    int exitCode = 0;
+    const std::unique_ptr<NetnsPair> veth =
+        bench::openVeth("bench_halyardctl_list", "02:48:59:00:00:71", exitCode);
+    if (!veth)
+        return exitCode;
+    NetnsPair& net = *veth;
     TempDir dir;
     const std::string work = dir.file("work"), varLib = dir.file("varlib");
     mkdir(work.c_str(), 0700);

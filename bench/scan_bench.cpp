@@ -28,6 +28,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_runner.h"
 #include "diagnostics/scan_log.h"
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
@@ -120,19 +121,14 @@ bool timeScan(const char* what, const char* way, bool expectFound) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
-    int intervalSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 30;
-    if (!haveNetnsPrivileges()) {
-        std::printf("bench_scan: skipped: %s\n", netnsSkipMessage());
-        return 0;
-    }
-    NetnsPair::Options options;
-    options.hostMac = "02:48:59:00:00:41";
-    NetnsPair net(options);
-    if (!net.ok()) {
-        std::fprintf(stderr, "bench_scan: %s\n", net.error().c_str());
-        return 1;
-    }
+    const int seconds = bench::countArgument(argc, argv, 1, 60);
+    const int intervalSeconds = bench::countArgument(argc, argv, 2, 30);
+    int exitCode = 0;
+    const std::unique_ptr<NetnsPair> veth =
+        bench::openVeth("bench_scan", "02:48:59:00:00:41", exitCode);
+    if (!veth)
+        return exitCode;
+    NetnsPair& net = *veth;
     TempDir dir;
     HelperDriver helper;
     PcapDriver direct;
