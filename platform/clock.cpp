@@ -6,13 +6,6 @@
 #include <cerrno>
 #include <ctime>
 
-uint32_t RealClock::tickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-}
-
 namespace {
 
 constexpr int64_t kNsPerMs = 1000000;
@@ -29,6 +22,14 @@ int64_t monotonicNs() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
 }
+
+} // namespace
+
+uint32_t RealClock::tickCount() {
+    return static_cast<uint32_t>(monotonicNs() / kNsPerMs);
+}
+
+namespace {
 
 // Sleeps until `endNs` on CLOCK_MONOTONIC. An absolute end, so that a signal
 // that interrupts the sleep does not lengthen it.
