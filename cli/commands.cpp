@@ -39,6 +39,7 @@
 #include "maintenance/av_maintenance.h"
 #include "maintenance/hp10_upgrade.h"
 #include "network/auto_scan.h"
+#include "network/listed_devices.h"
 #include "network/model.h"
 #include "network/network_map.h"
 #include "network/scan.h"
@@ -50,8 +51,10 @@
 #include "platform/messages.h"
 #include "platform/single_instance.h"
 #include "security/add_device_flow.h"
+#include "security/device_password.h"
 #include "security/key_operations.h"
 #include "storage/device_database.h"
+#include "storage/device_naming.h"
 #include "storage/history_recorder.h"
 #include "storage/preferences.h"
 #include "storage/vendor_list.h"
@@ -144,9 +147,15 @@ class CliMessages : public MessageSink {
                 return;
         }
         const OutcomeBox& box = outcomeBox(message);
-        note(box.text, box.caption, box.icon);
+        if (*box.text != '\0') // a success that tells nothing (Renamed, Stored)
+            note(box.text, box.caption, box.icon);
     }
-    // Outcomes whose texts carry values.
+    // Outcomes whose texts carry values, or several messages.
+    void note(const LocalUpgradeKind& local) {
+        if (!local.blockRead)
+            note(local.blockRead.message);
+        note(local.message);
+    }
     void note(const AvUpgradeOutcome& outcome) {
         if (outcome.message != AvUpgradeMessage::None)
             note(outcomeText(outcome), outcomeBox(outcome.message));
@@ -679,24 +688,17 @@ int Run::exporter() {
 // ---- rename, password --------------------------------------------------------------------------
 
 int Run::rename() {
-    std::string stored;
-    RenameOutcome r = applyRename(findDeviceEntry(o_.device.mac), o_.device.mac, o_.text, stored,
-                                  mainWindowHandle);
-    if (r != RenameOutcome::Renamed)
+    const DeviceRename r = renameDevice(findDeviceEntry(o_.device.mac), o_.device.mac, o_.text);
+    seams_.messages.note(r.result);
+    if (r.result != RenameResult::Renamed)
         return finish(kExitUsage, "");
-    return finish(kExitOk, formatMac(o_.device.mac) + " is now named \"" + stored + "\"");
+    return finish(kExitOk, formatMac(o_.device.mac) + " is now named \"" + r.storedName + "\"");
 }
 
 int Run::password() {
-    int entry = findDeviceEntry(o_.device.mac);
-    std::string name =
-        entry > 0
-            ? std::string(deviceTable[entry - 1].name,
-                          strnlen(deviceTable[entry - 1].name, sizeof deviceTable[entry - 1].name))
-            : std::string();
-    std::string label = deviceLabelText(name, formatMac(o_.device.mac));
-    DialogAction a = acceptDevicePassword(mainWindowHandle, entry, label, o_.text);
-    if (a != DialogAction::Close)
+    const DevicePasswordResult r = fileDevicePassword(o_.device.mac, o_.text);
+    seams_.messages.note(r);
+    if (r != DevicePasswordResult::Stored)
         return finish(kExitUsage, "");
     return finish(kExitOk, "device password of " + formatMac(o_.device.mac) + " stored");
 }
@@ -716,8 +718,10 @@ bool storedPassword(const uint8_t* mac, std::string& out) {
 
 int Run::setKey(const std::string* typed) {
     // Every check before anything is sent: the key text, each device's password.
-    if (typed != nullptr && !acceptKeyText(mainWindowHandle, *typed))
+    if (typed != nullptr && checkNetworkKeyText(*typed) != KeyTextProblem::None) {
+        seams_.messages.note(KeyMessage::InvalidNetworkPassword); // the text of either refusal
         return kExitUsage;
+    }
     for (const DeviceArg& d : o_.devices) {
         if (d.password) {
             if (!checkDevicePassword(d.password->c_str())) {
@@ -738,10 +742,10 @@ int Run::setKey(const std::string* typed) {
     const std::string networkPassword = typed != nullptr ? *typed : defaultKeyText();
 
     // Every device must be one the Security page can key; then each given
-    // device password is stored as the "Set Device Password" dialog stores it.
+    // device password is filed as the "Set Device Password" dialog files it.
     std::vector<std::array<uint8_t, 6>> macs;
     for (const DeviceArg& d : o_.devices) {
-        if (!securityDeviceListed(d.mac))
+        if (!deviceKeyable(d.mac))
             return fail(kExitFailed,
                         formatMac(d.mac) + " is not on the network of " + interfaceName());
         std::array<uint8_t, 6> mac{};
@@ -749,12 +753,17 @@ int Run::setKey(const std::string* typed) {
         macs.push_back(mac);
     }
     for (const DeviceArg& d : o_.devices) {
-        if (d.password &&
-            storeDevicePassword(mainWindowHandle, d.mac, *d.password) != DialogAction::Close)
+        if (!d.password)
+            continue;
+        const DevicePasswordResult filed = fileDevicePassword(d.mac, *d.password);
+        seams_.messages.note(filed);
+        if (filed != DevicePasswordResult::Stored)
             return kExitFailed;
     }
     seams_.clock.activity = "the devices take the new key";
-    KeyMessage outcome = applyNetworkKey(macs, o_.local, networkPassword);
+    KeyMessage outcome = keyDevicesOnNetwork(macs, o_.local, networkPassword);
+    // The network as the devices left it: the window's page scans now too.
+    scanNowMain(mainWindowHandle);
     seams_.messages.note(outcome);
     if (outcome != KeyMessage::KeyChanged)
         return finish(kExitFailed, "");
@@ -829,7 +838,7 @@ int Run::reset() {
     }
     if (int code = scan(true); code != kExitOk)
         return code;
-    if (findRowByMac(formatMac(o_.device.mac)) < 0)
+    if (!deviceOnNetwork(o_.device.mac))
         return fail(kExitFailed,
                     formatMac(o_.device.mac) + " is not on the network of " + interfaceName());
     const FactoryResetMessage reset = resetDeviceToFactoryDefaults(o_.device.mac);
@@ -873,20 +882,22 @@ int Run::upgrade() {
     StopSignals signals;
     if (int code = scan(false); code != kExitOk)
         return code;
-    UpgradeDialogKind kind = chooseUpgradeDialog();
-    if (kind == UpgradeDialogKind::None)
+    const LocalUpgradeKind local = localUpgradeKind();
+    seams_.messages.note(local);
+    const UpgradeKind kind = local.kind;
+    if (kind == UpgradeKind::None)
         return finish(kExitFailed, "");
-    if (kind == UpgradeDialogKind::Av && !av)
+    if (kind == UpgradeKind::Av && !av)
         return fail(kExitUsage,
                     "the local adapter is HomePlug AV: upgrade it with --pib and --nvm");
-    if (kind == UpgradeDialogKind::Hp10 && av)
+    if (kind == UpgradeKind::Hp10 && av)
         return fail(kExitUsage,
                     "the local adapter is of the HomePlug 1.0 family: upgrade it with --image "
                     "[--config]");
     // Ctrl-C before the transfer: nothing is sent to the device.
     if (stopRequested)
         return fail(kExitFailed, "upgrade cancelled; nothing was written");
-    if (kind == UpgradeDialogKind::Hp10) {
+    if (kind == UpgradeKind::Hp10) {
         seams_.clock.activity = "the loader upgrade";
         const Hp10UpgradeOutcome outcome = upgradeHp10(o_.image.c_str(), o_.config.c_str());
         seams_.messages.note(outcome);

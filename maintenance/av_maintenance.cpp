@@ -653,3 +653,18 @@ AvUpgradeOutcome upgradeLocalAv(const char* firmwarePath, const char* parameterP
     resetPlcapi();
     return written;
 }
+
+LocalUpgradeKind localUpgradeKind() {
+    LocalUpgradeKind local;
+    if (localIsTurbo) {
+        local.kind = UpgradeKind::Hp10;
+    } else if (localIsAv) {
+        local.kind = UpgradeKind::Av;
+        local.blockRead = readConfigurationBlock();
+        if (!local.blockRead)
+            local.message = UpgradeKindMessage::FirmwareTypeUnknown;
+    } else {
+        local.message = UpgradeKindMessage::NotUpgradable;
+    }
+    return local;
+}

@@ -93,6 +93,23 @@ struct ConfigurationBlockRead {
 };
 // Reads the local configuration block and learns `commitAfterWrite`.
 ConfigurationBlockRead readConfigurationBlock();
+
+// Which upgrade the local device takes, by its family: HomePlug AV (parameter
+// block and firmware image) or the HomePlug 1.0 loader (Turbo only). For
+// HomePlug AV the configuration block is read first; when that fails the
+// upgrade may still go ahead, with FirmwareTypeUnknown to tell.
+enum class UpgradeKind { None, Av, Hp10 };
+enum class UpgradeKindMessage {
+    None,
+    FirmwareTypeUnknown, // "Can not retrive firmware type of local device"
+    NotUpgradable,       // "Application does not have firmware upgrade capabilty for ..."
+};
+struct LocalUpgradeKind {
+    UpgradeKind kind = UpgradeKind::None;
+    ConfigurationBlockRead blockRead; // HomePlug AV: the configuration block read
+    UpgradeKindMessage message = UpgradeKindMessage::None;
+};
+LocalUpgradeKind localUpgradeKind();
 // Write options of the image write, by `chipModel` and `commitAfterWrite`.
 uint8_t upgradeOptions();
 // The message an AV upgrade ended with. The window shows each with caption

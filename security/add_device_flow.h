@@ -10,11 +10,10 @@
 #include <string>
 
 #include "security/key_operations.h"
+#include "storage/device_naming.h"
 
 inline constexpr const char* kAddDevicePasswordPlaceholder = "KEYS-TEXT-FILL-SLOT";
-inline constexpr size_t kNameReadMax = 79;            // characters read back from a name edit
 inline constexpr size_t kPasswordReadMax = 25;        // characters read back from a password edit
-inline constexpr size_t kStoredNameMax = 31;          // characters of a name kept in an entry
 inline constexpr uint32_t kAddFailureSettleMs = 3000; // wait after the key is put back
 
 // Why an addition does not go ahead; nothing has been sent.

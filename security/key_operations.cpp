@@ -7,6 +7,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/hp10_frames.h"
+#include "network/listed_devices.h"
 #include "network/model.h"
 #include "network/scan.h"
 #include "packet/frame_bytes.h"
@@ -15,6 +16,7 @@
 #include "platform/wait_cursor.h"
 #include "plcapi/plcapi.h"
 #include "security/keys.h"
+#include "security/passwords.h"
 #include "storage/device_database.h"
 
 int addingDevice = 0;
@@ -683,4 +685,61 @@ AddDeviceOutcome addDeviceByPassword(const char* name, char* password,
     if (localIsAv)
         return addAvDevice(name, target, advance);
     return addHp10Device(name, target, password);
+}
+
+// ---- The network password ------------------------------------------------------------
+
+namespace {
+constexpr uint32_t kMarkSettleMs = 100; // after marking the key as changed
+} // namespace
+
+KeyTextProblem checkNetworkKeyText(const std::string& text) {
+    if (!checkNetworkPassword(text.c_str()))
+        return KeyTextProblem::InvalidNetworkPassword;
+    // A NUL inside the text would cut it short for the checks while the user
+    // meant more: refused like any other control character.
+    if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos)
+        return KeyTextProblem::BreaksRules;
+    return KeyTextProblem::None;
+}
+
+void fileNetworkPassword(const std::string& text) {
+    markKeyChanged();
+    sleepMs(kMarkSettleMs);
+    NetworkRecord& record = networkRecords[currentInterface];
+    if (localIsAv) {
+        AvDigest nmk = deriveNMK(text.c_str());
+        std::memcpy(record.networkKey, nmk.data(), kAvKeyLength);
+    }
+    copyText(record.keyLabel, text.c_str());
+}
+
+bool deviceKeyable(const uint8_t mac[6]) {
+    if (!deviceOnNetwork(mac))
+        return false;
+    return macEqual(mac, currentScanState().localMac) || findDeviceEntry(mac) != 0;
+}
+
+KeyMessage keyDevicesOnNetwork(const std::vector<std::array<uint8_t, 6>>& macs, bool local,
+                               const std::string& keyText) {
+    std::vector<SecurityRow> rows;
+    if (currentInterface >= 0 && currentInterface < kMaxInterfaces) {
+        const ScanState& state = currentScanState();
+        if (local && state.localPresent)
+            rows.push_back(selectedDeviceRow(state.localMac));
+        for (const RemoteDevice& slot : currentRecord().remotes) {
+            if (macEqual(slot.mac, state.localMac) || !deviceKeyable(slot.mac))
+                continue;
+            for (const auto& wanted : macs)
+                if (macEqual(wanted.data(), slot.mac))
+                    rows.push_back(selectedDeviceRow(slot.mac));
+        }
+    }
+    const std::string text = keyText.substr(0, kKeyTextMax);
+    const int previous = suspendAutoScan(0);
+    fileNetworkPassword(text);
+    const KeyMessage outcome = setSelectedDevices(rows, text.c_str());
+    selectInterfaceWithLocalDevice();
+    suspendAutoScan(previous);
+    return outcome;
 }

@@ -11,6 +11,7 @@
 // returns what it ended with as a KeyMessage: which message the user is to
 // read. The core shows no box; ui/ turns the outcome into one (ui/outcome_boxes.h)
 // and halyardctl into its output and exit code.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -137,6 +138,35 @@ SecurityRow selectedDeviceRow(const uint8_t mac[6]);
 // device password, the local device directly) with `networkPassword`.
 // KeyChanged when every keyed device took the key, else SomeDevicesRefused.
 KeyMessage setSelectedDevices(const std::vector<SecurityRow>& rows, const char* networkPassword);
+
+// ---- The network password ----------------------------------------------------------
+// A network password is read back with at most this many characters.
+constexpr size_t kKeyTextMax = 79;
+
+// Why a typed network password is refused; nothing is sent either way.
+enum class KeyTextProblem {
+    None,
+    InvalidNetworkPassword, // not 4 to 24 characters (KeyMessage::InvalidNetworkPassword)
+    BreaksRules,            // a control character or a NUL inside: the same text, the page's box
+};
+KeyTextProblem checkNetworkKeyText(const std::string& text);
+
+// Files `text` as the current interface's network password (for HomePlug AV
+// also its NMK) and tells the next scan to label the key with it.
+void fileNetworkPassword(const std::string& text);
+
+// The Security list's rule: the present local device, or a device on the
+// network (network/listed_devices.h) that has an entry in the device table,
+// whose device password can key it.
+bool deviceKeyable(const uint8_t mac[6]);
+
+// Keys the devices `macs` (each keyable), and the local device when `local`,
+// with the network password `keyText`: the local device first, the remote
+// devices in slot order, as setSelectedDevices keys checked rows. The
+// password is filed under the current interface first; the automatic scan
+// rests meanwhile. The caller scans again afterwards to show the network.
+KeyMessage keyDevicesOnNetwork(const std::vector<std::array<uint8_t, 6>>& macs, bool local,
+                               const std::string& keyText);
 
 // Adds the device whose printed password is `password` (a 25-byte buffer) to
 // the user's network and names it `name`. For HomePlug 1.0/Turbo a password

@@ -15,17 +15,17 @@
 #include "platform/messages.h"
 #include "platform/wait_cursor.h"
 #include "security/add_device_flow.h"
+#include "security/device_password.h"
 #include "security/key_operations.h"
 #include "security/passwords.h"
 #include "storage/device_database.h"
+#include "storage/device_naming.h"
 #include "storage/preferences.h"
 #include "ui/outcome_boxes.h"
 
 namespace {
 
 constexpr const char* kAttention = "Attention";
-constexpr const char* kAnotherName = "Please enter another name.";
-constexpr const char* kNameTooLong = "Device Name should be less than 31 characters";
 constexpr const char* kSelectDeviceFirst = "Please select a device first by clicking on it.";
 
 int progressCounter = 0;
@@ -43,40 +43,6 @@ bool validIndex(int entryIndex1) {
 
 DeviceEntry* entryAt(int entryIndex1) {
     return validIndex(entryIndex1) ? &deviceTable[entryIndex1 - 1] : nullptr;
-}
-
-// The entry that belongs to `mac`: the remembered index when it still holds
-// that device, else the one found by MAC, else a new one named `newName`.
-// Never the entry of another device. 0 when none can be had.
-int entryForDevice(int entryIndex1, const uint8_t* mac, const char* newName) {
-    bool haveMac = mac != nullptr && macIsSet(mac);
-    if (!haveMac)
-        return validIndex(entryIndex1) ? entryIndex1 : 0;
-    if (validIndex(entryIndex1) && macEqual(deviceTable[entryIndex1 - 1].mac, mac))
-        return entryIndex1;
-    if (int found = findDeviceEntry(mac))
-        return found;
-    return appendDeviceEntry(mac, newName);
-}
-
-// The first `maxBytes` bytes of a text, one byte fewer or more where the cut
-// would split a UTF-8 character (the window's texts are UTF-8): a name cut in
-// the middle of a character would be stored as a broken character.
-std::string cutText(const std::string& text, size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return text;
-    size_t lead = maxBytes;
-    int back = 0;
-    while (lead > 0 && back < 3 && (static_cast<uint8_t>(text[lead]) & 0xC0) == 0x80) {
-        --lead;
-        ++back;
-    }
-    const auto first = static_cast<uint8_t>(text[lead]);
-    const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
-    // Only a real lead byte whose character reaches past the cut moves it.
-    if (back > 0 && length > 1 && lead + length > maxBytes)
-        return text.substr(0, lead);
-    return text.substr(0, maxBytes);
 }
 
 // The MAC in the parentheses at the end of a label text.
@@ -150,25 +116,18 @@ RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std:
 
 RenameOutcome applyRename(int entryIndex1, const uint8_t* mac, const std::string& newText,
                           std::string& storedName, void* owner) {
-    std::string typed = cutText(newText, kNameReadMax);
-    typed = typed.substr(0, typed.find('\0'));
-    // The duplicate test uses the name as it would be stored, so a long name
-    // whose first 31 characters another device bears is refused too.
-    std::string name = cutText(typed, kStoredNameMax);
-    if (name.empty() || findDeviceEntryByName(name.c_str()) != 0) {
-        attention(owner, kAnotherName);
+    const DeviceRename rename = renameDevice(entryIndex1, mac, newText);
+    showOutcome(rename.result, owner);
+    switch (rename.result) {
+    case RenameResult::Renamed:
+        storedName = rename.storedName;
+        return RenameOutcome::Renamed;
+    case RenameResult::NameTaken:
         return RenameOutcome::Refused;
+    case RenameResult::NotStored:
+        break;
     }
-    int index1 = entryForDevice(entryIndex1, mac, name.c_str());
-    DeviceEntry* entry = entryAt(index1);
-    if (entry == nullptr) {
-        attention(owner, kNameTooLong);
-        return RenameOutcome::Failed;
-    }
-    copyText(entry->name, kStoredNameMax + 1, name.c_str());
-    saveDeviceDatabase();
-    storedName = name;
-    return RenameOutcome::Renamed;
+    return RenameOutcome::Failed;
 }
 
 // ---- Set Device Password -----------------------------------------------------------------
@@ -201,37 +160,23 @@ bool openSetDevicePassword(void* owner, const std::string& deviceText) {
 
 DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::string& deviceText,
                                   const std::string& typed) {
-    if (takeOldFirmware()) {
-        attention(owner, "Please upgrade the Device's FirmWare to 1.8 and then try to Enter "
-                         "Password.\nThe present device has older FirmWare version.");
-        return DialogAction::CloseAndScan;
-    }
-    std::string password = typed.substr(0, kPasswordReadMax);
-    password = password.substr(0, password.find('\0'));
-    if (!checkDevicePassword(password.c_str())) {
-        showOutcome(KeyMessage::InvalidDevicePassword, owner);
-        return DialogAction::StayOpen;
-    }
     uint8_t mac[6];
-    bool haveMac = macFromLabel(deviceText, mac);
-    std::string name = cutText(nameFromLabel(deviceText), kStoredNameMax);
-    if (name.empty() || findDeviceEntryByName(name.c_str()) != 0)
-        name = ""; // a new entry never takes another device's name
-    DeviceEntry* entry =
-        entryAt(entryForDevice(entryIndex1, haveMac ? mac : nullptr, name.c_str()));
-    if (entry == nullptr) {
-        attention(owner, kSelectDeviceFirst);
-        return DialogAction::Abandon;
+    const bool haveMac = macFromLabel(deviceText, mac);
+    switch (fileDevicePassword(entryIndex1, haveMac ? mac : nullptr, nameFromLabel(deviceText),
+                               typed)) {
+    case DevicePasswordResult::Stored:
+        return DialogAction::Close;
+    case DevicePasswordResult::OldFirmware:
+        showOutcome(DevicePasswordResult::OldFirmware, owner);
+        return DialogAction::CloseAndScan;
+    case DevicePasswordResult::Invalid:
+        showOutcome(DevicePasswordResult::Invalid, owner);
+        return DialogAction::StayOpen;
+    case DevicePasswordResult::NoEntry:
+        break;
     }
-    copyText(entry->password, sizeof entry->password, password.c_str());
-    saveDeviceDatabase();
-    return DialogAction::Close;
-}
-
-DialogAction storeDevicePassword(void* owner, const uint8_t mac[6], const std::string& typed) {
-    int entry = findDeviceEntry(mac);
-    std::string name = entry > 0 ? fieldText(deviceTable[entry - 1].name) : "No Name";
-    return acceptDevicePassword(owner, entry, deviceLabelText(name, formatMac(mac)), typed);
+    showOutcome(DevicePasswordResult::NoEntry, owner);
+    return DialogAction::Abandon;
 }
 
 // ---- Add Device to Network -----------------------------------------------------------------
@@ -392,18 +337,16 @@ const FileChoice kCfgChoice{"Config File (*.CFG)", "*.CFG", "cfg"};
 const FileChoice kImgChoice{"Firmware File (*.IMG)", "*.IMG", "bin"};
 
 UpgradeDialogKind chooseUpgradeDialog() {
-    if (localIsTurbo)
-        return UpgradeDialogKind::Hp10;
-    if (localIsAv) {
-        if (const ConfigurationBlockRead read = readConfigurationBlock(); !read) {
-            showOutcome(read.message);
-            showMessage("Can not retrive firmware type of local device", "Information",
-                        MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
-        }
+    const LocalUpgradeKind local = localUpgradeKind();
+    showOutcome(local);
+    switch (local.kind) {
+    case UpgradeKind::Av:
         return UpgradeDialogKind::Av;
+    case UpgradeKind::Hp10:
+        return UpgradeDialogKind::Hp10;
+    case UpgradeKind::None:
+        break;
     }
-    showMessage("Application does not have firmware upgrade capabilty for this type of devices",
-                "Stop", MessageIcon::Information, MessageButtons::Ok, mainWindowHandle);
     return UpgradeDialogKind::None;
 }
 

@@ -88,10 +88,6 @@ bool openSetDevicePassword(void* owner, const std::string& deviceText);
 
 // OK of the password dialog. `deviceText` is the label text; when the device
 // has no entry (index 0), an entry is created for the MAC in the label.
-// The same for a caller without the dialog (halyardctl): the device `mac`
-// with its entry's name, or "No Name" when it has none.
-DialogAction storeDevicePassword(void* owner, const uint8_t mac[6], const std::string& typed);
-
 DialogAction acceptDevicePassword(void* owner, int entryIndex1, const std::string& deviceText,
                                   const std::string& typed);
 

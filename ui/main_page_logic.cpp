@@ -12,6 +12,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/hp10_frames.h"
+#include "network/listed_devices.h"
 #include "network/scan.h"
 #include "packet/frame_bytes.h"
 #include "packet/packet.h"
@@ -231,11 +232,7 @@ int removeUnratedRows() {
         if (rows[i].reference == 0)
             continue;
         uint8_t mac[6];
-        RemoteDevice* slot = parseMac(rows[i].mac.c_str(), mac) ? findRemote(mac) : nullptr;
-        double rate = 0;
-        if (slot)
-            std::memcpy(&rate, &slot->stats.rate, sizeof rate);
-        if (rate == 0) {
+        if (!parseMac(rows[i].mac.c_str(), mac) || !remoteDeviceRated(mac)) {
             rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(i));
             ++removed;
         }
@@ -594,14 +591,7 @@ void rememberAdapters() {
 }
 
 void recomputeCurrentInterface() {
-    for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i) {
-        if (scanStates[i].localPresent) {
-            currentInterface = i;
-            break;
-        }
-    }
-    if (currentInterfaceValid())
-        localIsTurbo = networkRecords[currentInterface].deviceClass == kClassTurbo;
+    selectInterfaceWithLocalDevice();
 }
 
 int findRowByMac(const std::string& macText) {

@@ -97,6 +97,44 @@ static_assert(rowsInOrder(kAddDeviceRefusalBoxes), "one row per AddDeviceRefusal
 static_assert(std::size(kAddDeviceRefusalBoxes) ==
               static_cast<size_t>(AddDeviceRefusal::AlreadyAdded) + 1);
 
+// One row per result, in RenameResult order; Renamed tells nothing.
+constexpr Row<RenameResult> kRenameBoxes[] = {
+    {RenameResult::Renamed, {"", "", MessageIcon::None, BoxOwner::None}},
+    {RenameResult::NameTaken, addDeviceAttention("Please enter another name.")},
+    {RenameResult::NotStored, addDeviceAttention("Device Name should be less than 31 characters")},
+};
+static_assert(rowsInOrder(kRenameBoxes), "one row per RenameResult, in order");
+static_assert(std::size(kRenameBoxes) == static_cast<size_t>(RenameResult::NotStored) + 1);
+
+// One row per result, in DevicePasswordResult order; Stored tells nothing.
+constexpr Row<DevicePasswordResult> kDevicePasswordBoxes[] = {
+    {DevicePasswordResult::Stored, {"", "", MessageIcon::None, BoxOwner::None}},
+    {DevicePasswordResult::OldFirmware,
+     addDeviceAttention("Please upgrade the Device's FirmWare to 1.8 and then try to Enter "
+                        "Password.\nThe present device has older FirmWare version.")},
+    {DevicePasswordResult::Invalid,
+     kBoxes[static_cast<size_t>(KeyMessage::InvalidDevicePassword)].box},
+    {DevicePasswordResult::NoEntry,
+     addDeviceAttention("Please select a device first by clicking on it.")},
+};
+static_assert(rowsInOrder(kDevicePasswordBoxes), "one row per DevicePasswordResult, in order");
+static_assert(std::size(kDevicePasswordBoxes) ==
+              static_cast<size_t>(DevicePasswordResult::NoEntry) + 1);
+
+// One row per message, in UpgradeKindMessage order.
+constexpr Row<UpgradeKindMessage> kUpgradeKindBoxes[] = {
+    {UpgradeKindMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
+    {UpgradeKindMessage::FirmwareTypeUnknown,
+     {"Can not retrive firmware type of local device", "Information", MessageIcon::Information,
+      BoxOwner::MainWindow}},
+    {UpgradeKindMessage::NotUpgradable,
+     {"Application does not have firmware upgrade capabilty for this type of devices", "Stop",
+      MessageIcon::Information, BoxOwner::MainWindow}},
+};
+static_assert(rowsInOrder(kUpgradeKindBoxes), "one row per UpgradeKindMessage, in order");
+static_assert(std::size(kUpgradeKindBoxes) ==
+              static_cast<size_t>(UpgradeKindMessage::NotUpgradable) + 1);
+
 // One row per message, in DiagnosticsMessage order.
 constexpr Row<DiagnosticsMessage> kDiagnosticsBoxes[] = {
     {DiagnosticsMessage::None, {"", "", MessageIcon::None, BoxOwner::None}},
@@ -452,4 +490,40 @@ std::string outcomeText(AddDeviceRefusal refusal) {
 
 void showOutcome(AddDeviceRefusal refusal, void* caller) {
     showFixedText(refusal, caller);
+}
+
+const OutcomeBox& outcomeBox(RenameResult result) {
+    return boxOf(kRenameBoxes, result);
+}
+
+std::string outcomeText(RenameResult result) {
+    return outcomeBox(result).text;
+}
+
+void showOutcome(RenameResult result, void* caller) {
+    if (result != RenameResult::Renamed)
+        showBox(outcomeBox(result), outcomeText(result), caller);
+}
+
+const OutcomeBox& outcomeBox(DevicePasswordResult result) {
+    return boxOf(kDevicePasswordBoxes, result);
+}
+
+std::string outcomeText(DevicePasswordResult result) {
+    return outcomeBox(result).text;
+}
+
+void showOutcome(DevicePasswordResult result, void* caller) {
+    if (result != DevicePasswordResult::Stored)
+        showBox(outcomeBox(result), outcomeText(result), caller);
+}
+
+const OutcomeBox& outcomeBox(UpgradeKindMessage message) {
+    return boxOf(kUpgradeKindBoxes, message);
+}
+
+void showOutcome(const LocalUpgradeKind& local) {
+    if (!local.blockRead)
+        showOutcome(local.blockRead.message);
+    showFixedText(local.message, nullptr);
 }

@@ -15,9 +15,11 @@
 #include "packet/packet.h"
 #include "platform/messages.h"
 #include "security/add_device_flow.h"
+#include "security/device_password.h"
 #include "security/key_operations.h"
 #include "storage/data_directory.h"
 #include "storage/device_database.h"
+#include "storage/device_naming.h"
 
 // Who a box belongs to: the window that asked for the operation, the main
 // window, or none.
@@ -90,6 +92,21 @@ void showOutcome(ConfigurationBlockMessage message);
 const OutcomeBox& outcomeBox(FactoryResetMessage message);
 std::string outcomeText(FactoryResetMessage message);
 void showOutcome(FactoryResetMessage message, void* caller);
+
+// ---- A device's name and password ---------------------------------------------------
+// The refusals of a rename and of filing a device password, owned by the
+// caller ("Attention"); Renamed and Stored tell nothing.
+const OutcomeBox& outcomeBox(RenameResult result);
+std::string outcomeText(RenameResult result);
+void showOutcome(RenameResult result, void* caller);
+const OutcomeBox& outcomeBox(DevicePasswordResult result);
+std::string outcomeText(DevicePasswordResult result);
+void showOutcome(DevicePasswordResult result, void* caller);
+
+// ---- Which upgrade the local device takes ------------------------------------------------
+const OutcomeBox& outcomeBox(UpgradeKindMessage message);
+// A failed configuration block read's box (if any), then the message's (if any).
+void showOutcome(const LocalUpgradeKind& local);
 
 // ---- Told as it happens: the device database, the packet interface, the key exchanges
 // Every database box is owned by the main window; the first three texts are

@@ -8,6 +8,7 @@
 
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
+#include "network/listed_devices.h"
 #include "network/model.h"
 #include "network/scan.h"
 #include "packet/frame_bytes.h"
@@ -30,8 +31,6 @@ std::string securityStatusText;
 bool securityActionsEnabled = true;
 
 namespace {
-
-constexpr uint32_t kMarkSettleMs = 100; // after marking the key as changed
 
 // What the user chose, by device: the checked rows and the row last checked.
 // The rows themselves come and go with every refresh and every interval's
@@ -204,15 +203,7 @@ void removeSilentRows() {
         if (securityList[i].reference == 0)
             continue;
         uint8_t mac[6];
-        const RemoteDevice* remote = nullptr;
-        if (parseMac(securityList[i].cells[kSecMacColumn].c_str(), mac))
-            remote = findRemote(mac);
-        if (remote == nullptr) {
-            eraseRow(i);
-            continue;
-        }
-        double rate = remote->stats.rate;
-        if (rate == 0.0)
+        if (!parseMac(securityList[i].cells[kSecMacColumn].c_str(), mac) || !remoteDeviceRated(mac))
             eraseRow(i);
     }
 }
@@ -221,35 +212,22 @@ std::string keyLabelText() {
     return fieldText(networkRecords[currentInterface].keyLabel);
 }
 
-// Files the typed password (and for HomePlug AV its NMK) under the current
-// interface, and tells the next scan to label the key with it.
-void storeNetworkPassword(const std::string& text) {
-    markKeyChanged();
-    sleepMs(kMarkSettleMs);
-    NetworkRecord& record = networkRecords[currentInterface];
-    if (localIsAv) {
-        AvDigest nmk = deriveNMK(text.c_str());
-        std::memcpy(record.networkKey, nmk.data(), kAvKeyLength);
-    }
-    copyText(record.keyLabel, text.c_str());
-}
-
 } // namespace
 
 // The key text as the page reads it back, and whether it passes the checks.
 bool acceptKeyText(void* owner, const std::string& text) {
-    if (!checkNetworkPassword(text.c_str())) {
+    switch (checkNetworkKeyText(text)) {
+    case KeyTextProblem::None:
+        return true;
+    case KeyTextProblem::InvalidNetworkPassword:
         showOutcome(KeyMessage::InvalidNetworkPassword, owner);
         return false;
+    case KeyTextProblem::BreaksRules:
+        break;
     }
-    // A NUL inside the text would cut it short for the checks below while
-    // the user meant more: refuse it like any other control character.
-    if (!checkPasswordRules(text.c_str()) || text.find('\0') != std::string::npos) {
-        showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
-                    messageOwner(owner));
-        return false;
-    }
-    return true;
+    showMessage(kInvalidKeyText, kInvalidKeyCaption, MessageIcon::Error, MessageButtons::Ok,
+                messageOwner(owner));
+    return false;
 }
 
 std::array<int, kSecurityColumnCount> securityDisplayOrder() {
@@ -418,7 +396,7 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
         suspendAutoScan(previous);
         return SetSelectedResult::Cancelled;
     }
-    storeNetworkPassword(text);
+    fileNetworkPassword(text);
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(false);
     showOutcome(setSelectedDevices(rows, text.c_str()), owner);
@@ -430,33 +408,6 @@ SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
     if (setKeyControlsEnabled)
         setKeyControlsEnabled(true);
     return SetSelectedResult::Applied;
-}
-
-KeyMessage applyNetworkKey(const std::vector<std::array<uint8_t, 6>>& macs, bool local,
-                           const std::string& keyText) {
-    std::vector<SecurityRow> rows;
-    rows.reserve(securityList.size());
-    for (const SecurityListRow& listed : securityList) {
-        bool wanted = local && listed.reference == 0;
-        uint8_t mac[6];
-        if (listed.reference != 0 && parseMac(listed.cells[kSecMacColumn].c_str(), mac)) {
-            for (const auto& m : macs)
-                wanted = wanted || macEqual(m.data(), mac);
-        }
-        rows.push_back(SecurityRow{wanted, {listed.cells.begin(), listed.cells.end()}});
-    }
-    std::string text = keyText.substr(0, kKeyTextMax);
-    int previous = suspendAutoScan(0);
-    storeNetworkPassword(text);
-    KeyMessage outcome = setSelectedDevices(rows, text.c_str());
-    recomputeCurrentInterface();
-    suspendAutoScan(previous);
-    scanNowMain(mainWindowHandle);
-    return outcome;
-}
-
-bool securityDeviceListed(const uint8_t mac[6]) {
-    return findSecurityRow(macText(mac)) >= 0;
 }
 
 void resetSecurityPage() {

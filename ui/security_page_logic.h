@@ -55,9 +55,6 @@ extern const SecurityColumnSpec kSecurityColumns[kSecurityColumnCount];
 // "Firmware Version".
 std::array<int, kSecurityColumnCount> securityDisplayOrder();
 
-// The key text is read back with at most this many characters.
-constexpr size_t kKeyTextMax = 79;
-
 // ---- The list ----------------------------------------------------------------------------
 struct SecurityListRow {
     int reference = 0; // 0 the local device, else remote slot + 1
@@ -147,17 +144,6 @@ enum class SetSelectedResult { NoneChecked, InvalidKey, Cancelled, Applied };
 // buttons while the devices are keyed and enables them again at the end.
 SetSelectedResult runSetSelectedDevices(void* owner, const std::string& keyText,
                                         const std::function<void(bool)>& setKeyControlsEnabled);
-
-// The keying of "Set Selected Devices" for a caller without check boxes or
-// boxes (halyardctl): the devices `macs`, and the local device when `local`,
-// are keyed in the list's order with the new network password filed under the
-// current interface, then the Main page scans now. Every device must be
-// listed (securityDeviceListed). Returns the outcome; shows no box of its own.
-KeyMessage applyNetworkKey(const std::vector<std::array<uint8_t, 6>>& macs, bool local,
-                           const std::string& keyText);
-
-// True when the Security page lists the device `mac` (and so can key it).
-bool securityDeviceListed(const uint8_t mac[6]);
 
 // Returns the list, the remembered row, the status, the actions flag and the
 // hooks to their start state.

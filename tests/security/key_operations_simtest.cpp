@@ -5,6 +5,7 @@
 // an interface without a MAC).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "maintenance/av_maintenance.h"
 #include "network/auto_scan.h"
 #include "network/hp10_frames.h"
+#include "network/listed_devices.h"
 #include "network/model.h"
 #include "network/scan.h"
 #include "packet/memory_wire.h"
@@ -301,6 +303,71 @@ TEST_F(KeyOperationsSim, CheckedRemoteWithoutEntryIsSkippedSilently) {
     EXPECT_TRUE(wire.sent.empty());
     expectOutcome(KeyMessage::KeyChanged);
     EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote1).nmk);
+}
+
+// ---- Devices named by their MAC (halyardctl) ----------------------------------------------
+
+// Which devices are on the network follows the lists' rule, and keying by MAC
+// keys exactly the keyable ones: the local device, then each named remote
+// with an entry and a link rate; a remote without an entry, one that carries
+// no traffic and one that is not there are left alone.
+TEST_F(KeyOperationsSim, DevicesOnTheNetworkFollowTheListsRuleAndAreKeyedByMac) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1);
+    station(sim::Family::Av, kAvRemote2, kPassword2);
+    station(sim::Family::Av, kAvNew, kNewPassword).rate = 0; // answers, carries nothing
+    scanAndName("HomePlugAV");
+    ASSERT_NE(nullptr, findRemote(mac(kAvNew).data())) << "the silent station has its slot";
+    entry(kAvRemote1, "Kitchen", kPassword1);
+    entry(kAvNew, "Shed", kNewPassword);
+
+    EXPECT_TRUE(deviceOnNetwork(mac(kAvLocal).data()));
+    EXPECT_TRUE(deviceOnNetwork(mac(kAvRemote1).data()));
+    EXPECT_TRUE(deviceOnNetwork(mac(kAvRemote2).data()));
+    EXPECT_FALSE(deviceOnNetwork(mac(kAvNew).data()));
+    EXPECT_FALSE(deviceOnNetwork(mac(kAvNeighbour).data()));
+    EXPECT_TRUE(deviceKeyable(mac(kAvLocal).data()));
+    EXPECT_TRUE(deviceKeyable(mac(kAvRemote1).data()));
+    EXPECT_FALSE(deviceKeyable(mac(kAvRemote2).data())); // no entry: no device password
+    EXPECT_FALSE(deviceKeyable(mac(kAvNew).data()));
+
+    const int scanState = suspendAutoScan(1);
+    suspendAutoScan(scanState);
+    std::vector<std::array<uint8_t, 6>> macs;
+    for (const char* text : {kAvRemote1, kAvRemote2, kAvNew, kAvNeighbour}) {
+        std::array<uint8_t, 6> m{};
+        std::memcpy(m.data(), mac(text).data(), 6);
+        macs.push_back(m);
+    }
+    lastOutcome = keyDevicesOnNetwork(macs, true, kUserNetwork);
+
+    expectOutcome(KeyMessage::KeyChanged);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.local().nmk);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvRemote1).nmk);
+    EXPECT_EQ(sim::defaultNmk(), net.station(kAvRemote2).nmk);
+    EXPECT_EQ(sim::defaultNmk(), net.station(kAvNew).nmk);
+    // The password is filed under the interface, its NMK beside it.
+    const NetworkRecord& record = networkRecords[currentInterface];
+    EXPECT_STREQ(kUserNetwork, record.keyLabel);
+    EXPECT_EQ(0, std::memcmp(record.networkKey, sim::nmkOf(kUserNetwork).data(), 16));
+    EXPECT_EQ(scanState, suspendAutoScan(scanState)) << "the automatic scan is given back";
+    EXPECT_EQ(0, busyFlag);
+}
+
+// Without the local device only the named remotes are keyed; the local
+// device keeps its key and the next loss of it is still reported.
+TEST_F(KeyOperationsSim, KeyingByMacWithoutTheLocalDeviceLeavesItAlone) {
+    station(sim::Family::Av, kAvLocal, nullptr, nullptr, true);
+    station(sim::Family::Av, kAvRemote1, kPassword1);
+    scanAndName("HomePlugAV");
+    entry(kAvRemote1, "Kitchen", kPassword1);
+    std::array<uint8_t, 6> remote{};
+    std::memcpy(remote.data(), mac(kAvRemote1).data(), 6);
+    lastOutcome = keyDevicesOnNetwork({remote}, false, kUserNetwork);
+    expectOutcome(KeyMessage::KeyChanged);
+    EXPECT_EQ(sim::defaultNmk(), net.local().nmk);
+    EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvRemote1).nmk);
+    EXPECT_EQ(0, quietNotDetected);
 }
 
 TEST_F(KeyOperationsSim, Hp10LocalWithoutValidParametersStopsBeforeTheRemote) {

@@ -234,4 +234,18 @@ TEST_F(KeyOperationsTest, ResetClearsEveryValue) {
     EXPECT_EQ(0, quietNotDetected);
 }
 
+// The network password's checks, as the Security page and halyardctl both
+// refuse it: too short or too long, then control characters and NULs.
+TEST(NetworkKeyText, RefusalsAndTheirKinds) {
+    EXPECT_EQ(KeyTextProblem::None, checkNetworkKeyText("Blue Harbour 42"));
+    EXPECT_EQ(KeyTextProblem::None, checkNetworkKeyText("abcd"));
+    EXPECT_EQ(KeyTextProblem::None, checkNetworkKeyText(std::string(24, 'x')));
+    EXPECT_EQ(KeyTextProblem::InvalidNetworkPassword, checkNetworkKeyText("abc"));
+    EXPECT_EQ(KeyTextProblem::InvalidNetworkPassword, checkNetworkKeyText(std::string(25, 'x')));
+    EXPECT_EQ(KeyTextProblem::InvalidNetworkPassword, checkNetworkKeyText(""));
+    EXPECT_EQ(KeyTextProblem::BreaksRules, checkNetworkKeyText("Blue\tHarbour"));
+    // A NUL would cut the text short for the length check: still refused.
+    EXPECT_EQ(KeyTextProblem::BreaksRules, checkNetworkKeyText(std::string("Blue\0Harbour", 12)));
+}
+
 } // namespace
