@@ -132,7 +132,9 @@ constexpr OptionRow kOptions[] = {
     {Command::Public, "--local", nullptr, false,
      [](Options& o, const std::string&, std::string&) { return o.local = true; }},
     {Command::SetKey, "--network-password-file", nullptr, true,
-     [](Options& o, const std::string& v, std::string&) { return o.networkPasswordFile = v, true; }},
+     [](Options& o, const std::string& v, std::string&) {
+         return o.networkPasswordFile = v, true;
+     }},
     {Command::Add, "--password", nullptr, true,
      [](Options& o, const std::string& v, std::string&) { return o.addPassword = v, true; }},
     {Command::Add, "--password-file", nullptr, true,

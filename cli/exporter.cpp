@@ -72,7 +72,7 @@ class ExporterLoop {
             waitFor(static_cast<uint32_t>(s_.intervalSeconds) * 1000);
             return true; // waited already
         }
-        intervalTicks = s_.intervalSeconds * 20;
+        setScanInterval(s_.intervalSeconds * 20);
         startTimer();
         suspendAutoScan(1);
         holding_ = true;
@@ -92,8 +92,7 @@ class ExporterLoop {
 
     // Stops the cycle, closes the interfaces and drops the exporter's lock.
     void letGo() {
-        stopTimer();
-        cycleStep = kCycleIdle;
+        stopCycles();
         closeAllInterfaces();
         yieldAdaptersFromExporter();
         holding_ = false;

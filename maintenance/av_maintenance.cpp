@@ -384,7 +384,7 @@ bool awaitLocalVersion(int i, PlcReply& reply) {
 } // namespace
 
 bool probeLocalAv() {
-    replyReceived = false;
+    clearReplyReceived();
     std::memset(probedLocalAv, 0, sizeof probedLocalAv);
     sendAvRequest(kLocalManagementMac, kMmtypeVersion);
     PlcReply reply{};
@@ -407,7 +407,7 @@ void learnLocalAv() {
         return;
     }
     if (lastRxInterface >= 0 && lastRxInterface < kMaxInterfaces) {
-        std::memcpy(scanStates[lastRxInterface].localMac, reply.source, kMacLength);
+        recordLocalMac(lastRxInterface, reply.source);
     }
     if (const char* model = chipModelForId(reply.data[kVersionId])) {
         copyText(chipModel, model);
@@ -424,20 +424,15 @@ bool discoverLocalAv() {
     const int start = currentInterface;
     bool found = false;
     for (int i = 0; i < interfaceCount; ++i) {
-        currentInterface = i;
+        setCurrentInterface(i);
         if (!probeLocalAv()) {
             continue;
         }
         found = true;
-        if (i == start) {
-            localIsAv = 1;
-        }
         learnLocalAv();
-        scanStates[i].paramsValid = 1;
-        scanStates[i].localPresent = 1;
-        scanStates[i].deviceClass = kClassAv;
+        markLocalDeviceFound(i, kClassAv, i == start);
     }
-    currentInterface = start;
+    setCurrentInterface(start);
     return found;
 }
 

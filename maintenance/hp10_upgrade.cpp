@@ -131,7 +131,7 @@ bool writeChunkAcknowledged(uint32_t module, uint32_t offset, const uint8_t* chu
     }
     if (!loaderAddressTried) {
         loaderAddressTried = true;
-        std::memcpy(scanStates[currentInterface].localMac, kSecondaryLoaderMac, 6);
+        recordLocalMac(currentInterface, kSecondaryLoaderMac);
         if (!sendWriteChunk(module, offset, chunk, length)) {
             out.note(Hp10UpgradeMessage::PacketNotSent);
             return false;

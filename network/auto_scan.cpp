@@ -324,3 +324,25 @@ BusyScope::BusyScope() : previous_(busyFlag) {
 BusyScope::~BusyScope() {
     busyFlag = previous_;
 }
+
+void runCycleAtTimerPace() {
+    BusyScope busy; // the timer's own ticks stay out of it
+    cycleStep = 1;
+    waitTicks = 0;
+    constexpr int kMostTicks = 4 * kCycleIdle; // a cycle that stalls still ends
+    for (int tick = 0; tick < kMostTicks && cycleStep < kCycleIdle; ++tick) {
+        sleepMs(kTimerPeriodMs);
+        drainResponses();
+        const int before = cycleStep;
+        runCycleStep();
+        if (cycleStep == before && cycleStep != 6)
+            break; // no local device any more: the step cannot run
+    }
+    cycleStep = kCycleIdle;
+    setActionButtonsEnabled(true);
+}
+
+void stopCycles() {
+    stopTimer();
+    cycleStep = kCycleIdle;
+}

@@ -90,6 +90,13 @@ void clearRemotes();
 void ageRemotes();
 // Runs step `cycleStep` of the cycle (exposed for tests).
 void runCycleStep();
+// One whole cycle now, at the timer's pace (a tick's sleep, drain and step),
+// with the timer's own ticks kept out: how Scan finds the remote devices
+// when AutoScan is off. Ends idle with the action buttons enabled.
+void runCycleAtTimerPace();
+// Stops the timer and leaves the cycle idle (a caller that lets the adapters
+// go, such as the exporter pausing for the window).
+void stopCycles();
 
 // Returns the timer state, the hooks and the timer seam to their start values.
 void resetAutoScan();

@@ -213,20 +213,6 @@ void handleNetworkStats(const Hp10Frame& answer) {
     updateLinkStats(record.localStats, values, kRateHp10);
 }
 
-// Puts `saved` back into the packet interface's shared frame buffer, so the
-// receive that called the observer returns the frame it took, not the last
-// frame of the nested probe.
-void restoreReceivedFrame(const std::vector<uint8_t>& saved) {
-    uint8_t* data = static_cast<uint8_t*>(std::malloc(saved.empty() ? 1 : saved.size()));
-    if (data == nullptr)
-        return;
-    if (!saved.empty())
-        std::memcpy(data, saved.data(), saved.size());
-    std::free(ReceivedFrame.data);
-    ReceivedFrame.data = data;
-    ReceivedFrame.length = static_cast<uint32_t>(saved.size());
-}
-
 // An AV set-key confirmation with a success status.
 bool isSetKeyConfirmation(const uint8_t* frame, uint32_t length) {
     if (etherTypeOf(frame, length) != kEtherTypeAv)
@@ -586,6 +572,8 @@ bool observeLocalDevice(int i, const uint8_t* frame, uint32_t length) {
     // points into; keep this frame and hand it back afterwards.
     std::vector<uint8_t> saved(frame, frame + length);
     probeLocalParameters(i);
+    // The receive that called the observer returns the frame it took, not
+    // the last frame of the nested probe.
     restoreReceivedFrame(saved);
     return self;
 }

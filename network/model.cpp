@@ -347,3 +347,83 @@ void copyText(char* dst, size_t size, const char* src) {
         std::memcpy(dst, src, n);
     std::memset(dst + n, 0, size - n);
 }
+
+void setCurrentInterface(int i) {
+    currentInterface = i >= kMaxInterfaces ? kMaxInterfaces - 1 : i < 0 ? 0 : i;
+}
+
+void makeInterfaceCurrent(int i) {
+    setCurrentInterface(i);
+    localIsTurbo = networkRecords[currentInterface].deviceClass == kClassTurbo ? 1 : 0;
+}
+
+void recordLocalMac(int i, const uint8_t* mac) {
+    if (i >= 0 && i < kMaxInterfaces)
+        std::memcpy(scanStates[i].localMac, mac, sizeof scanStates[i].localMac);
+}
+
+void markLocalDeviceFound(int i, int32_t deviceClass, bool wasCurrent) {
+    if (i < 0 || i >= kMaxInterfaces)
+        return;
+    if (wasCurrent) {
+        if (deviceClass == kClassAv)
+            localIsAv = 1;
+        else if (deviceClass == kClassTurbo)
+            localIsTurbo = 1;
+    }
+    scanStates[i].paramsValid = 1;
+    scanStates[i].localPresent = 1;
+    scanStates[i].deviceClass = deviceClass;
+}
+
+namespace {
+DeviceEntry* entryAt(int index1) {
+    return index1 >= 1 && index1 <= deviceCount && index1 <= kMaxDeviceEntries
+               ? &deviceTable[index1 - 1]
+               : nullptr;
+}
+} // namespace
+
+void setEntryName(int index1, const char* name) {
+    if (DeviceEntry* entry = entryAt(index1))
+        copyText(entry->name, name);
+}
+
+void setEntryPassword(int index1, const char* password) {
+    if (DeviceEntry* entry = entryAt(index1))
+        copyText(entry->password, password);
+}
+
+void setEntryKey(int index1, const char* keyLabel, const uint8_t* key, size_t keyLength) {
+    DeviceEntry* entry = entryAt(index1);
+    if (entry == nullptr)
+        return;
+    copyText(entry->keyLabel, keyLabel);
+    std::memset(entry->networkKey, 0, sizeof entry->networkKey);
+    std::memcpy(entry->networkKey, key,
+                keyLength < sizeof entry->networkKey ? keyLength : sizeof entry->networkKey);
+}
+
+void clearDeviceEntries() {
+    deviceCount = 0;
+    std::memset(deviceTable, 0, sizeof deviceTable);
+}
+
+void adoptDeviceEntries(const DeviceEntry* entries, int count) {
+    clearDeviceEntries();
+    if (count <= 0)
+        return;
+    count = count > kMaxDeviceEntries ? kMaxDeviceEntries : count;
+    std::memcpy(deviceTable, entries, sizeof(DeviceEntry) * static_cast<size_t>(count));
+    deviceCount = count;
+}
+
+void adoptNetworkRecords(const NetworkRecord (&records)[kMaxInterfaces]) {
+    std::memcpy(networkRecords, records, sizeof networkRecords);
+}
+
+void clearNetworkRecords(const char* keyLabel) {
+    std::memset(networkRecords, 0, sizeof networkRecords);
+    for (NetworkRecord& record : networkRecords)
+        copyText(record.keyLabel, keyLabel);
+}

@@ -187,6 +187,20 @@ int hexDigitValue(char c);
 const uint8_t* hostMac();
 const uint8_t* localDeviceMac();
 ScanState& currentScanState();
+// The one place that changes which interface is current: `i` brought into
+// 0..7. A probe that visits every interface makes each current in turn and
+// the first one current again at the end.
+void setCurrentInterface(int i);
+// Interface `i` becomes current and localIsTurbo follows its device class
+// (selectInterfaceByMac).
+void makeInterfaceCurrent(int i);
+// A family probe found the local device on interface `i`: its scan state is
+// marked present with `deviceClass` and valid parameters. On the interface
+// that was current when the probe began (`wasCurrent`), localIsAv or
+// localIsTurbo (by the class) is set too.
+void markLocalDeviceFound(int i, int32_t deviceClass, bool wasCurrent);
+// The local device of interface `i` answered from `mac`.
+void recordLocalMac(int i, const uint8_t* mac);
 // Name of scanStates[i].deviceClass, copied into one shared 80-byte buffer.
 const char* className(int interfaceIndex);
 // Name of a DeviceClass code ("Adapter" for codes outside the table).
@@ -202,6 +216,20 @@ int findDeviceEntryByAvKey(const uint8_t* key16); // 1-based; copies keyLabel to
 // the table already holds 100 entries (nothing is written then).
 int appendDeviceEntry(const uint8_t* mac, const char* name);
 void deleteDeviceEntry(int index1);
+// The tables as the device database holds them: the loader hands over what it
+// read, whole (the entries, at most 100; the eight network records), and a
+// fresh database starts from empty entries and records whose key label is
+// `keyLabel`.
+void adoptDeviceEntries(const DeviceEntry* entries, int count);
+void adoptNetworkRecords(const NetworkRecord (&records)[kMaxInterfaces]);
+void clearDeviceEntries();
+void clearNetworkRecords(const char* keyLabel);
+// What the operations change in an entry (1-based; an index outside the table
+// changes nothing): its name, its device password, the key it was given with
+// the key's label (`key` is `keyLength` bytes, the rest of the field zero).
+void setEntryName(int index1, const char* name);
+void setEntryPassword(int index1, const char* password);
+void setEntryKey(int index1, const char* keyLabel, const uint8_t* key, size_t keyLength);
 // Removes the remote slot holding `mac` on the current interface; later slots move down.
 void removeRemoteSlot(const uint8_t* mac);
 

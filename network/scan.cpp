@@ -230,7 +230,7 @@ bool discoverLocalTurbo() {
     int start = currentInterface;
     bool any = false;
     for (int i = 0; i < interfaceCount && i < kMaxInterfaces; ++i) {
-        currentInterface = i;
+        setCurrentInterface(i);
         if (!probeTurbo())
             continue;
         any = true;
@@ -238,11 +238,9 @@ bool discoverLocalTurbo() {
             localIsTurbo = 1;
         readTurboFirmwareText();
         drainFor100ms();
-        scanStates[i].paramsValid = 1;
-        scanStates[i].localPresent = 1;
-        scanStates[i].deviceClass = kClassTurbo;
+        markLocalDeviceFound(i, kClassTurbo, false);
     }
-    currentInterface = start;
+    setCurrentInterface(start);
     return any;
 }
 

@@ -270,3 +270,14 @@ std::string capturePermissionAdvice() {
         advice = "Capturing frames needs the right to use raw sockets.";
     return advice;
 }
+
+void restoreReceivedFrame(const std::vector<uint8_t>& saved) {
+    uint8_t* data = static_cast<uint8_t*>(std::malloc(saved.empty() ? 1 : saved.size()));
+    if (data == nullptr)
+        return;
+    if (!saved.empty())
+        std::memcpy(data, saved.data(), saved.size());
+    std::free(ReceivedFrame.data);
+    ReceivedFrame.data = data;
+    ReceivedFrame.length = static_cast<uint32_t>(saved.size());
+}

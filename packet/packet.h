@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 constexpr uint16_t kEtherTypeHp10 = 0x887B;
 constexpr uint16_t kEtherTypeAv = 0x88E1;
@@ -24,6 +25,9 @@ struct ReceivedFrameBuffer;
 // the frame to the local-device observer (receiveAnyFrame and
 // waitForLocalReply do).
 ReceivedFrameBuffer* receiveFrame(int index);
+// Puts `saved` back into the shared frame buffer (ReceivedFrame): a caller
+// that ran exchanges of its own while it handled a frame gives the frame back.
+void restoreReceivedFrame(const std::vector<uint8_t>& saved);
 // Polls every interface once; copies a HomePlug frame into `out` (1514 bytes).
 bool receiveAnyFrame(uint8_t* out, uint32_t* outLength);
 bool waitForLocalReply(int index, uint32_t timeoutMs);

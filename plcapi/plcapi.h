@@ -281,8 +281,10 @@ int plcapi_DecodeFrame(uint32_t frameLength, const uint8_t* frame, PlcReply* rep
 // that are not the awaited reply.
 constexpr uint32_t kReplyTimeoutMs = 100;
 
-// Set whenever ReceiveReply accepts a reply; callers clear it before a probe.
+// Set whenever ReceiveReply accepts a reply; callers clear it before a probe
+// (clearReplyReceived).
 extern bool replyReceived;
+void clearReplyReceived();
 
 // Takes frames from every open interface and decodes them until one is the
 // confirmation of `requestType` (or a commit confirmation 0xA029 that ended a

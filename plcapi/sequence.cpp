@@ -80,6 +80,10 @@ bool plcapi_AnswersRequestTo(const uint8_t* destination, const uint8_t* source) 
     return plcapi_detail::isWildcard(destination) || std::memcmp(destination, source, 6) == 0;
 }
 
+void clearReplyReceived() {
+    replyReceived = false;
+}
+
 void resetPlcapi() {
     plcapi_detail::clearSequence();
     replyReceived = false;

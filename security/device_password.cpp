@@ -22,8 +22,7 @@ DevicePasswordResult fileDevicePassword(int entryIndex1, const uint8_t* mac,
     const int index1 = entryForDevice(entryIndex1, mac, newName.c_str());
     if (index1 <= 0 || index1 > kMaxDeviceEntries)
         return DevicePasswordResult::NoEntry;
-    DeviceEntry& entry = deviceTable[index1 - 1];
-    copyText(entry.password, sizeof entry.password, password.c_str());
+    setEntryPassword(index1, password.c_str());
     saveDeviceDatabase();
     return DevicePasswordResult::Stored;
 }

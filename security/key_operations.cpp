@@ -455,8 +455,7 @@ bool selectInterfaceByMac(const uint8_t* mac) {
     for (int i = 0; i < kMaxInterfaces; ++i) {
         if (!scanStates[i].localPresent || !macEqual(interfaceTable[i].mac, mac))
             continue;
-        currentInterface = i;
-        localIsTurbo = networkRecords[i].deviceClass == kClassTurbo ? 1 : 0;
+        makeInterfaceCurrent(i);
         return true;
     }
     return false;
@@ -484,8 +483,7 @@ int applyNetworkPasswordToLocal() {
             for (int i = 0; i < deviceCount && i < kMaxDeviceEntries; ++i) {
                 if (!macEqual(deviceTable[i].mac, record.localMac))
                     continue;
-                copyText(deviceTable[i].keyLabel, record.keyLabel);
-                std::memcpy(deviceTable[i].networkKey, key, kAvKeyLength);
+                setEntryKey(i + 1, record.keyLabel, key, kAvKeyLength);
             }
         }
         return setLocalAvKey(key);
@@ -618,19 +616,17 @@ bool keyRemoteRow(const uint8_t* mac, const char* networkPassword) {
     int index = findDeviceEntry(mac);
     if (index == 0)
         return true;
-    DeviceEntry& entry = deviceTable[index - 1];
+    const DeviceEntry& entry = deviceTable[index - 1];
     KeyTarget target{};
     copyText(target.password, entry.password);
     std::memcpy(target.mac, entry.mac, kMacLength);
     if (!setDeviceNetworkKey(target, networkPassword, false))
         return false;
-    copyText(entry.keyLabel, networkPassword);
     // The key the device now holds, in its family's width.
-    std::memset(entry.networkKey, 0, sizeof entry.networkKey);
     if (localIsAv)
-        std::memcpy(entry.networkKey, deriveNMK(networkPassword).data(), kAvKeyLength);
+        setEntryKey(index, networkPassword, deriveNMK(networkPassword).data(), kAvKeyLength);
     else
-        std::memcpy(entry.networkKey, deriveHP10Key(networkPassword).data(), kHp10KeyLength);
+        setEntryKey(index, networkPassword, deriveHP10Key(networkPassword).data(), kHp10KeyLength);
     saveDeviceDatabase();
     return true;
 }

@@ -1,6 +1,7 @@
 // Loading and saving the device database file.
 #include "storage/device_database.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -167,11 +168,6 @@ DatabaseLoad recover(const std::string& path) {
     return DatabaseLoad::Recovered;
 }
 
-void clearDeviceTable() {
-    deviceCount = 0;
-    std::memset(deviceTable, 0, sizeof deviceTable);
-}
-
 std::vector<uint8_t> databaseImage() {
     std::vector<uint8_t> image;
     image.reserve(databaseFileSize(deviceCount));
@@ -249,24 +245,25 @@ DatabaseLoad loadDeviceDatabase() {
         return recover(path);
     }
     // The stored value is used as an index: bring it into 0..7.
-    currentInterface = storedInterface >= kMaxInterfaces ? kMaxInterfaces - 1
-                       : storedInterface < 0             ? 0
-                                                         : storedInterface;
+    setCurrentInterface(storedInterface);
 
-    if (!in.take(networkRecords, sizeof networkRecords)) {
+    // Staged like the entries below: a short file changes no record.
+    static NetworkRecord records[kMaxInterfaces];
+    if (!in.take(records, sizeof records)) {
         return recover(path);
     }
-    for (NetworkRecord& record : networkRecords) {
+    for (NetworkRecord& record : records) {
         terminateTexts(record);
         checkSlots(record);
     }
+    adoptNetworkRecords(records);
 
     int32_t count = 0;
     if (!in.takeInt(count)) {
         return recover(path);
     }
     if (count > kMaxDeviceEntries || count <= 0) {
-        clearDeviceTable();
+        clearDeviceEntries();
         tell(noticeOf(DatabaseMessage::BadCount, path));
         return recover(path);
     }
@@ -276,12 +273,10 @@ DatabaseLoad loadDeviceDatabase() {
     if (!in.take(entries, entryBytes)) {
         return recover(path);
     }
-    clearDeviceTable();
-    std::memcpy(deviceTable, entries, entryBytes);
-    deviceCount = count;
-    for (int i = 0; i < deviceCount; ++i) {
-        terminateTexts(deviceTable[i]);
+    for (int i = 0; i < count; ++i) {
+        terminateTexts(entries[i]);
     }
+    adoptDeviceEntries(entries, count);
 
     DeviceListLayout layout{};
     if (!in.take(&layout, sizeof layout)) {
@@ -350,12 +345,9 @@ bool saveDeviceDatabaseAfterDelete() {
 
 void resetDeviceDatabase() {
     openAllInterfaces();
-    std::memset(networkRecords, 0, sizeof networkRecords);
-    for (NetworkRecord& record : networkRecords) {
-        copyText(record.keyLabel, kDefaultNetworkPassword);
-    }
-    clearDeviceTable();
-    currentInterface = 0;
+    clearNetworkRecords(kDefaultNetworkPassword);
+    clearDeviceEntries();
+    setCurrentInterface(0);
 }
 
 void resetDeviceDatabaseState() {
@@ -370,4 +362,19 @@ void resetDeviceDatabaseState() {
 void injectSaveFault(SaveFault fault, size_t afterBytes) {
     pendingFault = fault;
     faultAfterBytes = afterBytes;
+}
+
+void recordDeviceListLayout(const std::vector<int>& displayOrder, const std::vector<int>& widths) {
+    int k = 0;
+    for (int sub : displayOrder)
+        if (sub >= 0 && sub < kListColumns && k < kListColumns)
+            deviceListLayout.columnOrder[k++] = sub;
+    for (int sub = 0; sub < kListColumns && k < kListColumns; ++sub) {
+        bool present = std::find(deviceListLayout.columnOrder, deviceListLayout.columnOrder + k,
+                                 sub) != deviceListLayout.columnOrder + k;
+        if (!present)
+            deviceListLayout.columnOrder[k++] = sub;
+    }
+    for (int sub = 0; sub < kListColumns && sub < static_cast<int>(widths.size()); ++sub)
+        deviceListLayout.columnWidths[sub] = widths[sub];
 }

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "network/model.h"
 
@@ -61,6 +62,10 @@ struct DeviceListLayout {
 };
 static_assert(sizeof(DeviceListLayout) == kDbTrailerSize);
 extern DeviceListLayout deviceListLayout;
+// The list's columns as the user left them: `displayOrder` (display position
+// -> column; columns it lacks follow in their own order, unknown ones are
+// dropped) and the widths of columns 0..4.
+void recordDeviceListLayout(const std::vector<int>& displayOrder, const std::vector<int>& widths);
 
 enum class DatabaseLoad {
     Loaded,       // the whole file was read

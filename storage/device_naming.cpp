@@ -50,8 +50,7 @@ DeviceRename renameDevice(int entryIndex1, const uint8_t* mac, const std::string
     int index1 = entryForDevice(entryIndex1, mac, name.c_str());
     if (index1 <= 0 || index1 > kMaxDeviceEntries)
         return {RenameResult::NotStored, {}};
-    DeviceEntry& entry = deviceTable[index1 - 1];
-    copyText(entry.name, kStoredNameMax + 1, name.c_str());
+    setEntryName(index1, name.c_str());
     saveDeviceDatabase();
     return {RenameResult::Renamed, name};
 }

@@ -269,7 +269,7 @@ void addEntryForSlot(const RemoteDevice& slot) {
         return;
     if (!added)
         return;
-    copyText(deviceTable[index - 1].password, addedDevicePassword);
+    setEntryPassword(index, addedDevicePassword);
     endAddingDevice();
     closeAddDeviceDialog();
 }
@@ -282,8 +282,8 @@ void nameAddedDevice(const RemoteDevice& slot, const uint8_t* localMac) {
     int index = findDeviceEntry(slot.mac);
     if (index <= 0)
         return;
-    copyText(deviceTable[index - 1].name, addedDeviceName);
-    copyText(deviceTable[index - 1].password, addedDevicePassword);
+    setEntryName(index, addedDeviceName);
+    setEntryPassword(index, addedDevicePassword);
     endAddingDevice();
     closeAddDeviceDialog();
 }
@@ -417,18 +417,7 @@ std::vector<int> initialDisplayOrder(int columnCount) {
 }
 
 void recordListLayout(const std::vector<int>& displayOrder, const std::vector<int>& widths) {
-    int k = 0;
-    for (int sub : displayOrder)
-        if (sub >= 0 && sub < kListColumns && k < kListColumns)
-            deviceListLayout.columnOrder[k++] = sub;
-    for (int sub = 0; sub < kListColumns && k < kListColumns; ++sub) {
-        bool present = std::find(deviceListLayout.columnOrder, deviceListLayout.columnOrder + k,
-                                 sub) != deviceListLayout.columnOrder + k;
-        if (!present)
-            deviceListLayout.columnOrder[k++] = sub;
-    }
-    for (int sub = 0; sub < kListColumns && sub < static_cast<int>(widths.size()); ++sub)
-        deviceListLayout.columnWidths[sub] = widths[sub];
+    recordDeviceListLayout(displayOrder, widths);
 }
 
 std::vector<int> savedDisplayOrder(int columnCount) {
@@ -681,36 +670,13 @@ void openMainPageFiles(const MainPageSetup& setup, void* owner) {
     loadDeviceDatabase();
 }
 
-// With AutoScan off no timer cycle runs, yet only a cycle finds the remote
-// devices (their parameters and station answers): Scan runs one whole cycle
-// itself, at the timer's pace, so the list, the Security page and the Add
-// Device dialog work as with AutoScan on.
-namespace {
-void runOneCycle() {
-    BusyScope busy; // the timer's own ticks stay out of it
-    cycleStep = 1;
-    waitTicks = 0;
-    constexpr int kMostTicks = 4 * kCycleIdle; // a cycle that stalls still ends
-    for (int tick = 0; tick < kMostTicks && cycleStep < kCycleIdle; ++tick) {
-        sleepMs(kTimerPeriodMs);
-        drainResponses();
-        const int before = cycleStep;
-        runCycleStep();
-        if (cycleStep == before && cycleStep != 6)
-            break; // no local device any more: the step cannot run
-    }
-    cycleStep = kCycleIdle;
-    setActionButtonsEnabled(true);
-}
-} // namespace
-
 bool scanNowMain(void* owner) {
     bool found = false;
     try {
         found = clearAndScan();
         if (found && !preferences.autoScan) {
             recomputeCurrentInterface();
-            runOneCycle();
+            runCycleAtTimerPace();
         }
     } catch (const std::exception&) {
         showMessage(kScanFailedText, kScanFailedCaption, MessageIcon::Error, MessageButtons::Ok,
