@@ -1,20 +1,23 @@
-// The commands of halyardctl. Each one takes the steps the window takes for
-// the same operation, in the same order, through the same functions:
+// The commands of halyardctl. Each one runs the operations the window's
+// logic runs for the same request, in the same order, and decides on their
+// outcomes, never on a list row or a message text:
 //
 //   start-up      startShell (preferences, the single-instance lock, the
 //                 local-device observer), then the Main page's files
 //                 (openMainPageFiles: data directory, vendor list, database);
-//   checks        the window's own input checks, before anything is sent;
+//   checks        the operations' own input checks (checkNetworkKeyText,
+//                 checkAddDeviceInput, the upgrade files), before anything is sent;
 //   scan          scanNowMain, then one automatic cycle (timerTick every
-//                 50 ms) so the remote devices are found and rated;
-//   operation     the Security page's runSetSelectedDevices, addDeviceToNetwork
-//                 with decisions of its own, resetDeviceToFactoryDefaults, the upgrade
-//                 worker's runUpgradeWorker or upgradeHp10, the rename and
-//                 password rules of the dialogs, the diagnostics report;
+//                 50 ms) so the remote devices are found, rated and listed;
+//   operation     renameDevice, fileDevicePassword, keyDevicesOnNetwork on
+//                 keyable devices, addDeviceToNetwork with decisions of its
+//                 own, resetDeviceToFactoryDefaults on a device on the
+//                 network, localUpgradeKind then the upgrade worker or
+//                 upgradeHp10, the diagnostics report;
 //   end           the Main page's deactivation writes the database.
 //
-// The message boxes of those functions are shown on stderr; confirmations are
-// answered with OK because the command line itself is the user's request.
+// Outcomes are printed on stderr with the texts of the window's boxes
+// (ui/outcome_boxes.h) and decide the exit code.
 #include <signal.h>
 
 #include <algorithm>
@@ -115,27 +118,23 @@ class StopSignals {
 // ---- Seams --------------------------------------------------------------------------------
 
 // The boxes of the core, on the command line: every box is printed on stderr
-// and kept for the command's outcome; questions are answered with OK or Yes.
+// and kept for the command's outcome. halyardctl answers no question: each
+// decision an operation asks for is made from the command's options through
+// the operation's decisions (AddDeviceDecisions, AvUpgradeDecisions), and a
+// question that still reached it is declined, so that nothing happens that
+// the command line did not ask for.
 class CliMessages : public MessageSink {
   public:
     explicit CliMessages(std::ostream& err) : err_(err) {}
     MessageResult show(MessageOwner*, const std::string& text, const std::string& caption,
                        MessageIcon icon, MessageButtons buttons) override {
-        bool question = buttons != MessageButtons::Ok;
-        if (!question) {
+        if (buttons == MessageButtons::Ok) {
             shown.push_back({text, caption, icon, buttons, MessageResult::Ok});
             printBox(text);
-        }
-        switch (buttons) {
-        case MessageButtons::YesNo:
-        case MessageButtons::YesNoCancel:
-            return MessageResult::Yes;
-        case MessageButtons::RetryCancel:
-            // A retry loop would never end without a user; give up.
-            return MessageResult::Cancel;
-        default:
             return MessageResult::Ok;
         }
+        err_ << "halyardctl: declined a question: " << text << "\n";
+        return buttons == MessageButtons::YesNo ? MessageResult::No : MessageResult::Cancel;
     }
     // An operation's outcome, printed and kept like the box the window shows
     // for it: a message whose box has a fixed text (None tells nothing).
