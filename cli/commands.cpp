@@ -64,7 +64,6 @@
 #include "ui/device_dialogs_logic.h"
 #include "ui/main_page_logic.h"
 #include "ui/outcome_boxes.h"
-#include "ui/security_page_logic.h"
 #include "ui/shell.h"
 
 namespace halyardctl {
@@ -738,7 +737,7 @@ int Run::setKey(const std::string* typed) {
         return code;
     // The public network's password depends on the family the scan found
     // ("HomePlugAV", or "HomePlug" for HomePlug 1.0 and Turbo).
-    const std::string networkPassword = typed != nullptr ? *typed : defaultKeyText();
+    const std::string networkPassword = typed != nullptr ? *typed : publicNetworkPassword();
 
     // Every device must be one the Security page can key; then each given
     // device password is filed as the "Set Device Password" dialog files it.

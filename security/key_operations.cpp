@@ -699,6 +699,10 @@ KeyTextProblem checkNetworkKeyText(const std::string& text) {
     return KeyTextProblem::None;
 }
 
+const char* publicNetworkPassword() {
+    return localIsAv ? kDefaultNetworkPassword : kHp10DefaultNetworkPassword;
+}
+
 void fileNetworkPassword(const std::string& text) {
     markKeyChanged();
     sleepMs(kMarkSettleMs);

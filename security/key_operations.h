@@ -151,6 +151,11 @@ enum class KeyTextProblem {
 };
 KeyTextProblem checkNetworkKeyText(const std::string& text);
 
+// The password of the public network for the local device's family: HomePlug
+// AV's default, or for HomePlug 1.0 and Turbo their own standard's ("HomePlugAV"
+// would give those a private key).
+const char* publicNetworkPassword();
+
 // Files `text` as the current interface's network password (for HomePlug AV
 // also its NMK) and tells the next scan to label the key with it.
 void fileNetworkPassword(const std::string& text);

@@ -315,9 +315,7 @@ std::string keyTextOnActivate() {
 }
 
 std::string defaultKeyText() {
-    // The public network of HomePlug 1.0 and Turbo devices is the one of their
-    // own standard's default password; "HomePlugAV" would give them a private key.
-    return localIsAv ? kDefaultNetworkPassword : kHp10DefaultNetworkPassword;
+    return publicNetworkPassword();
 }
 
 CheckAction securityCheckChanged(int row, bool checked) {
