@@ -489,6 +489,24 @@ TEST_F(DeviceDatabaseTest, TruncationInsideTheNetworkRecordsIsMovedAside) {
     EXPECT_TRUE(file == readFileBytes(dbPath + ".bad"));
 }
 
+// A file cut inside the network records changes no record in memory: the
+// records are taken whole or not at all, as the entries are.
+TEST_F(DeviceDatabaseTest, TruncationInsideTheNetworkRecordsChangesNoRecord) {
+    fillTables(2);
+    ASSERT_TRUE(saveDeviceDatabase());
+    std::vector<uint8_t> file = readFileBytes(dbPath);
+    file.resize(8 + 3 * sizeof(NetworkRecord) + 100);
+    writeFileBytes(dbPath, file);
+
+    clearTables();
+    copyText(networkRecords[0].keyLabel, "Blue Harbour 42");
+    networkRecords[5].localPresent = 1;
+    const Snapshot before = snapshot();
+    EXPECT_EQ(DatabaseLoad::Recovered, loadDeviceDatabase());
+    EXPECT_TRUE(before.records == snapshot().records);
+    EXPECT_STREQ("Blue Harbour 42", networkRecords[0].keyLabel);
+}
+
 TEST_F(DeviceDatabaseTest, DeletingTheLastEntryIsSavedAndSurvivesARestart) {
     fillTables(2);
     ASSERT_TRUE(saveDeviceDatabase());
