@@ -7,7 +7,9 @@
 // through libpcap in this process, so that both see the same machine.
 //
 // Each run also prints where its time went: the sleeps (as prescribed and as
-// slept), the sends, and the takes that brought a frame or ran out.
+// slept), the sends, the takes that brought a frame or ran out, and per block
+// how long after its send the confirmation was taken (median, p90, p99: the
+// tail is what the mean pays for).
 //
 // The emulator answers without added latency by default, so the figures show
 // the upgrade's own overhead; a second argument sets its latency in ms.
@@ -55,6 +57,11 @@ using bench::Steady;
 struct Spent {
     int sleeps = 0, sends = 0, takesWithFrame = 0, emptyTakes = 0;
     double sleepMs = 0, asleepMs = 0, sendMs = 0, frameTakeMs = 0, emptyTakeMs = 0;
+    // Per block: from the start of its send to the first frame taken after
+    // it (the confirmation), in microseconds.
+    std::vector<double> answerUs;
+    Steady::time_point lastSendStart;
+    bool answerAwaited = false;
     void clear() { *this = Spent{}; }
 };
 
@@ -89,6 +96,8 @@ class TimedDriver : public PacketDriver {
     bool send(void* handle, const uint8_t* bytes, size_t length) override {
         const auto start = Steady::now();
         bool ok = driver_.send(handle, bytes, length);
+        spent_.lastSendStart = start;
+        spent_.answerAwaited = ok;
         ++spent_.sends;
         spent_.sendMs += msSince(start);
         return ok;
@@ -97,6 +106,9 @@ class TimedDriver : public PacketDriver {
         const auto start = Steady::now();
         TakeResult r = driver_.takeOne(handle, frame);
         if (r == TakeResult::Frame) {
+            if (spent_.answerAwaited)
+                spent_.answerUs.push_back(msSince(spent_.lastSendStart) * 1000);
+            spent_.answerAwaited = false;
             ++spent_.takesWithFrame;
             spent_.frameTakeMs += msSince(start);
         } else {
@@ -112,12 +124,15 @@ class TimedDriver : public PacketDriver {
 };
 
 void printSpent(const Spent& s, double wallMs) {
+    const bench::Spread answer = bench::spreadOf(s.answerUs);
     std::printf("    sleeps: %d, %.1f ms prescribed, %.1f ms asleep (%.4f ms per 1 ms)\n"
                 "    sends: %d, %.1f ms; takes with a frame: %d, %.1f ms; empty takes: %d, "
-                "%.1f ms\n    everything else %.1f ms\n",
+                "%.1f ms\n    everything else %.1f ms\n"
+                "    answer after the send: median %.1f us, p90 %.1f us, p99 %.1f us\n",
                 s.sleeps, s.sleepMs, s.asleepMs, s.sleepMs > 0 ? s.asleepMs / s.sleepMs : 0.0,
                 s.sends, s.sendMs, s.takesWithFrame, s.frameTakeMs, s.emptyTakes, s.emptyTakeMs,
-                wallMs - s.asleepMs - s.sendMs - s.frameTakeMs - s.emptyTakeMs);
+                wallMs - s.asleepMs - s.sendMs - s.frameTakeMs - s.emptyTakeMs, answer.median,
+                answer.p90, answer.p99);
 }
 
 std::vector<uint8_t> firmwareImage() {
