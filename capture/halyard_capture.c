@@ -91,10 +91,6 @@ static long long now_ns(void) {
     return (long long)t.tv_sec * 1000000000 + t.tv_nsec;
 }
 
-static long long now_ms(void) {
-    return now_ns() / 1000000;
-}
-
 static void quit(const char* why) {
     if (why != NULL)
         fprintf(stderr, "halyard-capture: %s\n", why);
@@ -303,13 +299,11 @@ static struct handle* take_back_parked(int iface) {
 
 static struct handle* free_slot(void) {
     struct handle* oldest = NULL;
-    int active = 0;
     for (int i = 0; i < MAX_SLOTS; ++i) {
         if (handles[i].state == FREE)
             return &handles[i];
-        if (handles[i].state == ACTIVE)
-            ++active;
-        else if (oldest == NULL || handles[i].parked_at < oldest->parked_at)
+        if (handles[i].state == PARKED &&
+            (oldest == NULL || handles[i].parked_at < oldest->parked_at))
             oldest = &handles[i];
     }
     if (oldest != NULL)
@@ -445,7 +439,7 @@ static void do_close(const struct hc_request* r) {
         close_slot(h);
     } else {
         h->state = PARKED;
-        h->parked_at = now_ms();
+        h->parked_at = now_ns() / 1000000;
     }
     reply(HC_CLOSED, r->handle, NULL, 0);
 }
@@ -541,7 +535,7 @@ static void serve_request(void) {
 }
 
 static int expire_parked(void) {
-    long long now = now_ms(), wait = -1;
+    long long now = now_ns() / 1000000, wait = -1;
     for (int i = 0; i < MAX_SLOTS; ++i) {
         if (handles[i].state != PARKED)
             continue;

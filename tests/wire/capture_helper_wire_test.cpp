@@ -269,6 +269,54 @@ TEST_F(CaptureHelperWire, KeepsOnlyTheCaptureRightNoEnvironmentAndEndsWithItsCli
     helper.pid = 0;
 }
 
+// The processor time (user and system) a process has used, in clock ticks.
+long cpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')'); // the name may hold spaces
+    if (end == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stol(field);
+        if (i == 15)
+            stime = std::stol(field);
+    }
+    return utime + stime;
+}
+
+// A transfer keeps the helper awake between its blocks; once the sends stop it
+// sleeps again. A helper left polling would use the whole half second here.
+TEST_F(CaptureHelperWire, SleepsOnceATransferStops) {
+    RawSocket far(*net, NetnsPair::Plc);
+    ASSERT_TRUE(far.ok());
+    Helper helper(*net);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(helper.next().has_value()); // hello
+    const uint16_t handle = helper.open(net->ifName(NetnsPair::Host));
+    ASSERT_NE(0, handle);
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    for (int block = 0; block < 200; ++block) {
+        helper.send(message(
+            HC_SEND, handle,
+            makeFrame(kPlcMac, kHostMac, HC_ETHERTYPE_AV, 60, static_cast<uint8_t>(block))));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    Bytes reply;
+    ASSERT_EQ(HC_INTERFACES, helper.ask(message(HC_ENUMERATE, 0), &reply)) << errorText(reply);
+    EXPECT_EQ(200u, far.receiveAll(500).size()) << "every block went out";
+    const long before = cpuTicks(helper.pid);
+    ASSERT_GE(before, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long used = cpuTicks(helper.pid) - before;
+    EXPECT_LT(used, ticksPerSecond / 20)
+        << "the helper kept polling after the transfer (" << used << " ticks in 0.5 s)";
+    EXPECT_EQ("S", procField(helper.pid, "status", "State:\t").substr(0, 1));
+}
+
 // A client that dies without closing anything: the kernel closes its end.
 TEST_F(CaptureHelperWire, EndsWhenTheClientProcessDies) {
     int report[2];
