@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -27,11 +26,6 @@ constexpr int kReplyTimeoutMs = 5000;
 // Frames kept per handle that nobody has taken yet; beyond that the oldest
 // goes, as a full capture buffer would drop it.
 constexpr size_t kMaxQueuedFrames = 4096;
-// An adapter answers a request within tens of microseconds, and a sleeping
-// process takes as long again to be woken for the answer. So for this long
-// after a send, a take waits for the answer spinning (yielding the processor
-// on every empty look) before it sleeps for the rest of its read time-out.
-constexpr auto kAnswerSpin = std::chrono::microseconds(300);
 
 ino_t currentNetNamespace() {
     struct stat info;
@@ -159,9 +153,6 @@ struct HelperDriver::Session {
     // Why the helper refused or failed a send, per handle, until the next
     // send on that handle reports it.
     std::map<uint16_t, std::string> sendErrors;
-    // When the last send was posted: an answer is awaited spinning until
-    // kAnswerSpin after it.
-    std::chrono::steady_clock::time_point lastSend;
 };
 
 struct HelperDriver::Handle {
@@ -489,7 +480,6 @@ bool HelperDriver::send(void* handle, const uint8_t* bytes, size_t length) {
     }
     if (!post(s, request(HC_SEND, h->id, bytes, length)))
         return false;
-    s.lastSend = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -523,16 +513,12 @@ bool HelperDriver::post(Session& s, const std::vector<uint8_t>& message) {
 }
 
 // Waits up to the 1 ms read time-out of a capture handle for the helper to
-// send something, spinning while an answer to a recent send is due.
-void HelperDriver::awaitFrame(Session& s, uint16_t id) {
-    const auto spinEnd = s.lastSend + kAnswerSpin;
-    while (std::chrono::steady_clock::now() < spinEnd) {
-        readPending(s, 0);
-        auto queue = s.frames.find(id);
-        if (s.broken || (queue != s.frames.end() && !queue->second.empty()))
-            return;
-        sched_yield(); // the helper and the adapter's emulator may want this processor
-    }
+// send something. It sleeps in poll rather than spinning for an answer that is
+// due: the helper spins while a transfer runs, and a client spinning beside it
+// on two shared processors made the adapter's answer (and the emulator that
+// gives it) wait for a processor, or wake an idle one, which took longer than
+// being woken.
+void HelperDriver::awaitFrame(Session& s) {
     readPending(s, 1);
 }
 
@@ -552,7 +538,7 @@ TakeResult HelperDriver::takeOne(void* handle, std::vector<uint8_t>& frame) {
         if (s.broken || s.faulted[h->id])
             return TakeResult::Fault;
         if (pass == 0)
-            awaitFrame(s, h->id);
+            awaitFrame(s);
     }
     frame.clear();
     return TakeResult::None;

@@ -79,7 +79,7 @@ class HelperDriver : public PacketDriver {
               std::vector<uint8_t>& replyBytes);
     bool post(Session& s, const std::vector<uint8_t>& request);
     void readPending(Session& s, int waitMs);
-    void awaitFrame(Session& s, uint16_t id);
+    void awaitFrame(Session& s);
     static bool isEvent(const HelperMessage& m);
     void keep(Session& s, const HelperMessage& m);
     void endSession(Session& s);
