@@ -185,8 +185,14 @@ void onWriteModule(Station& st, const Request& rq, const Effects& fx, std::vecto
         status = 1; // the block does not match its checksum
     if (!status) {
         Bytes& staged = st.stagedModules[module];
-        if (offset == 0)
+        if (offset == 0) {
             staged.clear();
+            // Room for the largest module at once: growing the buffer block by
+            // block copied it whole at every doubling, a millisecond late
+            // answer now and then in the middle of a transfer. Reserved pages
+            // are only touched as blocks arrive.
+            staged.reserve(limit);
+        }
         if (staged.size() < offset + length)
             staged.resize(offset + length, 0);
         std::memcpy(staged.data() + offset, rq.f + 32, length);
