@@ -14,7 +14,7 @@ bool deviceOnNetwork(const uint8_t mac[6]) {
     if (state.localPresent && macEqual(mac, state.localMac))
         return true;
     const RemoteDevice* slot = findRemote(mac);
-    return slot != nullptr && slot->active && remoteDeviceRated(mac);
+    return slot != nullptr && slot->active && slot->stats.rate != 0.0;
 }
 
 void selectInterfaceWithLocalDevice() {

@@ -339,15 +339,7 @@ const FileChoice kImgChoice{"Firmware File (*.IMG)", "*.IMG", "bin"};
 UpgradeDialogKind chooseUpgradeDialog() {
     const LocalUpgradeKind local = localUpgradeKind();
     showOutcome(local);
-    switch (local.kind) {
-    case UpgradeKind::Av:
-        return UpgradeDialogKind::Av;
-    case UpgradeKind::Hp10:
-        return UpgradeDialogKind::Hp10;
-    case UpgradeKind::None:
-        break;
-    }
-    return UpgradeDialogKind::None;
+    return local.kind;
 }
 
 std::string chosenPath(const std::string& selected, const FileChoice& choice) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "maintenance/av_maintenance.h"
 #include "security/add_device_flow.h"
 
 // ---- Fixed texts ------------------------------------------------------------------
@@ -158,11 +159,9 @@ DialogAction acceptAddDevice(void* owner, int previousScanState, const std::stri
                              const std::string& password);
 
 // ---- Firmware upgrade ------------------------------------------------------------------------
-enum class UpgradeDialogKind {
-    None, // the local device cannot be upgraded (message shown)
-    Av,   // "Enter PIB & NVM files"
-    Hp10, // "Config & Image"
-};
+// The dialog is the upgrade's kind: None, the local device cannot be upgraded
+// (message shown); Av, "Enter PIB & NVM files"; Hp10, "Config & Image".
+using UpgradeDialogKind = UpgradeKind;
 // Chooses the dialog by the local device's family; for HomePlug AV it reads the
 // configuration block first ("Can not retrive firmware type of local device"
 // when that fails, the dialog opens anyway).
