@@ -1,8 +1,8 @@
 // Upgrades the local HomePlug AV adapter of the emulator with a 1 MiB firmware
 // image and a 7992-byte parameter block over a veth pair (real time) and
 // prints wall time, round trips and the ratio of wall time to the fixed sleeps
-// the upgrade prescribes: 1 ms after each accepted confirmation (inside the
-// reply wait) and 1 ms before the next block, so 2 ms per round trip. Each run
+// the upgrade prescribes: 1 ms after each accepted confirmation and 1 ms
+// before the next block (slept as one), so 2 ms per round trip. Each run
 // upgrades twice, through the capture helper (what the programs use) and
 // through libpcap in this process, so that both see the same machine.
 //

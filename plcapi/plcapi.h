@@ -292,7 +292,10 @@ void clearReplyReceived();
 // address), only that station's confirmation is accepted: a request sent to
 // one device is answered by that device, never by a third station. False when
 // no frame is available, or when only other frames arrived for kReplyTimeoutMs.
-bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
+// An accepted reply is followed by a pause of `pauseMs` (1 ms), which a caller
+// that pauses again at once asks for whole: one sleep wakes late at most once.
+bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr,
+                  uint32_t pauseMs = 1);
 // ReceiveReply until the confirmation arrives, for at most kReplyTimeoutMs.
 bool AwaitReply(uint16_t requestType, PlcReply* reply, const uint8_t* from = nullptr);
 // AwaitReply that also hands back the accepted frame as it arrived: its bytes

@@ -27,11 +27,12 @@ bool acceptable(uint16_t requestType, const PlcReply& reply, const uint8_t* from
 }
 
 // Takes frames until the awaited reply is decoded, no frame is available, or
-// `deadline` has passed after a frame that did not match. With `kept` the
-// accepted frame is copied there (1514 bytes of room) and its length into
-// `keptLength`.
+// `deadline` has passed after a frame that did not match, and pauses
+// `pauseMs` after the accepted one. With `kept` the accepted frame is copied
+// there (1514 bytes of room) and its length into `keptLength`.
 bool receiveReplyUntil(uint16_t requestType, PlcReply* reply, const uint8_t* from,
-                       uint32_t deadline, uint8_t* kept = nullptr, uint32_t* keptLength = nullptr) {
+                       uint32_t deadline, uint32_t pauseMs, uint8_t* kept = nullptr,
+                       uint32_t* keptLength = nullptr) {
     uint8_t frame[1514];
     for (;;) {
         uint32_t length = 0;
@@ -45,7 +46,7 @@ bool receiveReplyUntil(uint16_t requestType, PlcReply* reply, const uint8_t* fro
                 std::memcpy(kept, frame, n);
                 *keptLength = n;
             }
-            sleepMs(1);
+            sleepMs(pauseMs);
             replyReceived = true;
             return true;
         }
@@ -58,11 +59,11 @@ bool receiveReplyUntil(uint16_t requestType, PlcReply* reply, const uint8_t* fro
 
 } // namespace
 
-bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from) {
+bool ReceiveReply(uint16_t requestType, PlcReply* reply, const uint8_t* from, uint32_t pauseMs) {
     if (reply == nullptr) {
         return false;
     }
-    return receiveReplyUntil(requestType, reply, from, tickCount() + kReplyTimeoutMs);
+    return receiveReplyUntil(requestType, reply, from, tickCount() + kReplyTimeoutMs, pauseMs);
 }
 
 bool AwaitReply(uint16_t requestType, PlcReply* reply, const uint8_t* from) {
@@ -80,7 +81,7 @@ bool AwaitReplyFrame(uint16_t requestType, PlcReply* reply, const uint8_t* from,
     uint32_t deadline = tickCount() + kReplyTimeoutMs;
     do {
         sleepMs(1);
-        if (receiveReplyUntil(requestType, reply, from, deadline, frame, frameLength)) {
+        if (receiveReplyUntil(requestType, reply, from, deadline, 1, frame, frameLength)) {
             return true;
         }
     } while (!tickReached(deadline));

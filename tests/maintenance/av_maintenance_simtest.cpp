@@ -447,6 +447,29 @@ TEST_F(AvUpgradeSim, OtherChipWithoutCommitWritesMemoryAndStarts) {
     EXPECT_EQ(1u, local().starts);
 }
 
+// Each block follows the confirmation of the one before after exactly the
+// prescribed 2 ms (1 ms after the confirmation, 1 ms before the next block):
+// never sooner, which the device relies on, and never later, which would
+// lengthen every upgrade by the same share. The emulator answers 1 ms after a
+// request, so consecutive blocks go out 3 ms apart.
+TEST_F(AvUpgradeSim, BlocksFollowTheirConfirmationAfterTwoMilliseconds) {
+    for (const char* chip : {"KARSA01", "KARSA02"}) {
+        SCOPED_TRACE(chip);
+        wire.sent.clear();
+        prepare(chip, 0);
+        ASSERT_TRUE(runAvUpgrade(files.nvm.c_str(), files.pib.c_str()));
+        std::vector<uint64_t> blocksAt;
+        for (auto& s : wire.sent) {
+            const uint16_t type = static_cast<uint16_t>(s.frame[15] | (s.frame[16] << 8));
+            if (type == kMmtypeWriteModule || type == kMmtypeWriteMemory)
+                blocksAt.push_back(s.atMs);
+        }
+        ASSERT_GT(blocksAt.size(), 4u);
+        for (size_t i = 1; i < blocksAt.size(); ++i)
+            EXPECT_EQ(blocksAt[i - 1] + net.latencyMs + 2, blocksAt[i]) << "block " << i;
+    }
+}
+
 // The upgrade itself shows nothing: it names its message (and the too-large
 // file's values), and the window's box is built from that.
 TEST_F(AvUpgradeSim, TheUpgradeReturnsItsMessageWithoutShowingIt) {
