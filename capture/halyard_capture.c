@@ -14,6 +14,7 @@
 #include <linux/capability.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <netpacket/packet.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sched.h>
@@ -21,7 +22,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -133,9 +133,7 @@ static void reply(uint8_t type, uint16_t handle, const void* body, size_t length
 
 static void reply_error(uint8_t request, uint16_t handle, uint8_t code, const char* text) {
     uint8_t body[2 + HC_MAX_ERROR_TEXT];
-    size_t n = strlen(text);
-    if (n > HC_MAX_ERROR_TEXT)
-        n = HC_MAX_ERROR_TEXT;
+    size_t n = strnlen(text, HC_MAX_ERROR_TEXT);
     body[0] = request;
     body[1] = code;
     memcpy(body + 2, text, n);
@@ -165,21 +163,18 @@ static void drop_capabilities(void) {
         quit("cannot set no_new_privs");
 }
 
-static int hardware_address(const char* name, uint8_t mac[6]) {
-    struct ifreq request;
-    memset(&request, 0, sizeof request);
-    if (strlen(name) > HC_MAX_NAME)
-        return 0;
-    strcpy(request.ifr_name, name);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    int ok =
-        ioctl(fd, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family == ARPHRD_ETHER;
-    close(fd);
-    if (ok)
-        memcpy(mac, request.ifr_hwaddr.sa_data, 6);
-    return ok;
+/* The Ethernet address of a listed interface: its link-layer (AF_PACKET)
+ * entry, which the library lists for every interface. */
+static int hardware_address(const pcap_if_t* e, uint8_t mac[6]) {
+    for (const pcap_addr_t* a = e->addresses; a != NULL; a = a->next) {
+        const struct sockaddr_ll* link = (const struct sockaddr_ll*)a->addr;
+        if (link != NULL && link->sll_family == AF_PACKET && link->sll_hatype == ARPHRD_ETHER &&
+            link->sll_halen == 6) {
+            memcpy(mac, link->sll_addr, 6);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 static void close_slot(struct handle* h) {
@@ -188,11 +183,15 @@ static void close_slot(struct handle* h) {
     memset(h, 0, sizeof *h);
 }
 
-static int find_interface(const char* name) {
-    for (int i = 0; i < interface_count; ++i)
-        if (strcmp(interfaces[i].name, name) == 0)
+static int find_in(const struct interface* list, int count, const char* name) {
+    for (int i = 0; i < count; ++i)
+        if (strcmp(list[i].name, name) == 0)
             return i;
     return -1;
+}
+
+static int find_interface(const char* name) {
+    return find_in(interfaces, interface_count, name);
 }
 
 /* Lists the Ethernet interfaces with a hardware address, at most 8, into
@@ -209,19 +208,15 @@ static size_t enumerate(uint8_t* body, char* error) {
     for (pcap_if_t* e = list; e != NULL && count < HC_MAX_INTERFACES; e = e->next) {
         uint8_t mac[6];
         if (e->name == NULL || (e->flags & PCAP_IF_LOOPBACK) || strlen(e->name) > HC_MAX_NAME ||
-            !hardware_address(e->name, mac))
+            !hardware_address(e, mac))
             continue;
         int old = find_interface(e->name);
-        if (old >= 0)
-            fresh[count] = interfaces[old];
-        else
-            memset(&fresh[count], 0, sizeof fresh[count]);
+        fresh[count] = old >= 0 ? interfaces[old] : (struct interface){0};
         strcpy(fresh[count].name, e->name);
         memcpy(fresh[count].mac, mac, 6);
         size_t name_length = strlen(e->name);
-        size_t description_length = e->description ? strlen(e->description) : 0;
-        if (description_length > HC_MAX_DESCRIPTION)
-            description_length = HC_MAX_DESCRIPTION;
+        size_t description_length =
+            e->description ? strnlen(e->description, HC_MAX_DESCRIPTION) : 0;
         memcpy(body + at, mac, 6);
         body[at + 6] = (uint8_t)name_length;
         memcpy(body + at + 7, e->name, name_length);
@@ -239,10 +234,7 @@ static size_t enumerate(uint8_t* body, char* error) {
         if (h->state == FREE)
             continue;
         const char* name = interfaces[h->iface].name;
-        int still = -1;
-        for (int k = 0; k < count; ++k)
-            if (strcmp(fresh[k].name, name) == 0)
-                still = k;
+        int still = find_in(fresh, count, name);
         if (still < 0 || if_nametoindex(name) != h->ifindex) {
             if (h->state == PARKED)
                 close_slot(h);
@@ -268,10 +260,6 @@ static void do_enumerate(void) {
         reply(HC_INTERFACES, 0, body, length);
 }
 
-static void discard(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
-    (void)user, (void)header, (void)bytes;
-}
-
 static struct handle* take_back_parked(int iface) {
     unsigned ifindex = if_nametoindex(interfaces[iface].name);
     for (int i = 0; i < MAX_SLOTS; ++i) {
@@ -283,14 +271,14 @@ static struct handle* take_back_parked(int iface) {
             continue;
         }
         /* What arrived while it was parked would not be there on a fresh open. */
-        for (int n = 0; n < MAX_DISCARD; ++n) {
-            int got = pcap_dispatch(h->pcap, 1, discard, NULL);
-            if (got == 0) {
-                h->iface = iface;
-                return h;
-            }
-            if (got < 0)
-                break;
+        struct pcap_pkthdr* header;
+        const u_char* bytes;
+        int got = 1;
+        for (int n = 0; n < MAX_DISCARD && got == 1; ++n)
+            got = pcap_next_ex(h->pcap, &header, &bytes);
+        if (got == 0) {
+            h->iface = iface;
+            return h;
         }
         close_slot(h);
     }
@@ -409,7 +397,13 @@ static int may_send_as(const struct interface* in, const uint8_t* source) {
     return 0;
 }
 
+/* When the last SEND was served, and the gap before it (0: none yet). */
+static long long last_send_ns, last_send_gap_ns;
+
 static void do_send(const struct hc_request* r) {
+    long long now = now_ns();
+    last_send_gap_ns = last_send_ns ? now - last_send_ns : 0;
+    last_send_ns = now;
     struct handle* h = active_handle(r->handle);
     const char* refused = hc_check_send_frame(r->body, r->body_length);
     if (h == NULL)
@@ -483,9 +477,6 @@ static void read_handle(struct handle* h) {
     }
 }
 
-/* When the last SEND was served, and the gap before it (0: none yet). */
-static long long last_send_ns, last_send_gap_ns;
-
 /* When a burst's next SEND is awaited spinning from; 0 outside a burst. */
 static long long burst_spin_from(long long now) {
     if (last_send_gap_ns <= 0 || last_send_gap_ns > BURST_GAP_NS ||
@@ -521,13 +512,9 @@ static void serve_request(void) {
     case HC_OPEN:
         do_open(&r);
         break;
-    case HC_SEND: {
-        long long now = now_ns();
-        last_send_gap_ns = last_send_ns ? now - last_send_ns : 0;
-        last_send_ns = now;
+    case HC_SEND:
         do_send(&r);
         break;
-    }
     case HC_CLOSE:
         do_close(&r);
         break;
