@@ -384,6 +384,10 @@ DeviceEntry* entryAt(int index1) {
 }
 } // namespace
 
+const DeviceEntry* deviceEntryAt(int index1) {
+    return entryAt(index1);
+}
+
 void setEntryName(int index1, const char* name) {
     if (DeviceEntry* entry = entryAt(index1))
         copyText(entry->name, name);

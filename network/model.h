@@ -227,6 +227,9 @@ void clearNetworkRecords(const char* keyLabel);
 // What the operations change in an entry (1-based; an index outside the table
 // changes nothing): its name, its device password, the key it was given with
 // the key's label (`key` is `keyLength` bytes, the rest of the field zero).
+// The entry at 1-based `index1`, or nullptr when no entry is there (0, past
+// the entries in use, past the table). Read-only: the set functions write.
+const DeviceEntry* deviceEntryAt(int index1);
 void setEntryName(int index1, const char* name);
 void setEntryPassword(int index1, const char* password);
 void setEntryKey(int index1, const char* keyLabel, const uint8_t* key, size_t keyLength);

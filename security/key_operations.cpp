@@ -730,9 +730,12 @@ KeyMessage keyDevicesOnNetwork(const std::vector<std::array<uint8_t, 6>>& macs, 
         for (const RemoteDevice& slot : currentRecord().remotes) {
             if (macEqual(slot.mac, state.localMac) || !deviceKeyable(slot.mac))
                 continue;
-            for (const auto& wanted : macs)
-                if (macEqual(wanted.data(), slot.mac))
+            for (const auto& wanted : macs) {
+                if (macEqual(wanted.data(), slot.mac)) {
                     rows.push_back(selectedDeviceRow(slot.mac));
+                    break; // a MAC given twice keys its device once
+                }
+            }
         }
     }
     const std::string text = keyText.substr(0, kKeyTextMax);

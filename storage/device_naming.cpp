@@ -3,14 +3,6 @@
 #include "network/model.h"
 #include "storage/device_database.h"
 
-namespace {
-
-bool validIndex(int entryIndex1) {
-    return entryIndex1 >= 1 && entryIndex1 <= deviceCount && entryIndex1 <= kMaxDeviceEntries;
-}
-
-} // namespace
-
 std::string cutText(const std::string& text, size_t maxBytes) {
     if (text.size() <= maxBytes)
         return text;
@@ -31,8 +23,8 @@ std::string cutText(const std::string& text, size_t maxBytes) {
 int entryForDevice(int entryIndex1, const uint8_t* mac, const char* newName) {
     bool haveMac = mac != nullptr && macIsSet(mac);
     if (!haveMac)
-        return validIndex(entryIndex1) ? entryIndex1 : 0;
-    if (validIndex(entryIndex1) && macEqual(deviceTable[entryIndex1 - 1].mac, mac))
+        return deviceEntryAt(entryIndex1) ? entryIndex1 : 0;
+    if (const DeviceEntry* entry = deviceEntryAt(entryIndex1); entry && macEqual(entry->mac, mac))
         return entryIndex1;
     if (int found = findDeviceEntry(mac))
         return found;

@@ -36,15 +36,6 @@ void attention(void* owner, const char* text) {
     showMessage(text, kAttention, MessageIcon::Warning, MessageButtons::Ok, messageOwner(owner));
 }
 
-// Text of a fixed-size field that may fill it without a terminator.
-bool validIndex(int entryIndex1) {
-    return entryIndex1 >= 1 && entryIndex1 <= deviceCount && entryIndex1 <= kMaxDeviceEntries;
-}
-
-DeviceEntry* entryAt(int entryIndex1) {
-    return validIndex(entryIndex1) ? &deviceTable[entryIndex1 - 1] : nullptr;
-}
-
 // The MAC in the parentheses at the end of a label text.
 bool macFromLabel(const std::string& label, uint8_t out[6]) {
     size_t open = label.rfind('(');
@@ -103,11 +94,11 @@ RenameOutcome endRename(const RenameEdit& edit, const std::string* newText, std:
     std::string typed = cutText(*newText, kNameReadMax);
     typed = cutText(typed.substr(0, typed.find('\0')), kStoredNameMax);
     // The entry the edit began with, or the one that holds the MAC now.
-    const DeviceEntry* entry = nullptr;
-    if (validIndex(edit.entryIndex1) && macEqual(deviceTable[edit.entryIndex1 - 1].mac, edit.mac))
-        entry = &deviceTable[edit.entryIndex1 - 1];
-    else if (int found = macIsSet(edit.mac) ? findDeviceEntry(edit.mac) : 0)
-        entry = &deviceTable[found - 1];
+    const DeviceEntry* entry = deviceEntryAt(edit.entryIndex1);
+    if (entry != nullptr && !macEqual(entry->mac, edit.mac))
+        entry = nullptr;
+    if (entry == nullptr && macIsSet(edit.mac))
+        entry = deviceEntryAt(findDeviceEntry(edit.mac));
     const std::string current = entry ? fieldText(entry->name) : edit.shownName;
     if (!typed.empty() && typed == current)
         return RenameOutcome::Cancelled;
@@ -137,7 +128,7 @@ std::string deviceLabelText(const std::string& name, const std::string& macText)
 }
 
 std::string cleanStoredPassword(int entryIndex1) {
-    DeviceEntry* entry = entryAt(entryIndex1);
+    const DeviceEntry* entry = deviceEntryAt(entryIndex1);
     if (entry == nullptr)
         return "";
     std::string text = fieldText(entry->password);
@@ -147,7 +138,7 @@ std::string cleanStoredPassword(int entryIndex1) {
         text.erase(0, 6);
     if (text.rfind("Not ", 0) == 0)
         text.erase(0, 4);
-    copyText(entry->password, sizeof entry->password, text.c_str());
+    setEntryPassword(entryIndex1, text.c_str());
     return text;
 }
 

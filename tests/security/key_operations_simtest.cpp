@@ -23,6 +23,7 @@
 #include "platform/main_window.h"
 #include "platform/messages.h"
 #include "platform/wait_cursor.h"
+#include "plcapi/plcapi.h"
 #include "security/key_operations.h"
 #include "security/keys.h"
 #include "sim/network.h"
@@ -363,11 +364,20 @@ TEST_F(KeyOperationsSim, KeyingByMacWithoutTheLocalDeviceLeavesItAlone) {
     entry(kAvRemote1, "Kitchen", kPassword1);
     std::array<uint8_t, 6> remote{};
     std::memcpy(remote.data(), mac(kAvRemote1).data(), 6);
-    lastOutcome = keyDevicesOnNetwork({remote}, false, kUserNetwork);
+    wire.sent.clear();
+    // A MAC given twice (a script's list, say) keys its device once.
+    lastOutcome = keyDevicesOnNetwork({remote, remote}, false, kUserNetwork);
     expectOutcome(KeyMessage::KeyChanged);
     EXPECT_EQ(sim::defaultNmk(), net.local().nmk);
     EXPECT_EQ(sim::nmkOf(kUserNetwork), net.station(kAvRemote1).nmk);
     EXPECT_EQ(0, quietNotDetected);
+    // The remote's key goes through the local device (encrypted with the
+    // remote's device key), so every set-key request here is the remote's.
+    int keyRequests = 0;
+    for (const MemoryWire::Sent& s : wire.sent)
+        keyRequests += s.frame.size() >= 17 && s.frame[15] == (kMmtypeSetKey & 0xFF) &&
+                       s.frame[16] == (kMmtypeSetKey >> 8);
+    EXPECT_EQ(1, keyRequests);
 }
 
 TEST_F(KeyOperationsSim, Hp10LocalWithoutValidParametersStopsBeforeTheRemote) {
