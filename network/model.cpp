@@ -1,9 +1,12 @@
 #include "network/model.h"
 
+#include "packet/frame_bytes.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 ScanState scanStates[kMaxInterfaces];
 NetworkRecord networkRecords[kMaxInterfaces];
@@ -386,6 +389,15 @@ DeviceEntry* entryAt(int index1) {
 
 const DeviceEntry* deviceEntryAt(int index1) {
     return entryAt(index1);
+}
+
+const DeviceEntry* stampDeviceEntry(const uint8_t* mac) {
+    DeviceEntry* entry = entryAt(findDeviceEntry(mac));
+    if (entry == nullptr || currentInterface < 0 || currentInterface >= kMaxInterfaces)
+        return entry;
+    copyText(entry->keyLabel, fieldText(networkRecords[currentInterface].keyLabel).c_str());
+    entry->lastSeen = static_cast<int64_t>(std::time(nullptr));
+    return entry;
 }
 
 void setEntryName(int index1, const char* name) {

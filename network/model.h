@@ -230,6 +230,10 @@ void clearNetworkRecords(const char* keyLabel);
 // The entry at 1-based `index1`, or nullptr when no entry is there (0, past
 // the entries in use, past the table). Read-only: the set functions write.
 const DeviceEntry* deviceEntryAt(int index1);
+// Marks the entry of `mac` as seen now on the current interface, as a listed
+// device's entry is: its key label becomes the interface's, its last-seen
+// time the present. Returns the entry, nullptr when `mac` has none.
+const DeviceEntry* stampDeviceEntry(const uint8_t* mac);
 void setEntryName(int index1, const char* name);
 void setEntryPassword(int index1, const char* password);
 void setEntryKey(int index1, const char* keyLabel, const uint8_t* key, size_t keyLength);

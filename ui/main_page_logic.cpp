@@ -119,19 +119,6 @@ bool currentInterfaceValid() {
     return currentInterface >= 0 && currentInterface < kMaxInterfaces;
 }
 
-// The entry of `mac`, refreshed the way a newly listed device's entry is:
-// its key label follows the interface, its last-seen time becomes now.
-DeviceEntry* touchEntry(const uint8_t* mac) {
-    int index = findDeviceEntry(mac);
-    if (index <= 0)
-        return nullptr;
-    DeviceEntry& entry = deviceTable[index - 1];
-    copyText(entry.keyLabel, currentRecord().keyLabel);
-    int64_t now = static_cast<int64_t>(std::time(nullptr));
-    std::memcpy(&entry.lastSeen, &now, sizeof now);
-    return &entry;
-}
-
 void writeRate(MainRow& row, double rate, int32_t family) {
     row.rateValue = rate;
     row.family = family;
@@ -144,7 +131,7 @@ MainRow newRow(int reference, int32_t family, const uint8_t* mac, std::string fi
     MainRow row;
     row.reference = reference;
     row.icon = iconForFamily(family);
-    DeviceEntry* entry = touchEntry(mac);
+    const DeviceEntry* entry = stampDeviceEntry(mac);
     row.name = entry ? fieldText(entry->name, sizeof entry->name)
                      : defaultRowName(mainPageState.rows.size());
     row.firmware = std::move(firmware);

@@ -121,17 +121,6 @@ void localCells(SecurityListRow& row, const uint8_t* mac, bool inserting) {
     entryCells(row, findDeviceEntry(mac), unnamed);
 }
 
-// The device entry of a newly listed local device carries the network's
-// current key label and the time it was seen.
-void stampLocalEntry(const uint8_t* mac) {
-    int index = findDeviceEntry(mac);
-    if (index == 0)
-        return;
-    DeviceEntry& entry = deviceTable[index - 1];
-    copyText(entry.keyLabel, fieldText(networkRecords[currentInterface].keyLabel).c_str());
-    entry.lastSeen = static_cast<int64_t>(std::time(nullptr));
-}
-
 void fillLocalRow() {
     const ScanState& state = currentScanState();
     std::string mac = macText(state.localMac);
@@ -159,7 +148,7 @@ void fillLocalRow() {
     }
     SecurityListRow row;
     localCells(row, state.localMac, true);
-    stampLocalEntry(state.localMac);
+    stampDeviceEntry(state.localMac); // a newly listed local device's entry
     insertRow(0, std::move(row));
 }
 

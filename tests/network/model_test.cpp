@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
+#include <string>
 
 #include "network/model.h"
 
@@ -168,6 +170,41 @@ TEST_F(ModelTest, DeletingTheOnlyEntryLeavesAZeroTable) {
     EXPECT_EQ(0, std::memcmp(&zero, &deviceTable[0], sizeof zero));
     deleteDeviceEntry(1); // nothing left to delete
     EXPECT_EQ(0, deviceCount);
+}
+
+// Entries are reached by 1-based index only where one is; stamping an entry
+// as seen gives it the current interface's key label (a label that fills its
+// field whole included) and the present time, and touches nothing else.
+TEST_F(ModelTest, EntryByIndexAndItsSeenStamp) {
+    uint8_t a[6], b[6], unknown[6];
+    mac(a, 1);
+    mac(b, 2);
+    mac(unknown, 9);
+    ASSERT_EQ(1, appendDeviceEntry(a, "Device 1"));
+    ASSERT_EQ(2, appendDeviceEntry(b, "Device 2"));
+    EXPECT_EQ(nullptr, deviceEntryAt(0));
+    EXPECT_EQ(nullptr, deviceEntryAt(3));
+    EXPECT_EQ(nullptr, deviceEntryAt(-1));
+    EXPECT_EQ(nullptr, deviceEntryAt(kMaxDeviceEntries + 1));
+    ASSERT_NE(nullptr, deviceEntryAt(2));
+    EXPECT_STREQ("Device 2", deviceEntryAt(2)->name);
+
+    currentInterface = 1;
+    std::memset(networkRecords[1].keyLabel, 'K', sizeof networkRecords[1].keyLabel);
+    const DeviceEntry before = deviceTable[0];
+    const int64_t start = static_cast<int64_t>(std::time(nullptr));
+    const DeviceEntry* stamped = stampDeviceEntry(b);
+    ASSERT_EQ(deviceEntryAt(2), stamped);
+    EXPECT_EQ(std::string(sizeof networkRecords[1].keyLabel, 'K'), stamped->keyLabel);
+    EXPECT_GE(stamped->lastSeen, start);
+    EXPECT_LE(stamped->lastSeen, static_cast<int64_t>(std::time(nullptr)));
+    EXPECT_EQ(0, std::memcmp(&before, &deviceTable[0], sizeof before)) << "the other entry";
+
+    const DeviceEntry tableBefore = deviceTable[1];
+    EXPECT_EQ(nullptr, stampDeviceEntry(unknown));
+    currentInterface = -1;
+    EXPECT_EQ(deviceEntryAt(2), stampDeviceEntry(b)) << "no interface: found, not stamped";
+    EXPECT_EQ(0, std::memcmp(&tableBefore, &deviceTable[1], sizeof tableBefore));
 }
 
 TEST_F(ModelTest, HundredFirstEntryIsRefused) {
