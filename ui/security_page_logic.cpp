@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <set>
 #include <utility>
 
@@ -301,10 +300,6 @@ std::string keyTextOnActivate() {
     if (!currentScanState().localPresent)
         return {};
     return keyLabelText();
-}
-
-std::string defaultKeyText() {
-    return publicNetworkPassword();
 }
 
 CheckAction securityCheckChanged(int row, bool checked) {

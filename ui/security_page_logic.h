@@ -107,8 +107,6 @@ std::string keyTextOnCreate();
 // The key edit's text each time the page becomes active: the key label when
 // the current interface's ScanState has a local device, else empty.
 std::string keyTextOnActivate();
-// "Use Default (Public Network)": the HomePlug AV default network password.
-std::string defaultKeyText();
 
 // What a change of a row's check box asks of the page.
 enum class CheckAction { None, Remember, OpenPasswordDialog };

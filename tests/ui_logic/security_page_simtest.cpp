@@ -254,7 +254,7 @@ TEST_P(SecurityPageSim, UseDefaultReturnsToThePublicNetwork) {
     check(f.remote1);
     check(f.remote2);
 
-    EXPECT_EQ(SetSelectedResult::Applied, press(defaultKeyText()));
+    EXPECT_EQ(SetSelectedResult::Applied, press(publicNetworkPassword()));
     expectBoxes({kConfirmKeyText, kChanged});
     // Every station is back on the key its family leaves the factory with
     // (the emulator's own factory key, not one derived here).

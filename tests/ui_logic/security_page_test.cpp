@@ -303,12 +303,12 @@ TEST_F(SecurityPageLogic, KeyEditTexts) {
     networkRecords[0].localPresent = 1;
     EXPECT_EQ("", keyTextOnActivate());
     localIsAv = 1;
-    EXPECT_EQ("HomePlugAV", defaultKeyText());
+    EXPECT_STREQ("HomePlugAV", publicNetworkPassword());
     // HomePlug 1.0 and Turbo: their own standard's default password.
     localIsAv = 0;
-    EXPECT_EQ("HomePlug", defaultKeyText());
+    EXPECT_STREQ("HomePlug", publicNetworkPassword());
     localIsTurbo = 1;
-    EXPECT_EQ("HomePlug", defaultKeyText());
+    EXPECT_STREQ("HomePlug", publicNetworkPassword());
     localIsTurbo = 0;
 }
 

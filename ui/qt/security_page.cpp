@@ -16,6 +16,7 @@
 
 #include "platform/main_window.h"
 #include "platform/working_folder.h"
+#include "security/key_operations.h"
 #include "storage/preferences.h"
 #include "ui/bitmap.h"
 #include "ui/main_page_logic.h"
@@ -269,7 +270,7 @@ void SecurityPage::openPasswordDialog() {
 }
 
 void SecurityPage::onUseDefault() {
-    keyEdit_->setText(fromText(defaultKeyText()));
+    keyEdit_->setText(fromText(publicNetworkPassword()));
     keyEdit_->selectAll();
     keyEdit_->setFocus();
 }
